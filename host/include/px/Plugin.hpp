@@ -1,0 +1,46 @@
+// The plug-in base and the SCCP screening interface the host calls.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "px/Error.hpp"
+#include "px/ScreeningResult.hpp"
+#include "px/Value.hpp"
+
+class PXSCCP_Packet;
+
+// Base of every plug-in object. The host reads the configuration group the
+// plug-in last loaded through config().
+class PXPlugin {
+ public:
+  PXPlugin() = default;
+  PXPlugin(const PXPlugin&) = delete;
+  PXPlugin& operator=(const PXPlugin&) = delete;
+  virtual ~PXPlugin();
+
+  // Base initialisation; a plug-in that gets false must not be handed out.
+  virtual bool init();
+
+  PXDictionaryRef config() const { return _config.load(std::memory_order_acquire); }
+  void setConfig(PXDictionaryRef group) { _config.store(std::move(group), std::memory_order_release); }
+
+ protected:
+  // The configuration group as last read; absent until a plug-in sets it.
+  std::atomic<PXDictionaryRef> _config;
+};
+
+// What the host calls on an SCCP screening plug-in.
+class PXMTP3SCCPScreeningPluginProtocol {
+ public:
+  virtual ~PXMTP3SCCPScreeningPluginProtocol();
+
+  // `packet` is borrowed for the call and may be null; `err` is a place where
+  // an error could be stored, possibly null.
+  virtual PXSccpScreening_result screenSccpPacketInbound(const PXSCCP_Packet* packet,
+                                                         PXErrorRef* err) = 0;
+  virtual PXErrorRef loadConfigFromFile(const std::string& fileName) = 0;
+  virtual PXErrorRef reloadConfig() = 0;
+  virtual void close() = 0;
+};

@@ -1,0 +1,75 @@
+// Why a screening gave its verdict: the partial verdicts of one decision.
+//
+// A filter that implements PXSccpScreeningExplainer fills a trace from the very
+// code path that gives the verdict, so a tool that shows it can never disagree
+// with the verdict the host gets.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "px/Error.hpp"
+#include "px/ScreeningResult.hpp"
+
+class PXSCCP_Packet;
+
+// The rule dimension that settled a verdict.
+enum class PXScreeningDecider : std::uint8_t {
+  none,       // nothing applied: undefined
+  operation,  // a denied operation code ended the screening
+  calling,
+  called,
+  tt,
+  fsm,
+  op,
+};
+
+constexpr std::string_view deciderName(PXScreeningDecider d) {
+  switch (d) {
+    case PXScreeningDecider::none: return "none";
+    case PXScreeningDecider::operation: return "operation";
+    case PXScreeningDecider::calling: return "calling";
+    case PXScreeningDecider::called: return "called";
+    case PXScreeningDecider::tt: return "tt";
+    case PXScreeningDecider::fsm: return "fsm";
+    case PXScreeningDecider::op: return "op";
+  }
+  return "none";
+}
+
+struct PXSccpScreeningTrace {
+  PXSccpScreening_result calling_allowed = PXSccpScreening_undefined;
+  PXSccpScreening_result calling_denied = PXSccpScreening_undefined;
+  PXSccpScreening_result called_allowed = PXSccpScreening_undefined;
+  PXSccpScreening_result called_denied = PXSccpScreening_undefined;
+  PXSccpScreening_result tt_allowed = PXSccpScreening_undefined;
+  PXSccpScreening_result tt_denied = PXSccpScreening_undefined;
+  PXSccpScreening_result fsm_allowed = PXSccpScreening_undefined;
+  PXSccpScreening_result fsm_denied = PXSccpScreening_undefined;
+  PXSccpScreening_result op_allowed = PXSccpScreening_undefined;
+
+  // Dimension results of the combination; undefined when it was not reached.
+  PXSccpScreening_result calling_result = PXSccpScreening_undefined;
+  PXSccpScreening_result called_result = PXSccpScreening_undefined;
+  PXSccpScreening_result tt_result = PXSccpScreening_undefined;
+  PXSccpScreening_result op_result = PXSccpScreening_undefined;
+  PXSccpScreening_result fsm_result = PXSccpScreening_undefined;
+
+  bool walked = false;  // the component walk ran (some operation or IMSI list is configured)
+  // When a denied operation code ended the screening: which component, which code.
+  std::int32_t deniedComponent = -1;
+  std::int64_t deniedOperationCode = 0;
+  bool deniedGlobal = false;
+
+  PXScreeningDecider decidedBy = PXScreeningDecider::none;
+  PXSccpScreening_result verdict = PXSccpScreening_undefined;
+};
+
+// Optional interface of a screening plug-in: the inbound screening with its trace.
+class PXSccpScreeningExplainer {
+ public:
+  virtual ~PXSccpScreeningExplainer();
+  virtual PXSccpScreening_result screenSccpPacketInboundExplained(const PXSCCP_Packet* packet,
+                                                                  PXErrorRef* err,
+                                                                  PXSccpScreeningTrace& trace) = 0;
+};

@@ -1,0 +1,106 @@
+// An SCCP called or calling party address (ITU-T Q.713 3.4).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+class SccpNatureOfAddressIndicator {
+ public:
+  constexpr explicit SccpNatureOfAddressIndicator(std::int32_t nai = 0) : _nai(nai) {}
+  constexpr std::int32_t nai() const { return _nai; }
+
+ private:
+  std::int32_t _nai;
+};
+
+class SccpNumberPlanIndicator {
+ public:
+  constexpr explicit SccpNumberPlanIndicator(std::int32_t npi = 0) : _npi(npi) {}
+  constexpr std::int32_t npi() const { return _npi; }
+
+ private:
+  std::int32_t _npi;
+};
+
+class SccpTranslationTableNumber {
+ public:
+  constexpr explicit SccpTranslationTableNumber(std::int32_t tt = 0) : _tt(tt) {}
+  constexpr std::int32_t tt() const { return _tt; }
+
+ private:
+  std::int32_t _tt;
+};
+
+// Q.713 3.4.1, bit 7 of the address indicator.
+enum class SccpRoutingIndicator : std::uint8_t { globalTitle = 0, subsystemNumber = 1 };
+
+class SccpAddress {
+ public:
+  // An address parameter has at most 255 octets, so at most 2 * 255 digits.
+  static constexpr std::size_t kMaxDigits = 2 * 255;
+
+  SccpAddress() = default;
+
+  // Screened fields: each is nullptr (or nullopt) when the address does not carry it.
+  const SccpNatureOfAddressIndicator* nai() const { return _hasNai ? &_nai : nullptr; }
+  const SccpNumberPlanIndicator* npi() const { return _hasNpi ? &_npi : nullptr; }
+  const SccpTranslationTableNumber* tt() const { return _hasTt ? &_tt : nullptr; }
+  // The global title digits; digit values 10 to 15 appear as 'a' to 'f'.
+  std::optional<std::string_view> address() const {
+    if (!_hasDigits) return std::nullopt;
+    return std::string_view(_digits.data(), _digitCount);
+  }
+
+  // Wire fields of the address indicator and what it announces.
+  SccpRoutingIndicator routingIndicator() const { return _ri; }
+  std::uint8_t globalTitleIndicator() const { return _gti; }
+  bool nationalUse() const { return _nationalUse; }
+  std::optional<std::uint16_t> pointCode() const { return _pointCode; }
+  std::optional<std::uint8_t> subsystemNumber() const { return _ssn; }
+  std::optional<std::uint8_t> encodingScheme() const { return _encodingScheme; }
+
+  SccpAddress& setNai(std::int32_t v) { return _nai = SccpNatureOfAddressIndicator(v), _hasNai = true, *this; }
+  SccpAddress& setNpi(std::int32_t v) { return _npi = SccpNumberPlanIndicator(v), _hasNpi = true, *this; }
+  SccpAddress& setTt(std::int32_t v) { return _tt = SccpTranslationTableNumber(v), _hasTt = true, *this; }
+  // False (and unchanged) when there are more than kMaxDigits digits.
+  bool setAddress(std::string_view digits);
+  SccpAddress& setRoutingIndicator(SccpRoutingIndicator ri) { return _ri = ri, *this; }
+  SccpAddress& setGlobalTitleIndicator(std::uint8_t gti) { return _gti = gti, *this; }
+  SccpAddress& setNationalUse(bool n) { return _nationalUse = n, *this; }
+  SccpAddress& setPointCode(std::optional<std::uint16_t> pc) { return _pointCode = pc, *this; }
+  SccpAddress& setSubsystemNumber(std::optional<std::uint8_t> ssn) { return _ssn = ssn, *this; }
+  SccpAddress& setEncodingScheme(std::optional<std::uint8_t> es) { return _encodingScheme = es, *this; }
+
+  // Appends one digit value 0..15 (as '0'-'9', 'a'-'f'); false when full.
+  bool appendDigit(std::uint8_t value) {
+    if (_digitCount >= kMaxDigits) return false;
+    _digits[_digitCount++] = "0123456789abcdef"[value & 0x0F];
+    _hasDigits = true;
+    return true;
+  }
+  // Marks the digits present, possibly with none.
+  void setHasDigits() { _hasDigits = true; }
+
+  void clear() { *this = SccpAddress(); }
+
+ private:
+  SccpNatureOfAddressIndicator _nai;
+  SccpNumberPlanIndicator _npi;
+  SccpTranslationTableNumber _tt;
+  std::optional<std::uint16_t> _pointCode;
+  std::optional<std::uint8_t> _ssn;
+  std::optional<std::uint8_t> _encodingScheme;
+  std::uint16_t _digitCount = 0;
+  SccpRoutingIndicator _ri = SccpRoutingIndicator::globalTitle;
+  std::uint8_t _gti = 0;
+  bool _nationalUse = false;
+  bool _hasNai = false;
+  bool _hasNpi = false;
+  bool _hasTt = false;
+  bool _hasDigits = false;
+  // Left uninitialised: only the first _digitCount characters are ever read.
+  std::array<char, kMaxDigits> _digits;
+};

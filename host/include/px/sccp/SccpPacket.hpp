@@ -1,0 +1,70 @@
+// One SCCP connectionless message (ITU-T Q.713 4.10-4.15) as the host hands
+// it to screening: its two addresses and, when it carries one, its ITU TCAP
+// message.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "px/sccp/SccpAddress.hpp"
+#include "px/tcap/Tcap.hpp"
+
+// Q.713 table 1: message type codes of the connectionless messages.
+enum class SccpMessageType : std::uint8_t {
+  udt = 0x09,
+  udts = 0x0A,
+  xudt = 0x11,
+  xudts = 0x12,
+  ludt = 0x13,
+  ludts = 0x14,
+};
+
+class PXSCCP_Packet {
+ public:
+  PXSCCP_Packet() = default;
+
+  // Screened objects: nullptr when the packet has none.
+  const SccpAddress* incomingCallingPartyAddress() const { return _hasCalling ? &_calling : nullptr; }
+  const SccpAddress* incomingCalledPartyAddress() const { return _hasCalled ? &_called : nullptr; }
+  // The ITU TCAP message, when it is a Begin.
+  const PXTCAP_itu_asn1_begin* incomingTcapBegin() const {
+    return _hasTcap && _tcap.messageType() == PXTCAP_MessageType::begin ? &_tcap : nullptr;
+  }
+
+  // Wire fields.
+  SccpMessageType messageType() const { return _type; }
+  // Protocol class (UDT, XUDT, LUDT) or return cause (the service variants).
+  std::uint8_t protocolClassOrCause() const { return _classOrCause; }
+  std::optional<std::uint8_t> hopCounter() const { return _hopCounter; }
+  // The data parameter, a view of the decoded bytes.
+  std::span<const std::uint8_t> data() const { return _data; }
+  // The ITU TCAP message of any type, or nullptr when the data is none.
+  const PXTCAP_itu_asn1_message* tcapMessage() const { return _hasTcap ? &_tcap : nullptr; }
+
+  // Building, for decoders, tests and benchmarks.
+  SccpAddress& mutableCallingPartyAddress() { return _hasCalling = true, _calling; }
+  SccpAddress& mutableCalledPartyAddress() { return _hasCalled = true, _called; }
+  PXTCAP_itu_asn1_message& mutableTcap() { return _hasTcap = true, _tcap; }
+  void removeCallingPartyAddress() { _hasCalling = false; }
+  void removeCalledPartyAddress() { _hasCalled = false; }
+  void removeTcap() { _hasTcap = false; }
+  void setMessageType(SccpMessageType t) { _type = t; }
+  void setProtocolClassOrCause(std::uint8_t v) { _classOrCause = v; }
+  void setHopCounter(std::optional<std::uint8_t> h) { _hopCounter = h; }
+  void setData(std::span<const std::uint8_t> d) { _data = d; }
+  // Forgets everything but keeps allocated capacity for the next message.
+  void clear();
+
+ private:
+  SccpAddress _calling;
+  SccpAddress _called;
+  PXTCAP_itu_asn1_message _tcap;
+  std::span<const std::uint8_t> _data;
+  std::optional<std::uint8_t> _hopCounter;
+  SccpMessageType _type = SccpMessageType::udt;
+  std::uint8_t _classOrCause = 0;
+  bool _hasCalling = false;
+  bool _hasCalled = false;
+  bool _hasTcap = false;
+};

@@ -1,0 +1,134 @@
+// ITU TCAP messages and components (ITU-T Q.773), as decoded by the host.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "px/asn1/Asn1Object.hpp"
+
+// Q.773 table 8: message type tags.
+enum class PXTCAP_MessageType : std::uint8_t {
+  unidirectional,  // [APPLICATION 1] 0x61
+  begin,           // [APPLICATION 2] 0x62
+  end,             // [APPLICATION 4] 0x64
+  continue_,       // [APPLICATION 5] 0x65
+  abort,           // [APPLICATION 7] 0x67
+};
+
+// Q.773 table 11: component type tags.
+enum class PXTCAP_ComponentKind : std::uint8_t {
+  invoke,               // [1] 0xA1
+  returnResultLast,     // [2] 0xA2
+  returnError,          // [3] 0xA3
+  reject,               // [4] 0xA4
+  returnResultNotLast,  // [7] 0xA7
+};
+
+std::string_view messageTypeName(PXTCAP_MessageType t);  // "begin", "continue", ...
+std::string_view componentKindName(PXTCAP_ComponentKind k);  // "invoke", "returnResultLast", ...
+
+class PXTCAP_itu_asn1_componentPDU {
+ public:
+  PXTCAP_itu_asn1_componentPDU() = default;
+  explicit PXTCAP_itu_asn1_componentPDU(PXTCAP_ComponentKind kind) : _kind(kind) {}
+
+  // An invoke with a local (INTEGER) or global (OBJECT IDENTIFIER) operation code.
+  static PXTCAP_itu_asn1_componentPDU invoke(std::int64_t operationCode, bool global = false,
+                                             std::optional<PXASN1Object> params = std::nullopt);
+
+  PXTCAP_ComponentKind kind() const { return _kind; }
+  std::optional<std::int64_t> invokeId() const { return _invokeId; }
+  std::optional<std::int64_t> linkedId() const { return _linkedId; }
+  // The local code's value, or for a global code the value of its last arc; 0 without a code.
+  std::int64_t operationCode() const { return _operationCode; }
+  bool hasLocalOperationCode() const { return _hasLocal; }
+  bool hasGlobalOperationCode() const { return _hasGlobal; }
+  // The parameter, or nullptr when the component has none.
+  const PXASN1Object* params() const { return _params ? &*_params : nullptr; }
+
+  void setInvokeId(std::optional<std::int64_t> id) { _invokeId = id; }
+  void setLinkedId(std::optional<std::int64_t> id) { _linkedId = id; }
+  void setLocalOperationCode(std::int64_t code) {
+    _operationCode = code;
+    _hasLocal = true;
+    _hasGlobal = false;
+  }
+  void setGlobalOperationCode(std::int64_t lastArc) {
+    _operationCode = lastArc;
+    _hasLocal = false;
+    _hasGlobal = true;
+  }
+  void setParams(std::optional<PXASN1Object> params) { _params = params; }
+
+ private:
+  std::optional<PXASN1Object> _params;
+  std::optional<std::int64_t> _invokeId;
+  std::optional<std::int64_t> _linkedId;
+  std::int64_t _operationCode = 0;
+  PXTCAP_ComponentKind _kind = PXTCAP_ComponentKind::invoke;
+  bool _hasLocal = false;
+  bool _hasGlobal = false;
+};
+
+class PXTCAP_itu_asn1_componentPortion {
+ public:
+  std::span<const PXTCAP_itu_asn1_componentPDU> arrayOfComponents() const { return _components; }
+  // True when the decoding stopped at damaged bytes after the components listed.
+  bool isDamaged() const { return _damaged; }
+
+  void clear() {
+    _components.clear();
+    _damaged = false;
+  }
+  void add(const PXTCAP_itu_asn1_componentPDU& c) { _components.push_back(c); }
+  void setDamaged(bool d) { _damaged = d; }
+
+ private:
+  // Cleared, not freed, between messages so a reused packet allocates nothing.
+  std::vector<PXTCAP_itu_asn1_componentPDU> _components;
+  bool _damaged = false;
+};
+
+// An ITU TCAP message of any type. The Begin that screening reads is a message
+// whose type is begin (PXTCAP_itu_asn1_begin).
+class PXTCAP_itu_asn1_message {
+ public:
+  PXTCAP_itu_asn1_message() = default;
+  explicit PXTCAP_itu_asn1_message(PXTCAP_MessageType type) : _type(type) {}
+
+  PXTCAP_MessageType messageType() const { return _type; }
+  std::optional<std::span<const std::uint8_t>> otid() const { return _otid; }
+  std::optional<std::span<const std::uint8_t>> dtid() const { return _dtid; }
+  // The component portion, or nullptr when the message has none.
+  const PXTCAP_itu_asn1_componentPortion* componentPortion() const {
+    return _hasComponentPortion ? &_componentPortion : nullptr;
+  }
+
+  void setMessageType(PXTCAP_MessageType t) { _type = t; }
+  void setOtid(std::optional<std::span<const std::uint8_t>> id) { _otid = id; }
+  void setDtid(std::optional<std::span<const std::uint8_t>> id) { _dtid = id; }
+  // Makes the component portion present (and empty on first use) and returns it.
+  PXTCAP_itu_asn1_componentPortion& mutableComponentPortion() {
+    _hasComponentPortion = true;
+    return _componentPortion;
+  }
+  void clear() {
+    _type = PXTCAP_MessageType::begin;
+    _otid.reset();
+    _dtid.reset();
+    _componentPortion.clear();
+    _hasComponentPortion = false;
+  }
+
+ private:
+  PXTCAP_itu_asn1_componentPortion _componentPortion;
+  std::optional<std::span<const std::uint8_t>> _otid;
+  std::optional<std::span<const std::uint8_t>> _dtid;
+  PXTCAP_MessageType _type = PXTCAP_MessageType::begin;
+  bool _hasComponentPortion = false;
+};
+
+using PXTCAP_itu_asn1_begin = PXTCAP_itu_asn1_message;

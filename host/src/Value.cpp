@@ -1,0 +1,125 @@
+#include "px/Value.hpp"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+const PXListRef kNoList;
+const PXDictionaryRef kNoDictionary;
+
+void appendValue(std::string& out, const PXValue& value);
+
+void appendDictionary(std::string& out, const PXDictionary& dict) {
+  out += '{';
+  bool first = true;
+  for (const auto& [key, value] : dict.entries()) {
+    if (!first) out += ',';
+    first = false;
+    appendJsonString(out, key);
+    out += ':';
+    appendValue(out, value);
+  }
+  out += '}';
+}
+
+void appendValue(std::string& out, const PXValue& value) {
+  struct Visitor {
+    std::string& out;
+    void operator()(const PXOther&) const { out += "null"; }
+    void operator()(const std::string& s) const { appendJsonString(out, s); }
+    void operator()(std::int64_t n) const { out += std::to_string(n); }
+    void operator()(double d) const {
+      if (!std::isfinite(d)) {
+        out += "null";
+        return;
+      }
+      char buf[32];
+      auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+      std::string_view text(buf, ec == std::errc() ? static_cast<std::size_t>(end - buf) : 0);
+      out += text;
+      // Keep a double recognisable as one ("1.0", not "1").
+      if (text.find_first_of(".eE") == std::string_view::npos) out += ".0";
+    }
+    void operator()(const PXListRef& list) const {
+      out += '[';
+      if (list) {
+        bool first = true;
+        for (const auto& v : *list) {
+          if (!first) out += ',';
+          first = false;
+          appendValue(out, v);
+        }
+      }
+      out += ']';
+    }
+    void operator()(const PXDictionaryRef& dict) const {
+      if (dict)
+        appendDictionary(out, *dict);
+      else
+        out += "null";
+    }
+  };
+  std::visit(Visitor{out}, value.storage());
+}
+
+}  // namespace
+
+const PXListRef& PXValue::list() const {
+  const auto* l = std::get_if<PXListRef>(&_v);
+  return l ? *l : kNoList;
+}
+
+const PXDictionaryRef& PXValue::dictionary() const {
+  const auto* d = std::get_if<PXDictionaryRef>(&_v);
+  return d ? *d : kNoDictionary;
+}
+
+PXListRef makeList(std::initializer_list<PXValue> values) {
+  return std::make_shared<const PXList>(values);
+}
+
+const PXValue* PXDictionary::find(std::string_view key) const {
+  auto it = _entries.find(key);
+  return it == _entries.end() ? nullptr : &it->second;
+}
+
+void appendJsonString(std::string& out, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (u < 0x20 || u == 0x7F) {
+          out += "\\u00";
+          out += kHex[u >> 4];
+          out += kHex[u & 0x0F];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+std::string jsonString(const PXDictionary& dict) {
+  std::string out;
+  appendDictionary(out, dict);
+  return out;
+}
+
+std::string jsonString(const PXDictionary* dict) { return dict ? jsonString(*dict) : "null"; }
+
+std::string jsonValue(const PXValue& value) {
+  std::string out;
+  appendValue(out, value);
+  return out;
+}

@@ -1,0 +1,213 @@
+#include "InboundDecision.hpp"
+
+#include <array>
+
+#include "ListMatch.hpp"
+#include "QelScreeningSCCP.hpp"
+#include "px/Maybe.hpp"
+#include "px/map/ForwardSM.hpp"
+#include "px/sccp/SccpPacket.hpp"
+
+namespace qel {
+
+namespace {
+
+constexpr auto kPermitted = PXSccpScreening_explicitlyPermitted;
+constexpr auto kDenied = PXSccpScreening_explicitlyDenied;
+constexpr auto kUndefined = PXSccpScreening_undefined;
+
+// Q.713 3.4.2.3: nature of address 4 is an international number; numbering
+// plans 1 (E.164), 6 (E.212) and 7 (E.214). Other addresses are not screened
+// by prefix.
+constexpr std::int32_t kInternationalNumber = 4;
+
+std::optional<NumberingPlan> screenedPlan(const SccpAddress* address) {
+  const auto a = px::maybe(address);
+  if (a.then(&SccpAddress::nai).then(&SccpNatureOfAddressIndicator::nai) != kInternationalNumber) {
+    return std::nullopt;
+  }
+  switch (a.then(&SccpAddress::npi).then(&SccpNumberPlanIndicator::npi)) {
+    case 1: return NumberingPlan::e164;
+    case 6: return NumberingPlan::e212;
+    case 7: return NumberingPlan::e214;
+    default: return std::nullopt;
+  }
+}
+
+struct AddressPartials {
+  PXSccpScreening_result allowed = kUndefined;
+  PXSccpScreening_result denied = kUndefined;
+};
+
+AddressPartials screenAddress(const RuleSet& rules, const SccpAddress* address,
+                              const std::array<PXListRef RuleSet::*, 3>& allowedLists,
+                              const std::array<PXListRef RuleSet::*, 3>& deniedLists) {
+  const auto plan = screenedPlan(address);
+  if (!plan) return {};
+  const auto digits = address->address();
+  const auto i = static_cast<std::size_t>(*plan);
+  return {QelScreeningSCCP::screenNumber(digits, rules.*allowedLists[i], kPermitted),
+          QelScreeningSCCP::screenNumber(digits, rules.*deniedLists[i], kDenied)};
+}
+
+// The walk opens when any operation or IMSI list is present, even empty.
+bool walkGateOpen(const RuleSet& r) {
+  return r._allowedFSM_IMSI_PREFIX || r._deniedFSM_IMSI_PREFIX || r._allowedOP || r._deniedOP ||
+         r._allowedGOP || r._deniedGOP;
+}
+
+// 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in MAP v1/v2).
+constexpr std::int64_t kMtForwardSM = 44;
+constexpr std::int64_t kMoForwardSM = 46;
+
+template <class Argument>
+void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPartials& fsm) {
+  // The IMSI text views the argument, which lives to the end of this call.
+  const auto argument = Argument::initWithASN1Object(params, nullptr);
+  const auto imsi = px::maybe(argument)
+                        .then(&Argument::sm_RP_DA)
+                        .then(&PXGSMMAP_SM_RP_DA::imsi)
+                        .then(&PXGSMMAP_IMSI::imsiValue);
+  fsm.allowed = QelScreeningSCCP::screenFSM(imsi, rules._allowedFSM_IMSI_PREFIX, kPermitted);
+  fsm.denied = QelScreeningSCCP::screenFSM(imsi, rules._deniedFSM_IMSI_PREFIX, kDenied);
+}
+
+struct WalkOutcome {
+  AddressPartials fsm;
+  PXSccpScreening_result opAllowed = kUndefined;
+  // Index of the component whose code was denied, or -1.
+  std::int32_t deniedComponent = -1;
+  std::int64_t deniedCode = 0;
+  bool deniedGlobal = false;
+};
+
+WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet) {
+  WalkOutcome out;
+  const auto components = px::maybe(packet)
+                              .then(&PXSCCP_Packet::incomingTcapBegin)
+                              .then(&PXTCAP_itu_asn1_begin::componentPortion)
+                              .then(&PXTCAP_itu_asn1_componentPortion::arrayOfComponents);
+  std::int32_t index = 0;
+  for (const PXTCAP_itu_asn1_componentPDU& c : components) {
+    const std::int64_t code = c.operationCode();
+    if (code == kMoForwardSM) {
+      screenForwardSM<PXGSMMAP_MO_ForwardSM_Arg>(rules, c.params(), out.fsm);
+    } else if (code == kMtForwardSM) {
+      screenForwardSM<PXGSMMAP_MT_ForwardSM_Arg>(rules, c.params(), out.fsm);
+    }
+    const auto screenCode = [&](const PXListRef& denied, const PXListRef& allowed, bool global) {
+      if (numberListHits(denied.get(), code)) {
+        out.deniedComponent = index;
+        out.deniedCode = code;
+        out.deniedGlobal = global;
+        return false;
+      }
+      if (numberListHits(allowed.get(), code)) out.opAllowed = kPermitted;
+      return true;
+    };
+    if (c.hasLocalOperationCode() && !screenCode(rules._deniedOP, rules._allowedOP, false)) break;
+    if (c.hasGlobalOperationCode() && !screenCode(rules._deniedGOP, rules._allowedGOP, true)) break;
+    ++index;
+  }
+  return out;
+}
+
+// Explicit allow, then the deny default, then the allow default.
+PXSccpScreening_result dimensionResult(PXSccpScreening_result allowed, std::uint8_t denyDefault,
+                                       std::uint8_t allowDefault) {
+  if (allowed == kPermitted) return kPermitted;
+  if (denyDefault) return PXSccpScreening_implicitlyDenied;
+  if (allowDefault) return PXSccpScreening_implicitlyPermitted;
+  return kUndefined;
+}
+
+}  // namespace
+
+template <bool kTrace>
+PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* packet,
+                                     PXSccpScreeningTrace* trace) {
+  const auto finish = [&](PXSccpScreening_result verdict, PXScreeningDecider by) {
+    if constexpr (kTrace) {
+      trace->verdict = verdict;
+      trace->decidedBy = by;
+    }
+    return verdict;
+  };
+
+  const SccpAddress* calling = px::maybe(packet).then(&PXSCCP_Packet::incomingCallingPartyAddress).get();
+  const SccpAddress* called = px::maybe(packet).then(&PXSCCP_Packet::incomingCalledPartyAddress).get();
+
+  const AddressPartials callingPartials =
+      screenAddress(rules, calling, kAllowedCallingLists, kDeniedCallingLists);
+  const AddressPartials calledPartials =
+      screenAddress(rules, called, kAllowedCalledLists, kDeniedCalledLists);
+
+  const std::int32_t tt =
+      px::maybe(called).then(&SccpAddress::tt).then(&SccpTranslationTableNumber::tt);
+  const AddressPartials ttPartials{QelScreeningSCCP::screenTT(tt, rules._allowedTT, kPermitted),
+                                   QelScreeningSCCP::screenTT(tt, rules._deniedTT, kDenied)};
+
+  WalkOutcome walk;
+  const bool walked = walkGateOpen(rules);
+  if (walked) walk = walkComponents(rules, packet);
+
+  if constexpr (kTrace) {
+    trace->calling_allowed = callingPartials.allowed;
+    trace->calling_denied = callingPartials.denied;
+    trace->called_allowed = calledPartials.allowed;
+    trace->called_denied = calledPartials.denied;
+    trace->tt_allowed = ttPartials.allowed;
+    trace->tt_denied = ttPartials.denied;
+    trace->fsm_allowed = walk.fsm.allowed;
+    trace->fsm_denied = walk.fsm.denied;
+    trace->op_allowed = walk.opAllowed;
+    trace->walked = walked;
+    trace->deniedComponent = walk.deniedComponent;
+    trace->deniedOperationCode = walk.deniedCode;
+    trace->deniedGlobal = walk.deniedGlobal;
+  }
+  if (walk.deniedComponent >= 0) return finish(kDenied, PXScreeningDecider::operation);
+
+  if (callingPartials.denied == kDenied) return finish(kDenied, PXScreeningDecider::calling);
+  if (calledPartials.denied == kDenied) return finish(kDenied, PXScreeningDecider::called);
+  if (ttPartials.denied == kDenied) return finish(kDenied, PXScreeningDecider::tt);
+  if (walk.fsm.denied == kDenied) return finish(kDenied, PXScreeningDecider::fsm);
+
+  const std::array<std::pair<PXSccpScreening_result, PXScreeningDecider>, 5> results = {{
+      {dimensionResult(callingPartials.allowed, rules._defaultDenyCalling,
+                       rules._defaultAllowCalling),
+       PXScreeningDecider::calling},
+      {dimensionResult(calledPartials.allowed, rules._defaultDenyCalled, rules._defaultAllowCalled),
+       PXScreeningDecider::called},
+      {dimensionResult(ttPartials.allowed, rules._defaultDenyTT, rules._defaultAllowTT),
+       PXScreeningDecider::tt},
+      {walk.opAllowed == kPermitted ? kPermitted : kUndefined, PXScreeningDecider::op},
+      {walk.fsm.allowed == kPermitted ? kPermitted : kUndefined, PXScreeningDecider::fsm},
+  }};
+  if constexpr (kTrace) {
+    trace->calling_result = results[0].first;
+    trace->called_result = results[1].first;
+    trace->tt_result = results[2].first;
+    trace->op_result = results[3].first;
+    trace->fsm_result = results[4].first;
+  }
+
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (results[i].first == PXSccpScreening_implicitlyDenied) {
+      return finish(PXSccpScreening_implicitlyDenied, results[i].second);
+    }
+  }
+  // The greatest of the five; implicitlyPermitted (2) outranks explicitlyPermitted (1).
+  auto best = std::pair{kUndefined, PXScreeningDecider::none};
+  for (const auto& r : results) {
+    if (r.first > best.first) best = r;
+  }
+  return finish(best.first, best.second);
+}
+
+template PXSccpScreening_result decideInbound<false>(const RuleSet&, const PXSCCP_Packet*,
+                                                    PXSccpScreeningTrace*);
+template PXSccpScreening_result decideInbound<true>(const RuleSet&, const PXSCCP_Packet*,
+                                                   PXSccpScreeningTrace*);
+
+}  // namespace qel

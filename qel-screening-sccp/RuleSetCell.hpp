@@ -1,0 +1,97 @@
+// The one published RuleSet of a filter, read without locks or shared writes.
+//
+// Readers protect the set they use with a hazard pointer: a slot of their own
+// in a fixed, cache-line-padded table shared by every filter of the plug-in.
+// Writers build a new set, publish it with a compare-and-swap (retrying when
+// another writer got there first, so no write is lost), retire the old set and
+// free every retired set that no slot holds. Threads beyond the table's size,
+// and nested reads on one thread, fall back to a shared reader count that
+// makes writers defer freeing; they are correct, only slower.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+
+#include "RuleSet.hpp"
+
+namespace qel {
+
+class RuleSetCell {
+  struct Node {
+    RuleSet rules;
+    Node* retiredNext = nullptr;
+  };
+
+ public:
+  // Starts with an empty rule set: every list absent, every flag false.
+  RuleSetCell();
+  ~RuleSetCell();
+  RuleSetCell(const RuleSetCell&) = delete;
+  RuleSetCell& operator=(const RuleSetCell&) = delete;
+
+  // Keeps the rule set it was given alive until it goes out of scope.
+  class Reader {
+   public:
+    Reader(Reader&& other) noexcept : _node(other._node), _slot(other._slot) {
+      other._node = nullptr;
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    Reader& operator=(Reader&&) = delete;
+    ~Reader() { release(); }
+
+    const RuleSet& operator*() const { return _node->rules; }
+    const RuleSet* operator->() const { return &_node->rules; }
+
+   private:
+    friend class RuleSetCell;
+    Reader(Node* node, void* slot) : _node(node), _slot(slot) {}
+    void release();
+
+    Node* _node;
+    void* _slot;  // the thread's hazard slot, or nullptr for the shared fallback
+  };
+
+  Reader read() const;
+
+  // Publishes change(copy of the current set). `change` may run more than once
+  // (once per lost race), each time on a fresh copy of the then current set.
+  template <class Change>
+  void update(Change&& change) {
+    for (;;) {
+      // Holding the base set keeps its address from being reused before the
+      // compare-and-swap, which would otherwise succeed against a newer set.
+      Reader base = read();
+      NodePtr next = copyOf(*base);
+      change(next->rules);
+      if (tryPublish(base, next)) return;
+    }
+  }
+
+  // Retired sets not yet freed, and sets alive in all (current + retired).
+  std::size_t retiredCount() const;
+  std::size_t liveCount() const { return _live.load(std::memory_order_acquire); }
+  // Frees every retired set that no reader holds; writers do this themselves.
+  void reclaim();
+
+ private:
+  struct NodeDeleter {
+    const RuleSetCell* cell;
+    void operator()(Node* n) const;
+  };
+  using NodePtr = std::unique_ptr<Node, NodeDeleter>;
+
+  NodePtr copyOf(const RuleSet& rules);
+  // Publishes next in place of base's set; on success releases base, retires
+  // its set and frees what it can.
+  bool tryPublish(Reader& base, NodePtr& next);
+  void retire(Node* node);
+  void destroy(Node* node) const;
+
+  std::atomic<Node*> _current;
+  std::atomic<Node*> _retired{nullptr};
+  mutable std::atomic<std::size_t> _live{0};
+};
+
+}  // namespace qel
