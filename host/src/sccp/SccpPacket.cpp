@@ -20,3 +20,24 @@ void PXSCCP_Packet::clear() {
   _classOrCause = 0;
   _hasCalling = _hasCalled = _hasTcap = false;
 }
+
+// Placeholder until the wire decoder lands.
+SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
+  clear();
+  return bytes.empty() ? SccpDecodeError::empty : SccpDecodeError::unsupportedMessageType;
+}
+
+std::string_view decodeErrorName(SccpDecodeError e) {
+  switch (e) {
+    case SccpDecodeError::none: return "none";
+    case SccpDecodeError::empty: return "empty";
+    case SccpDecodeError::unsupportedMessageType: return "unsupportedMessageType";
+    case SccpDecodeError::truncated: return "truncated";
+    case SccpDecodeError::badPointer: return "badPointer";
+    case SccpDecodeError::badParameterLength: return "badParameterLength";
+    case SccpDecodeError::badCalledPartyAddress: return "badCalledPartyAddress";
+    case SccpDecodeError::badCallingPartyAddress: return "badCallingPartyAddress";
+    case SccpDecodeError::badOptionalPart: return "badOptionalPart";
+  }
+  return "unknown";
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "px/sccp/SccpAddress.hpp"
 #include "px/tcap/Tcap.hpp"
@@ -20,9 +21,28 @@ enum class SccpMessageType : std::uint8_t {
   ludts = 0x14,
 };
 
+// Why bytes did not decode as an SCCP connectionless message.
+enum class SccpDecodeError : std::uint8_t {
+  none = 0,
+  empty,
+  unsupportedMessageType,  // not UDT, UDTS, XUDT, XUDTS, LUDT or LUDTS
+  truncated,               // the fixed part or a pointer runs past the end
+  badPointer,              // a pointer is zero or points outside the message
+  badParameterLength,      // a variable parameter's length runs past the end
+  badCalledPartyAddress,
+  badCallingPartyAddress,
+  badOptionalPart,
+};
+std::string_view decodeErrorName(SccpDecodeError e);
+
 class PXSCCP_Packet {
  public:
   PXSCCP_Packet() = default;
+
+  // Decodes one SCCP message into this packet, reusing its storage. The packet
+  // views `bytes` (data, TCAP parameters), which must outlive its use. On an
+  // error the packet keeps what could be read before the damage.
+  SccpDecodeError decode(std::span<const std::uint8_t> bytes);
 
   // Screened objects: nullptr when the packet has none.
   const SccpAddress* incomingCallingPartyAddress() const { return _hasCalling ? &_calling : nullptr; }

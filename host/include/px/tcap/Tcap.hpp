@@ -99,6 +99,12 @@ class PXTCAP_itu_asn1_message {
   PXTCAP_itu_asn1_message() = default;
   explicit PXTCAP_itu_asn1_message(PXTCAP_MessageType type) : _type(type) {}
 
+  // Decodes an ITU TCAP message (Q.773) into this object, reusing its storage;
+  // false when `bytes` is not one (the object is then cleared). Components
+  // before damage in the component portion are kept and the portion is marked
+  // damaged. Parameters view `bytes`, which must outlive their use.
+  bool decode(std::span<const std::uint8_t> bytes);
+
   PXTCAP_MessageType messageType() const { return _type; }
   std::optional<std::span<const std::uint8_t>> otid() const { return _otid; }
   std::optional<std::span<const std::uint8_t>> dtid() const { return _dtid; }
