@@ -27,10 +27,14 @@ std::optional<NumberingPlan> screenedPlan(const SccpAddress* address) {
     return std::nullopt;
   }
   switch (a.then(&SccpAddress::npi).then(&SccpNumberPlanIndicator::npi)) {
-    case 1: return NumberingPlan::e164;
-    case 6: return NumberingPlan::e212;
-    case 7: return NumberingPlan::e214;
-    default: return std::nullopt;
+    case 1:
+      return NumberingPlan::e164;
+    case 6:
+      return NumberingPlan::e212;
+    case 7:
+      return NumberingPlan::e214;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -134,8 +138,10 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
     return verdict;
   };
 
-  const SccpAddress* calling = px::maybe(packet).then(&PXSCCP_Packet::incomingCallingPartyAddress).get();
-  const SccpAddress* called = px::maybe(packet).then(&PXSCCP_Packet::incomingCalledPartyAddress).get();
+  const SccpAddress* calling =
+      px::maybe(packet).then(&PXSCCP_Packet::incomingCallingPartyAddress).get();
+  const SccpAddress* called =
+      px::maybe(packet).then(&PXSCCP_Packet::incomingCalledPartyAddress).get();
 
   const AddressPartials callingPartials =
       screenAddress(rules, calling, kAllowedCallingLists, kDeniedCallingLists);
@@ -206,8 +212,8 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
 }
 
 template PXSccpScreening_result decideInbound<false>(const RuleSet&, const PXSCCP_Packet*,
-                                                    PXSccpScreeningTrace*);
+                                                     PXSccpScreeningTrace*);
 template PXSccpScreening_result decideInbound<true>(const RuleSet&, const PXSCCP_Packet*,
-                                                   PXSccpScreeningTrace*);
+                                                    PXSccpScreeningTrace*);
 
 }  // namespace qel

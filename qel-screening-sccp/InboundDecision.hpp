@@ -16,8 +16,8 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
                                      PXSccpScreeningTrace* trace);
 
 extern template PXSccpScreening_result decideInbound<false>(const RuleSet&, const PXSCCP_Packet*,
-                                                           PXSccpScreeningTrace*);
+                                                            PXSccpScreeningTrace*);
 extern template PXSccpScreening_result decideInbound<true>(const RuleSet&, const PXSCCP_Packet*,
-                                                          PXSccpScreeningTrace*);
+                                                           PXSccpScreeningTrace*);
 
 }  // namespace qel

@@ -14,7 +14,9 @@ std::int32_t clamp32(std::int64_t v) {
   return static_cast<std::int32_t>(v < kMin ? kMin : (v > kMax ? kMax : v));
 }
 
-bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Like strtol: blanks, one sign, then digits; saturates instead of overflowing.
 std::int32_t leadingInteger(std::string_view text) {

@@ -5,11 +5,17 @@
 
 #define QEL_EXPORT extern "C" __attribute__((visibility("default")))
 
-QEL_EXPORT const char* plugin_name() { return qel::kPluginName; }
+QEL_EXPORT const char* plugin_name() {
+  return qel::kPluginName;
+}
 
-QEL_EXPORT int plugin_init(const PXDictionary*) { return 0; }
+QEL_EXPORT int plugin_init(const PXDictionary*) {
+  return 0;
+}
 
-QEL_EXPORT int plugin_exit() { return 0; }
+QEL_EXPORT int plugin_exit() {
+  return 0;
+}
 
 QEL_EXPORT PXPlugin* plugin_create() {
   auto filter = std::make_unique<QelScreeningSCCP>();

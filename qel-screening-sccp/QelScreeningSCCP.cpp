@@ -6,7 +6,9 @@
 QelScreeningSCCP::QelScreeningSCCP() = default;
 QelScreeningSCCP::~QelScreeningSCCP() = default;
 
-bool QelScreeningSCCP::init() { return PXPlugin::init(); }
+bool QelScreeningSCCP::init() {
+  return PXPlugin::init();
+}
 
 void QelScreeningSCCP::close() {}
 
@@ -54,18 +56,22 @@ PXSccpScreening_result QelScreeningSCCP::screenFSM(std::optional<std::string_vie
   return screenNumber(imsi, mccmnc, r);
 }
 
-#define QEL_DEFINE_LIST_ACCESSORS(getter, setter, member)                     \
-  PXListRef QelScreeningSCCP::getter() const { return _rules.read()->member; } \
-  void QelScreeningSCCP::setter(PXListRef list) {                             \
-    _rules.update([&](qel::RuleSet& r) { r.member = list; });                 \
+#define QEL_DEFINE_LIST_ACCESSORS(getter, setter, member)     \
+  PXListRef QelScreeningSCCP::getter() const {                \
+    return _rules.read()->member;                             \
+  }                                                           \
+  void QelScreeningSCCP::setter(PXListRef list) {             \
+    _rules.update([&](qel::RuleSet& r) { r.member = list; }); \
   }
 QEL_RULE_LISTS(QEL_DEFINE_LIST_ACCESSORS)
 #undef QEL_DEFINE_LIST_ACCESSORS
 
-#define QEL_DEFINE_FLAG_ACCESSORS(getter, setter, member)                        \
-  std::uint8_t QelScreeningSCCP::getter() const { return _rules.read()->member; } \
-  void QelScreeningSCCP::setter(std::uint8_t flag) {                             \
-    _rules.update([&](qel::RuleSet& r) { r.member = flag; });                    \
+#define QEL_DEFINE_FLAG_ACCESSORS(getter, setter, member)     \
+  std::uint8_t QelScreeningSCCP::getter() const {             \
+    return _rules.read()->member;                             \
+  }                                                           \
+  void QelScreeningSCCP::setter(std::uint8_t flag) {          \
+    _rules.update([&](qel::RuleSet& r) { r.member = flag; }); \
   }
 QEL_RULE_FLAGS(QEL_DEFINE_FLAG_ACCESSORS)
 #undef QEL_DEFINE_FLAG_ACCESSORS

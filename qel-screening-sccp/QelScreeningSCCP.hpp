@@ -64,8 +64,7 @@ class QelScreeningSCCP : public PXPlugin,
 
   PXSccpScreening_result screenSccpPacketInboundGsmmap(const PXSCCP_Packet* packet,
                                                        PXErrorRef* err);
-  PXSccpScreening_result screenSccpPacketInboundTcap(const PXSCCP_Packet* packet,
-                                                     PXErrorRef* err);
+  PXSccpScreening_result screenSccpPacketInboundTcap(const PXSCCP_Packet* packet, PXErrorRef* err);
 
   // Rule accessors: a getter returns the very list that was set, or null.
 #define QEL_DECLARE_LIST_ACCESSORS(getter, setter, member) \
@@ -80,7 +79,9 @@ class QelScreeningSCCP : public PXPlugin,
 #undef QEL_DECLARE_FLAG_ACCESSORS
 
   // For tests: rule sets alive and retired-but-not-yet-freed.
-  const qel::RuleSetCell& ruleSetCell() const { return _rules; }
+  const qel::RuleSetCell& ruleSetCell() const {
+    return _rules;
+  }
 
  protected:
   // The rules, published whole (fields _allowedCallingSccpPrefixE164 ... _defaultDenyTT).

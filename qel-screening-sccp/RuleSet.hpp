@@ -11,7 +11,7 @@
 #include "px/Value.hpp"
 
 // Every rule list: accessor name, setter name, member.
-#define QEL_RULE_LISTS(X)                                                                        \
+#define QEL_RULE_LISTS(X)                                                                         \
   X(allowedCallingSccpPrefixE164, setAllowedCallingSccpPrefixE164, _allowedCallingSccpPrefixE164) \
   X(allowedCallingSccpPrefixE212, setAllowedCallingSccpPrefixE212, _allowedCallingSccpPrefixE212) \
   X(allowedCallingSccpPrefixE214, setAllowedCallingSccpPrefixE214, _allowedCallingSccpPrefixE214) \
@@ -24,17 +24,17 @@
   X(deniedCalledSccpPrefixE164, setDeniedCalledSccpPrefixE164, _deniedCalledSccpPrefixE164)       \
   X(deniedCalledSccpPrefixE212, setDeniedCalledSccpPrefixE212, _deniedCalledSccpPrefixE212)       \
   X(deniedCalledSccpPrefixE214, setDeniedCalledSccpPrefixE214, _deniedCalledSccpPrefixE214)       \
-  X(allowedTT, setAllowedTT, _allowedTT)                                                         \
-  X(deniedTT, setDeniedTT, _deniedTT)                                                            \
-  X(allowedOP, setAllowedOP, _allowedOP)                                                         \
-  X(deniedOP, setDeniedOP, _deniedOP)                                                            \
-  X(allowedGOP, setAllowedGOP, _allowedGOP)                                                      \
-  X(deniedGOP, setDeniedGOP, _deniedGOP)                                                         \
-  X(allowedFSM_IMSI_PREFIX, setAllowedFSM_IMSI_PREFIX, _allowedFSM_IMSI_PREFIX)                  \
+  X(allowedTT, setAllowedTT, _allowedTT)                                                          \
+  X(deniedTT, setDeniedTT, _deniedTT)                                                             \
+  X(allowedOP, setAllowedOP, _allowedOP)                                                          \
+  X(deniedOP, setDeniedOP, _deniedOP)                                                             \
+  X(allowedGOP, setAllowedGOP, _allowedGOP)                                                       \
+  X(deniedGOP, setDeniedGOP, _deniedGOP)                                                          \
+  X(allowedFSM_IMSI_PREFIX, setAllowedFSM_IMSI_PREFIX, _allowedFSM_IMSI_PREFIX)                   \
   X(deniedFSM_IMSI_PREFIX, setDeniedFSM_IMSI_PREFIX, _deniedFSM_IMSI_PREFIX)
 
 // Every default flag: accessor name, setter name, member.
-#define QEL_RULE_FLAGS(X)                                          \
+#define QEL_RULE_FLAGS(X)                                              \
   X(defaultAllowCalling, setDefaultAllowCalling, _defaultAllowCalling) \
   X(defaultDenyCalling, setDefaultDenyCalling, _defaultDenyCalling)    \
   X(defaultAllowCalled, setDefaultAllowCalled, _defaultAllowCalled)    \

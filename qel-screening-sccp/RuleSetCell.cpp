@@ -58,7 +58,9 @@ thread_local ThreadSlot tThreadSlot;
 
 }  // namespace
 
-void RuleSetCell::NodeDeleter::operator()(Node* n) const { cell->destroy(n); }
+void RuleSetCell::NodeDeleter::operator()(Node* n) const {
+  cell->destroy(n);
+}
 
 RuleSetCell::RuleSetCell() : _current(nullptr) {
   _live.fetch_add(1, std::memory_order_relaxed);

@@ -1,0 +1,126 @@
+// Screens, setters and getters on one filter at once. Run under
+// ThreadSanitizer (label tsan) it checks the publication protocol; in any
+// build it checks that concurrent setters lose no write.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "PacketBuilder.hpp"
+#include "QelScreeningSCCP.hpp"
+
+namespace {
+
+constexpr int kRounds = 3000;
+
+TEST(Concurrency, ConcurrentSettersLoseNoWrite) {
+  QelScreeningSCCP f;
+  using Setter = void (QelScreeningSCCP::*)(PXListRef);
+  using Getter = PXListRef (QelScreeningSCCP::*)() const;
+  const std::pair<Setter, Getter> fields[] = {
+      {&QelScreeningSCCP::setAllowedTT, &QelScreeningSCCP::allowedTT},
+      {&QelScreeningSCCP::setDeniedTT, &QelScreeningSCCP::deniedTT},
+      {&QelScreeningSCCP::setAllowedOP, &QelScreeningSCCP::allowedOP},
+      {&QelScreeningSCCP::setDeniedOP, &QelScreeningSCCP::deniedOP},
+  };
+  std::vector<PXListRef> last(std::size(fields));
+  std::vector<std::thread> writers;
+  for (std::size_t w = 0; w < std::size(fields); ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kRounds; ++i) {
+        auto list = makeList({i});
+        (f.*fields[w].first)(list);
+        last[w] = list;
+      }
+    });
+  }
+  std::thread flagWriter([&] {
+    for (int i = 0; i < kRounds; ++i) f.setDefaultAllowCalled(static_cast<std::uint8_t>(i % 256));
+  });
+  for (auto& t : writers) t.join();
+  flagWriter.join();
+  for (std::size_t w = 0; w < std::size(fields); ++w) {
+    EXPECT_EQ((f.*fields[w].second)().get(), last[w].get()) << "field " << w;
+  }
+  EXPECT_EQ(f.defaultAllowCalled(), (kRounds - 1) % 256);
+  f.ruleSetCell();  // all readers gone: at most the current set is alive after a final publish
+  f.setDeniedGOP(nullptr);
+  EXPECT_EQ(f.ruleSetCell().liveCount(), 1u);
+}
+
+TEST(Concurrency, ScreensGettersAndSettersAtOnce) {
+  QelScreeningSCCP f;
+  const auto permitA = makeList({"4179"});
+  const auto permitB = makeList({"41"});
+  f.setAllowedCallingSccpPrefixE164(permitA);
+  std::atomic<bool> stop{false};
+  std::atomic<long> screened{0};
+
+  qeltest::Begin storage;
+  auto p = qeltest::packet(qeltest::Address{.digits = "41791234567"},
+                           qeltest::Address{.tt = 0, .digits = "2280"});
+  storage.addInvoke(p, 45);
+  storage.addForwardSM(p, 46, 0x80, "228011234567890");
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      while (!stop.load(std::memory_order_relaxed)) {
+        const auto v = f.screenSccpPacketInbound(&p, nullptr);
+        // The calling address is always in the allowed list; other rules only
+        // add operation permits or the deny of code 99 which never occurs.
+        EXPECT_EQ(v, PXSccpScreening_explicitlyPermitted);
+        screened.fetch_add(1, std::memory_order_relaxed);
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    while (!stop.load(std::memory_order_relaxed)) {
+      auto l = f.allowedCallingSccpPrefixE164();
+      EXPECT_TRUE(l == permitA || l == permitB);
+      auto op = f.allowedOP();
+      if (op) {
+        EXPECT_EQ(op->size(), 1u);
+      }
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    f.setAllowedCallingSccpPrefixE164(i % 2 ? permitA : permitB);
+    f.setAllowedOP(makeList({45}));
+    f.setDeniedOP(i % 3 ? makeList({99}) : nullptr);
+    f.setDefaultAllowTT(0);
+  }
+  stop = true;
+  for (auto& t : threads) t.join();
+  EXPECT_GT(screened.load(), 0);
+  f.setAllowedOP(nullptr);
+  EXPECT_EQ(f.ruleSetCell().liveCount(), 1u);
+}
+
+TEST(Concurrency, MoreThreadsThanHazardSlotsStillScreenCorrectly) {
+  QelScreeningSCCP f;
+  f.setDefaultDenyTT(1);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 160; ++t) {
+    threads.emplace_back([&] {
+      PXSCCP_Packet p;
+      for (int i = 0; i < 50 && !stop.load(); ++i) {
+        const auto v = f.screenSccpPacketInbound(&p, nullptr);
+        EXPECT_TRUE(v == PXSccpScreening_implicitlyDenied ||
+                    v == PXSccpScreening_implicitlyPermitted);
+      }
+    });
+  }
+  for (int i = 0; i < 200; ++i) {
+    f.setDefaultDenyTT(i % 2 ? 1 : 0);
+    f.setDefaultAllowTT(1);
+  }
+  stop = true;
+  for (auto& t : threads) t.join();
+  f.setDefaultAllowTT(1);
+  EXPECT_EQ(f.ruleSetCell().liveCount(), 1u);
+}
+
+}  // namespace
