@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: a normal build, the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, and a short fixed run of every fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+jobs=$(nproc)
+run_suite() {  # run_suite DIR CMAKE-ARGS... -- CTEST-ARGS...
+  local dir=$1; shift
+  local cmake_args=() ctest_args=()
+  while (($#)) && [[ $1 != -- ]]; do cmake_args+=("$1"); shift; done
+  (($#)) && shift
+  ctest_args=("$@")
+  echo "=== $dir ===" >&2
+  cmake -S . -B "$dir" -G Ninja "${cmake_args[@]}" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure "${ctest_args[@]}"
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=address,undefined -DQEL_BUILD_BENCH=OFF
+TSAN_OPTIONS="halt_on_error=1" \
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_SANITIZE=thread \
+  -DQEL_BUILD_BENCH=OFF -DQEL_BUILD_TOOLS=OFF -DQEL_TEST_ONLY="plugin;config" -- -L tsan
+
+if [[ -x fuzz/run.sh ]]; then
+  echo "=== fuzz ===" >&2
+  fuzz/run.sh "${QEL_FUZZ_RUNS:-200000}"
+fi
+echo "All test suites passed." >&2
