@@ -101,6 +101,7 @@ TEST(Concurrency, ScreensGettersAndSettersAtOnce) {
 TEST(Concurrency, MoreThreadsThanHazardSlotsStillScreenCorrectly) {
   QelScreeningSCCP f;
   f.setDefaultDenyTT(1);
+  f.setDefaultAllowTT(1);
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
   for (int t = 0; t < 160; ++t) {
