@@ -19,8 +19,8 @@ void BM_ScreenNumber(benchmark::State& state) {
   const auto list = prefixes(static_cast<int>(state.range(0)), "4179");
   const std::string digits = "41791234567";
   for (auto _ : state) {
-    benchmark::DoNotOptimize(QelScreeningSCCP::screenNumber(
-        std::string_view(digits), list, PXSccpScreening_explicitlyPermitted));
+    benchmark::DoNotOptimize(QelScreeningSCCP::screenNumber(std::string_view(digits), list,
+                                                            PXSccpScreening_explicitlyPermitted));
   }
   state.SetItemsProcessed(state.iterations());
 }

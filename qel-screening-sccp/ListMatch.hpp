@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -19,10 +20,15 @@ std::optional<std::int32_t> entryInteger(const PXValue& entry);
 // True when `value` begins with a non-empty text entry of `list`. Entries that
 // are not texts never hit.
 inline bool prefixListHits(const PXList* list, std::string_view value) {
-  if (!list) return false;
+  if (!list || value.empty()) return false;
+  const char first = value.front();
   for (const PXValue& entry : *list) {
     const std::string* prefix = entry.text();
-    if (prefix && !prefix->empty() && value.starts_with(*prefix)) return true;
+    if (!prefix) continue;
+    const std::size_t n = prefix->size();
+    // Most entries differ in their first digit; test it before calling memcmp.
+    if (n == 0 || n > value.size() || (*prefix)[0] != first) continue;
+    if (std::memcmp(prefix->data(), value.data(), n) == 0) return true;
   }
   return false;
 }
