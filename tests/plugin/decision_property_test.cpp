@@ -96,6 +96,25 @@ int plainVerdict(const PlainRules& r, const PlainPacket& p) {
   return 0;
 }
 
+std::string describe(const PlainPacket& p) {
+  std::string s;
+  const std::optional<qeltest::Address>* addresses[2] = {&p.calling, &p.called};
+  for (const auto* a : addresses) {
+    if (!*a) {
+      s += "[none] ";
+      continue;
+    }
+    s += "[nai " + std::to_string((*a)->nai) + " npi " + std::to_string((*a)->npi) + " tt " +
+         ((*a)->tt ? std::to_string(*(*a)->tt) : "-") + " " + (*a)->digits.value_or("-") + "] ";
+  }
+  s += p.hasBegin ? "begin:" : "no begin";
+  for (const auto& c : p.components) {
+    s += " " + std::to_string(c.code) + (c.local ? "L" : "") + (c.global ? "G" : "") +
+         (c.imsi ? "/" + *c.imsi : "");
+  }
+  return s;
+}
+
 // ---- Random inputs ----------------------------------------------------------
 
 class Generator {
@@ -195,7 +214,11 @@ class Generator {
       static constexpr std::int64_t kCodes[] = {44, 46, 2, 45, 56, 59, 70, 71};
       PlainComponent c{chance(70) ? kCodes[pick(8)] : pick(50), true, false, std::nullopt};
       if (chance(20)) std::swap(c.local, c.global);
-      if (chance(5)) c.local = c.global = false;
+      if (chance(5)) {
+        // A component without operation code (a ReturnError, say) reads as code 0.
+        c.local = c.global = false;
+        c.code = 0;
+      }
       if ((c.code == 44 || c.code == 46) && chance(80)) c.imsi = digits(5, 8);
       p.components.push_back(c);
     }
@@ -244,7 +267,12 @@ TEST(DecisionProperty, VerdictEqualsThePlainReadingOfTheRules) {
       PXSccpScreeningTrace trace;
       const int got = filter->screenSccpPacketInboundExplained(&packet, nullptr, trace);
       ASSERT_EQ(got, expected) << "round " << round << " packet " << i << " decided by "
-                               << deciderName(trace.decidedBy);
+                               << deciderName(trace.decidedBy) << "; " << describe(plain)
+                               << "; partials calling " << trace.calling_allowed << "/"
+                               << trace.calling_denied << " called " << trace.called_allowed << "/"
+                               << trace.called_denied << " tt " << trace.tt_allowed << "/"
+                               << trace.tt_denied << " fsm " << trace.fsm_allowed << "/"
+                               << trace.fsm_denied << " walked " << trace.walked;
       ASSERT_EQ(filter->screenSccpPacketInbound(&packet, nullptr), got);
       ++counts[got + 2];
     }

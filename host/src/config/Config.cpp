@@ -1,0 +1,184 @@
+#include "px/Config.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <toml++/toml.h>
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// toml++ refuses deeper nesting itself (TOML_MAX_NESTED_VALUES); the same
+// bound here keeps the conversion's recursion bounded whatever it was built with.
+constexpr int kMaxNesting = 256;
+
+PXValue convert(const toml::node& node, int depth) {
+  if (depth > kMaxNesting) return PXValue(PXOther{});
+  switch (node.type()) {
+    case toml::node_type::string:
+      return PXValue(std::string(node.as_string()->get()));
+    case toml::node_type::integer:
+      return PXValue(std::int64_t{node.as_integer()->get()});
+    case toml::node_type::floating_point:
+      return PXValue(double{node.as_floating_point()->get()});
+    case toml::node_type::boolean:
+      return PXValue(std::int64_t{node.as_boolean()->get() ? 1 : 0});
+    case toml::node_type::array: {
+      const toml::array& array = *node.as_array();
+      PXList list;
+      list.reserve(array.size());
+      for (const toml::node& element : array) list.push_back(convert(element, depth + 1));
+      return PXValue(PXListRef(std::make_shared<const PXList>(std::move(list))));
+    }
+    default:
+      // Tables, dates, times and date-times: no rule of the host takes them.
+      return PXValue(PXOther{});
+  }
+}
+
+PXDictionaryRef convertGroup(const toml::table& table) {
+  PXDictionary::Map entries;
+  for (const auto& [key, node] : table) entries.emplace(std::string(key.str()), convert(node, 1));
+  return std::make_shared<const PXDictionary>(std::move(entries));
+}
+
+std::string displayName(const std::string& fileName) {
+  return fileName.empty() ? std::string("(no file name)") : fileName;
+}
+
+PXConfigReadResult cannotRead(const std::string& fileName, std::string reason) {
+  PXConfigReadResult r;
+  r.status = PXConfigReadResult::Status::cannotRead;
+  r.message = displayName(fileName) + ": " + reason;
+  return r;
+}
+
+PXConfigReadResult cannotRead(const std::string& fileName, int error) {
+  return cannotRead(fileName, std::error_code(error, std::generic_category()).message());
+}
+
+PXConfigReadResult syntaxError(const std::string& fileName, const toml::parse_error& e) {
+  PXConfigReadResult r;
+  r.status = PXConfigReadResult::Status::syntaxError;
+  r.line = e.source().begin.line;
+  r.column = e.source().begin.column;
+  r.message = displayName(fileName) + ':' + std::to_string(r.line) + ':' +
+              std::to_string(r.column) + ": " + std::string(e.description());
+  return r;
+}
+
+// Closes the descriptor on every way out of readFile.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// The whole file, or the errno / message that stopped the reading.
+struct FileText {
+  std::string text;
+  int error = 0;
+  const char* problem = nullptr;
+};
+
+FileText readFile(const std::string& fileName) {
+  FileText out;
+  FileDescriptor file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  if (file.fd < 0) {
+    out.error = errno;
+    return out;
+  }
+  struct stat st {};
+  if (::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<std::uintmax_t>(st.st_size) <= PXConfig::kMaxFileSize) {
+    out.text.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  char buffer[16384];
+  for (;;) {
+    const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      out.error = errno;
+      return out;
+    }
+    if (n == 0) return out;
+    if (out.text.size() + static_cast<std::size_t>(n) > PXConfig::kMaxFileSize) {
+      out.problem = "file is larger than 16 MiB";
+      return out;
+    }
+    out.text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+PXConfig::PXConfig(std::string fileName) noexcept : _fileName(std::move(fileName)) {}
+
+void PXConfig::allowSingleGroup(std::string_view name) noexcept {
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    _allowed.emplace(name);
+#if defined(__cpp_exceptions)
+  } catch (...) {
+    // Out of memory: the group stays disallowed, so it reads as absent.
+  }
+#endif
+}
+
+PXDictionaryRef PXConfig::getSingleGroup(std::string_view name) const noexcept {
+  if (!_allowed.contains(name)) return nullptr;
+  auto it = _groups.find(name);
+  return it == _groups.end() ? nullptr : it->second;
+}
+
+PXConfigReadResult PXConfig::read() noexcept {
+  _groups.clear();
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    FileText file = readFile(_fileName);
+    if (file.error != 0) return cannotRead(_fileName, file.error);
+    if (file.problem) return cannotRead(_fileName, file.problem);
+
+    // Every top-level table is converted, allowed or not: configuration files
+    // are small, and groups allowed after read() then need no second parse.
+    std::map<std::string, PXDictionaryRef, std::less<>> groups;
+    auto collect = [&groups](const toml::table& root) {
+      for (const auto& [key, node] : root) {
+        if (const toml::table* table = node.as_table()) {
+          groups.emplace(std::string(key.str()), convertGroup(*table));
+        }
+      }
+    };
+#if TOML_EXCEPTIONS
+    try {
+      collect(toml::parse(file.text, _fileName));
+    } catch (const toml::parse_error& e) {
+      return syntaxError(_fileName, e);
+    }
+#else
+    toml::parse_result parsed = toml::parse(file.text, _fileName);
+    if (!parsed) return syntaxError(_fileName, parsed.error());
+    collect(parsed.table());
+#endif
+    _groups = std::move(groups);
+    return {};
+#if defined(__cpp_exceptions)
+  } catch (...) {
+    // Only allocation can fail here (toml++ throws nothing but parse_error).
+    _groups.clear();
+    PXConfigReadResult r;
+    r.status = PXConfigReadResult::Status::cannotRead;
+    try {
+      r.message = displayName(_fileName) + ": out of memory";
+    } catch (...) {
+    }
+    return r;
+  }
+#endif
+}
