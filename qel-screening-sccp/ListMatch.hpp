@@ -36,11 +36,14 @@ inline bool prefixListHits(const PXList* list, std::string_view value) {
 // True when an entry's integer, widened with its sign, equals `value`.
 inline bool numberListHits(const PXList* list, std::int64_t value) {
   if (!list) return false;
+  // Strictly inside the 32-bit range, a clamped integer entry equals `value`
+  // exactly when the entry itself does, so the common case skips the clamp.
+  const bool inside = value > INT32_MIN && value < INT32_MAX;
   for (const PXValue& entry : *list) {
     if (const std::int64_t* n = entry.integer()) {
-      // The common case, without the general conversion.
-      const std::int64_t clamped = *n < INT32_MIN ? INT32_MIN : (*n > INT32_MAX ? INT32_MAX : *n);
-      if (clamped == value) return true;
+      if (inside ? *n == value : std::int64_t{entryInteger(entry).value_or(0)} == value) {
+        return true;
+      }
     } else if (auto n32 = entryInteger(entry); n32 && std::int64_t{*n32} == value) {
       return true;
     }

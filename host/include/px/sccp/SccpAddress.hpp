@@ -84,7 +84,20 @@ class SccpAddress {
   // Marks the digits present, possibly with none.
   void setHasDigits() { _hasDigits = true; }
 
-  void clear() { *this = SccpAddress(); }
+  // Resets every field but leaves the digit buffer as it is: assigning a
+  // fresh address would copy all kMaxDigits bytes for every message.
+  void clear() {
+    _nai = SccpNatureOfAddressIndicator();
+    _npi = SccpNumberPlanIndicator();
+    _tt = SccpTranslationTableNumber();
+    _pointCode.reset();
+    _ssn.reset();
+    _encodingScheme.reset();
+    _digitCount = 0;
+    _ri = SccpRoutingIndicator::globalTitle;
+    _gti = 0;
+    _nationalUse = _hasNai = _hasNpi = _hasTt = _hasDigits = false;
+  }
 
  private:
   SccpNatureOfAddressIndicator _nai;
