@@ -21,12 +21,6 @@ void PXSCCP_Packet::clear() {
   _hasCalling = _hasCalled = _hasTcap = false;
 }
 
-// Placeholder until the wire decoder lands.
-SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
-  clear();
-  return bytes.empty() ? SccpDecodeError::empty : SccpDecodeError::unsupportedMessageType;
-}
-
 std::string_view decodeErrorName(SccpDecodeError e) {
   switch (e) {
     case SccpDecodeError::none: return "none";

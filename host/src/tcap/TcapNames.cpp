@@ -32,9 +32,3 @@ PXTCAP_itu_asn1_componentPDU PXTCAP_itu_asn1_componentPDU::invoke(
   c.setParams(params);
   return c;
 }
-
-// Placeholder until the BER decoder lands.
-bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t>) {
-  clear();
-  return false;
-}

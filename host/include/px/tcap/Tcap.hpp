@@ -48,6 +48,10 @@ class PXTCAP_itu_asn1_componentPDU {
   bool hasGlobalOperationCode() const { return _hasGlobal; }
   // The parameter, or nullptr when the component has none.
   const PXASN1Object* params() const { return _params ? &*_params : nullptr; }
+  // ReturnError only: the error code (a local value, or the last arc of a global
+  // one). It is not an operation code, so both operation flags stay false.
+  std::optional<std::int64_t> errorCode() const { return _errorCode; }
+  bool hasGlobalErrorCode() const { return _globalErrorCode; }
 
   void setInvokeId(std::optional<std::int64_t> id) { _invokeId = id; }
   void setLinkedId(std::optional<std::int64_t> id) { _linkedId = id; }
@@ -62,15 +66,21 @@ class PXTCAP_itu_asn1_componentPDU {
     _hasGlobal = true;
   }
   void setParams(std::optional<PXASN1Object> params) { _params = params; }
+  void setErrorCode(std::int64_t code, bool global) {
+    _errorCode = code;
+    _globalErrorCode = global;
+  }
 
  private:
   std::optional<PXASN1Object> _params;
   std::optional<std::int64_t> _invokeId;
   std::optional<std::int64_t> _linkedId;
+  std::optional<std::int64_t> _errorCode;
   std::int64_t _operationCode = 0;
   PXTCAP_ComponentKind _kind = PXTCAP_ComponentKind::invoke;
   bool _hasLocal = false;
   bool _hasGlobal = false;
+  bool _globalErrorCode = false;
 };
 
 class PXTCAP_itu_asn1_componentPortion {
@@ -106,6 +116,9 @@ class PXTCAP_itu_asn1_message {
   bool decode(std::span<const std::uint8_t> bytes);
 
   PXTCAP_MessageType messageType() const { return _type; }
+  // True when decoding stopped at damage after the header: a length running
+  // past the end, a broken element, or a damaged component portion.
+  bool isDamaged() const { return _damaged; }
   std::optional<std::span<const std::uint8_t>> otid() const { return _otid; }
   std::optional<std::span<const std::uint8_t>> dtid() const { return _dtid; }
   // The component portion, or nullptr when the message has none.
@@ -116,6 +129,7 @@ class PXTCAP_itu_asn1_message {
   void setMessageType(PXTCAP_MessageType t) { _type = t; }
   void setOtid(std::optional<std::span<const std::uint8_t>> id) { _otid = id; }
   void setDtid(std::optional<std::span<const std::uint8_t>> id) { _dtid = id; }
+  void setDamaged(bool d) { _damaged = d; }
   // Makes the component portion present (and empty on first use) and returns it.
   PXTCAP_itu_asn1_componentPortion& mutableComponentPortion() {
     _hasComponentPortion = true;
@@ -127,6 +141,7 @@ class PXTCAP_itu_asn1_message {
     _dtid.reset();
     _componentPortion.clear();
     _hasComponentPortion = false;
+    _damaged = false;
   }
 
  private:
@@ -135,6 +150,7 @@ class PXTCAP_itu_asn1_message {
   std::optional<std::span<const std::uint8_t>> _dtid;
   PXTCAP_MessageType _type = PXTCAP_MessageType::begin;
   bool _hasComponentPortion = false;
+  bool _damaged = false;
 };
 
 using PXTCAP_itu_asn1_begin = PXTCAP_itu_asn1_message;

@@ -1,0 +1,222 @@
+// SCCP connectionless message decoding (ITU-T Q.713 4.10-4.15).
+//
+// Each mandatory variable parameter is found through its own pointer, so damage
+// in one does not hide the others: a bad calling party address still leaves the
+// called party address and the data to read. The first error found, in the
+// order called, calling, data, optional part, is the one returned.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "SccpWire.hpp"
+#include "px/sccp/SccpPacket.hpp"
+
+namespace {
+
+namespace wire = px::sccp;
+using Bytes = std::span<const std::uint8_t>;
+
+// The two digits of each octet, low nibble first, values 10-15 as 'a'-'f'.
+constexpr auto kDigitPairs = [] {
+  constexpr char kDigit[] = "0123456789abcdef";
+  std::array<std::array<char, 2>, 256> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = {kDigit[i & 0x0F], kDigit[i >> 4]};
+  return t;
+}();
+
+bool decodeAddress(Bytes p, SccpAddress& a) {
+  if (p.empty()) return false;
+  const std::uint8_t ai = p[0];
+  const std::uint8_t gti = (ai >> wire::kGtiShift) & wire::kGtiMask;
+  a.setNationalUse((ai & wire::kNationalUseBit) != 0);
+  a.setRoutingIndicator((ai & wire::kRoutingIndicatorBit) ? SccpRoutingIndicator::subsystemNumber
+                                                          : SccpRoutingIndicator::globalTitle);
+  a.setGlobalTitleIndicator(gti);
+  std::size_t pos = 1;
+  if (ai & wire::kPointCodeIndicatorBit) {
+    if (p.size() - pos < 2) return false;
+    a.setPointCode(
+        static_cast<std::uint16_t>(p[pos] | (p[pos + 1] & wire::kPointCodeHighMask) << 8));
+    pos += 2;
+  }
+  if (ai & wire::kSsnIndicatorBit) {
+    if (p.size() - pos < 1) return false;
+    a.setSubsystemNumber(p[pos++]);
+  }
+
+  bool odd = false;
+  switch (gti) {
+    case wire::kGtiNone:
+      return true;
+    case wire::kGtiNaiOnly:
+      if (p.size() - pos < 1) return false;
+      odd = (p[pos] & wire::kOddIndicatorBit) != 0;
+      a.setNai(p[pos] & wire::kNaiMask);
+      pos += 1;
+      break;
+    case wire::kGtiTtOnly:
+      if (p.size() - pos < 1) return false;
+      a.setTt(p[pos]);
+      pos += 1;
+      break;
+    case wire::kGtiTtNpEs:
+    case wire::kGtiTtNpEsNai: {
+      const std::size_t header = gti == wire::kGtiTtNpEs ? 2 : 3;
+      if (p.size() - pos < header) return false;
+      a.setTt(p[pos]);
+      a.setNpi(p[pos + 1] >> wire::kNumberingPlanShift);
+      const std::uint8_t es = p[pos + 1] & wire::kEncodingSchemeMask;
+      a.setEncodingScheme(es);
+      odd = es != wire::kEncodingSchemeBcdEven;
+      if (gti == wire::kGtiTtNpEsNai) a.setNai(p[pos + 2] & wire::kNaiMask);
+      pos += header;
+      break;
+    }
+    default:
+      // Spare and reserved indicators carry no header this decoder knows; the
+      // rest is shown as digits, as protocol analysers do.
+      break;
+  }
+
+  // Q.713 3.4.2.3: BCD digits, first digit in the low nibble; an odd count
+  // leaves the last high nibble as filler.
+  const Bytes octets = p.subspan(pos);
+  // A one-octet parameter length keeps this from failing.
+  if (octets.size() * 2 > SccpAddress::kMaxDigits) return false;
+  char digits[SccpAddress::kMaxDigits];
+  std::size_t n = 0;
+  for (const std::uint8_t o : octets) {
+    std::memcpy(digits + n, kDigitPairs[o].data(), 2);
+    n += 2;
+  }
+  if (odd && n > 0) --n;
+  a.setAddress(std::string_view(digits, n));
+  return true;
+}
+
+struct Cursor {
+  Bytes bytes;
+  const wire::MessageLayout& layout;
+
+  // The octet a mandatory or optional pointer designates (Q.713 2.3), nullopt
+  // for a zero pointer or one past the end. A two-octet pointer counts from
+  // its second octet.
+  std::optional<std::size_t> target(std::size_t index) const {
+    const std::size_t at = layout.fixedLength + index * layout.pointerWidth;
+    std::size_t value = bytes[at];
+    if (layout.pointerWidth == 2) value |= std::size_t{bytes[at + 1]} << 8;
+    if (value == 0) return std::nullopt;
+    const std::size_t start = at + layout.pointerWidth - 1 + value;
+    if (start >= bytes.size()) return std::nullopt;
+    return start;
+  }
+};
+
+void note(SccpDecodeError& first, SccpDecodeError e) {
+  if (first == SccpDecodeError::none) first = e;
+}
+
+}  // namespace
+
+SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
+  clear();
+  if (bytes.empty()) return SccpDecodeError::empty;
+
+  const wire::MessageLayout* layout = nullptr;
+  switch (static_cast<SccpMessageType>(bytes[0])) {
+    case SccpMessageType::udt:
+    case SccpMessageType::udts:
+      layout = &wire::kUdtLayout;
+      break;
+    case SccpMessageType::xudt:
+    case SccpMessageType::xudts:
+      layout = &wire::kXudtLayout;
+      break;
+    case SccpMessageType::ludt:
+    case SccpMessageType::ludts:
+      layout = &wire::kLudtLayout;
+      break;
+    default:
+      return SccpDecodeError::unsupportedMessageType;
+  }
+  _type = static_cast<SccpMessageType>(bytes[0]);
+  const std::size_t pointers = layout->hasOptionalPart ? 4 : 3;
+  if (bytes.size() < layout->fixedLength + pointers * layout->pointerWidth)
+    return SccpDecodeError::truncated;
+  _classOrCause = bytes[1];
+  if (layout->hasHopCounter) _hopCounter = bytes[2];
+
+  const Cursor cursor{bytes, *layout};
+  SccpDecodeError first = SccpDecodeError::none;
+
+  // Called and calling party addresses: one length octet, then the address.
+  auto address = [&](std::size_t index, SccpAddress& a, bool& has, SccpDecodeError bad) {
+    const auto at = cursor.target(index);
+    if (!at) return note(first, SccpDecodeError::badPointer);
+    const std::size_t length = bytes[*at];
+    if (length > bytes.size() - *at - 1) return note(first, SccpDecodeError::badParameterLength);
+    has = true;
+    if (!decodeAddress(bytes.subspan(*at + 1, length), a)) {
+      has = false;
+      note(first, bad);
+    }
+  };
+  address(0, _called, _hasCalled, SccpDecodeError::badCalledPartyAddress);
+  address(1, _calling, _hasCalling, SccpDecodeError::badCallingPartyAddress);
+
+  // The data follow the addresses in error order but are decoded last: the
+  // optional part says whether they start a TCAP message.
+  std::optional<std::size_t> dataAt = cursor.target(2);
+  SccpDecodeError dataError = SccpDecodeError::none;
+  if (!dataAt) {
+    dataError = SccpDecodeError::badPointer;
+  } else {
+    const std::size_t lengthOctets = layout->longData ? 2 : 1;
+    if (bytes.size() - *dataAt < lengthOctets) {
+      dataError = SccpDecodeError::badParameterLength;
+    } else {
+      std::size_t length = bytes[*dataAt];
+      if (layout->longData) length |= std::size_t{bytes[*dataAt + 1]} << 8;
+      const Bytes rest = bytes.subspan(*dataAt + lengthOctets);
+      // Data running past the end are kept as far as they go: the TCAP decoder
+      // then delivers the complete components and marks the rest damaged.
+      if (length > rest.size()) dataError = SccpDecodeError::badParameterLength;
+      _data = rest.first(std::min(length, rest.size()));
+    }
+  }
+  note(first, dataError);
+
+  bool laterSegment = false;
+  if (layout->hasOptionalPart) {
+    const std::size_t at = layout->fixedLength + 3 * layout->pointerWidth;
+    const bool none = bytes[at] == 0 && (layout->pointerWidth == 1 || bytes[at + 1] == 0);
+    if (!none) {
+      const auto start = cursor.target(3);
+      bool ok = start.has_value();
+      std::size_t pos = start.value_or(0);
+      while (ok) {
+        if (pos >= bytes.size()) {
+          ok = false;  // Q.713 2.4: the optional part ends with an end-of-optional-parameters octet
+          break;
+        }
+        const std::uint8_t name = bytes[pos];
+        if (name == wire::kEndOfOptionalParameters) break;
+        if (bytes.size() - pos < 2 || bytes[pos + 1] > bytes.size() - pos - 2) {
+          ok = false;
+          break;
+        }
+        const std::size_t length = bytes[pos + 1];
+        if (name == wire::kSegmentationParameter && length >= 1)
+          laterSegment = (bytes[pos + 2] & wire::kFirstSegmentBit) == 0;
+        pos += 2 + length;
+      }
+      if (!ok) note(first, SccpDecodeError::badOptionalPart);
+    }
+  }
+
+  // A later segment of a segmented message starts in the middle of one, so it
+  // is not offered to the TCAP decoder.
+  if (!_data.empty() && !laterSegment) _hasTcap = _tcap.decode(_data);
+  return first;
+}
