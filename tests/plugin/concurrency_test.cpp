@@ -3,6 +3,7 @@
 // build it checks that concurrent setters lose no write.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -18,12 +19,12 @@ TEST(Concurrency, ConcurrentSettersLoseNoWrite) {
   QelScreeningSCCP f;
   using Setter = void (QelScreeningSCCP::*)(PXListRef);
   using Getter = PXListRef (QelScreeningSCCP::*)() const;
-  const std::pair<Setter, Getter> fields[] = {
+  const std::array<std::pair<Setter, Getter>, 4> fields = {{
       {&QelScreeningSCCP::setAllowedTT, &QelScreeningSCCP::allowedTT},
       {&QelScreeningSCCP::setDeniedTT, &QelScreeningSCCP::deniedTT},
       {&QelScreeningSCCP::setAllowedOP, &QelScreeningSCCP::allowedOP},
       {&QelScreeningSCCP::setDeniedOP, &QelScreeningSCCP::deniedOP},
-  };
+  }};
   std::vector<PXListRef> last(std::size(fields));
   std::vector<std::thread> writers;
   for (std::size_t w = 0; w < std::size(fields); ++w) {
@@ -85,7 +86,9 @@ TEST(Concurrency, ScreensGettersAndSettersAtOnce) {
       }
     }
   });
-  for (int i = 0; i < kRounds; ++i) {
+  // Keep writing until the readers have screened a good while, however the
+  // scheduler shares the cores.
+  for (int i = 0; i < kRounds || screened.load(std::memory_order_relaxed) < 20000; ++i) {
     f.setAllowedCallingSccpPrefixE164(i % 2 ? permitA : permitB);
     f.setAllowedOP(makeList({45}));
     f.setDeniedOP(i % 3 ? makeList({99}) : nullptr);

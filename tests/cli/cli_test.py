@@ -1,0 +1,417 @@
+#!/usr/bin/env python3
+"""Whole-program tests of qel-screen: golden output, bad input, `check`,
+every link type, a cross-check against tshark, and an installed copy.
+
+  cli_test.py --tool T --sample-gen G --source S --build B GROUP
+
+With QEL_UPDATE_GOLDEN=1 the golden files are rewritten instead of compared.
+"""
+import argparse
+import json
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+SCREEN_KEYS = ["frame", "index", "verdict", "code"]
+DECODE_KEYS = ["frame", "index", "type", "calling", "called", "tcap"]
+ADDRESS_KEYS = {"ri", "gti", "pc", "ssn", "tt", "npi", "nai", "digits"}
+VERDICTS = {"explicitlyPermitted", "implicitlyPermitted", "explicitlyDenied",
+            "implicitlyDenied", "undefined"}
+
+
+def data(name):
+    return os.path.join(ARGS.source, "tests", "cli", "data", name)
+
+
+def sample():
+    return os.path.join(ARGS.source, "examples", "sample.pcap")
+
+
+def config():
+    return os.path.join(ARGS.source, "examples", "screening.toml")
+
+
+def run(*args, tool=None, stdin=None):
+    return subprocess.run([tool or ARGS.tool, *args], input=stdin, capture_output=True)
+
+
+def jsonl(text):
+    """Every line must be one JSON object."""
+    records = []
+    for line in text.decode().splitlines():
+        value = json.loads(line)
+        assert isinstance(value, dict), line
+        records.append(value)
+    return records
+
+
+def generate(directory, name, *args):
+    path = os.path.join(directory, name)
+    subprocess.run([ARGS.sample_gen, "-o", path, *args], check=True, capture_output=True)
+    return path
+
+
+class Golden(unittest.TestCase):
+    def compare(self, name, produced):
+        path = data(name)
+        if os.environ.get("QEL_UPDATE_GOLDEN"):
+            with open(path, "wb") as f:
+                f.write(produced)
+            return
+        with open(path, "rb") as f:
+            expected = f.read()
+        self.assertEqual(produced.decode().splitlines(), expected.decode().splitlines())
+
+    def test_screen_jsonl(self):
+        r = run("screen", "--config", config(), "--format", "jsonl", sample())
+        self.assertEqual(r.returncode, 0, r.stderr)
+        records = jsonl(r.stdout)
+        self.assertGreater(len(records), 100)
+        for rec in records:
+            self.assertEqual(list(rec)[:4], SCREEN_KEYS)
+            if rec["verdict"] is not None:
+                self.assertIn(rec["verdict"], VERDICTS)
+        # A spread of verdicts, and the damaged messages reported.
+        self.assertGreaterEqual(len({rec["verdict"] for rec in records}), 3)
+        self.assertTrue(any("error" in rec for rec in records))
+        self.compare("golden-screen.jsonl", r.stdout)
+
+    def test_screen_explain_jsonl(self):
+        r = run("screen", "--config", config(), "--format", "jsonl", "--explain", sample())
+        self.assertEqual(r.returncode, 0, r.stderr)
+        records = jsonl(r.stdout)
+        for rec in records:
+            if rec["verdict"] is None:
+                continue
+            e = rec["explain"]
+            for key in ("calling", "called", "tt", "op", "fsm", "decided_by"):
+                self.assertIn(key, e)
+        self.compare("golden-screen-explain.jsonl", r.stdout)
+
+    def test_decode_jsonl(self):
+        r = run("decode", "--format", "jsonl", sample())
+        self.assertEqual(r.returncode, 0, r.stderr)
+        records = jsonl(r.stdout)
+        for rec in records:
+            self.assertEqual(list(rec)[:6], DECODE_KEYS)
+            for side in ("calling", "called"):
+                if rec[side] is not None:
+                    self.assertEqual(set(rec[side]), ADDRESS_KEYS)
+                    self.assertIn(rec[side]["ri"], ("gt", "ssn"))
+            if rec["tcap"] is not None:
+                self.assertIn(rec["tcap"]["type"],
+                              ("begin", "continue", "end", "abort", "unidirectional"))
+                for c in rec["tcap"]["components"]:
+                    self.assertEqual(set(c), {"kind", "opcode", "local", "global", "imsi"})
+        self.compare("golden-decode.jsonl", r.stdout)
+
+    def test_text_output_and_summary(self):
+        r = run("screen", "--config", config(), sample())
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.decode().splitlines()
+        self.assertTrue(lines[0].split()[:3] == ["FRAME", "#", "CALLING"], lines[0])
+        self.assertNotIn("\x1b[", r.stdout.decode())  # no colours into a pipe
+        err = r.stderr.decode()
+        self.assertRegex(err, r"qel-screen: \d+ frames, \d+ SCCP messages in [\d.]+ s \(\d+ msgs/s\)")
+        self.assertIn("explicitlyDenied", err)
+        self.assertIn("frames without SCCP", err)
+        self.assertIn("not SCTP", err)
+
+    def test_only_selects_verdicts(self):
+        r = run("screen", "--config", config(), "--format", "jsonl", "--only",
+                "explicitlyDenied,undecodable", sample())
+        records = jsonl(r.stdout)
+        self.assertTrue(records)
+        for rec in records:
+            self.assertTrue(rec["verdict"] == "explicitlyDenied" or "error" in rec, rec)
+
+    def test_standard_input_reads_like_the_file(self):
+        with open(sample(), "rb") as f:
+            piped = run("decode", "--format", "jsonl", "-", stdin=f.read())
+        direct = run("decode", "--format", "jsonl", sample())
+        self.assertEqual(piped.returncode, 0, piped.stderr)
+        self.assertEqual(piped.stdout, direct.stdout)
+        with tempfile.TemporaryDirectory() as d:
+            hexfile = generate(d, "m.hex", "--link", "hex", "--count", "1")
+            with open(hexfile, "rb") as f:
+                piped = run("decode", "--format", "jsonl", "-", stdin=f.read())
+            self.assertEqual(piped.returncode, 0, piped.stderr)
+            self.assertEqual(piped.stdout, run("decode", "--format", "jsonl", hexfile).stdout)
+
+    @unittest.skipUnless(shutil.which("editcap"), "editcap not installed")
+    def test_pcapng_reads_like_pcap(self):
+        with tempfile.TemporaryDirectory() as d:
+            ng = os.path.join(d, "sample.pcapng")
+            subprocess.run(["editcap", "-F", "pcapng", sample(), ng], check=True)
+            a = run("decode", "--format", "jsonl", ng)
+            b = run("decode", "--format", "jsonl", sample())
+            self.assertEqual(a.returncode, 0, a.stderr)
+            self.assertEqual(a.stdout, b.stdout)
+
+    def test_several_captures_name_their_file(self):
+        with tempfile.TemporaryDirectory() as d:
+            hexfile = generate(d, "m.hex", "--link", "hex", "--count", "1")
+            r = run("screen", "--config", config(), "--format", "jsonl", sample(), hexfile)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            files = {rec["file"] for rec in jsonl(r.stdout)}
+            self.assertEqual(files, {sample(), hexfile})
+
+
+class BadInput(unittest.TestCase):
+    def assertRefused(self, r, *words):
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertEqual(r.stdout, b"", "nothing half-printed")
+        err = r.stderr.decode()
+        self.assertEqual(len(err.splitlines()), 1, err)
+        for w in words:
+            self.assertIn(w, err)
+
+    def test_missing_capture(self):
+        self.assertRefused(run("screen", "--config", config(), sample(), "/no/such.pcap"),
+                           "/no/such.pcap", "No such file")
+        self.assertRefused(run("decode", "/no/such.pcap"), "/no/such.pcap", "No such file")
+
+    def test_directory_empty_and_foreign_files(self):
+        with tempfile.TemporaryDirectory() as d:
+            self.assertRefused(run("decode", d), d, "Is a directory")
+            empty = os.path.join(d, "empty.pcap")
+            open(empty, "wb").close()
+            self.assertRefused(run("decode", empty), empty, "empty")
+            text = os.path.join(d, "notes.pcap")
+            with open(text, "wb") as f:
+                f.write(b"\x7fELF\x02\x01\x01 not a capture")
+            self.assertRefused(run("decode", text), text, "not a pcap")
+
+    @unittest.skipIf(os.geteuid() == 0, "root reads any file")
+    def test_unreadable_capture_and_config(self):
+        with tempfile.TemporaryDirectory() as d:
+            locked = os.path.join(d, "locked.pcap")
+            shutil.copy(sample(), locked)
+            os.chmod(locked, 0)
+            self.assertRefused(run("decode", locked), locked, "Permission denied")
+            cfg = os.path.join(d, "locked.toml")
+            shutil.copy(config(), cfg)
+            os.chmod(cfg, 0)
+            self.assertRefused(run("screen", "--config", cfg, sample()), cfg, "Permission denied")
+
+    def test_truncated_capture_screens_what_precedes_the_damage(self):
+        whole = run("screen", "--config", config(), "--format", "jsonl", sample())
+        with tempfile.TemporaryDirectory() as d:
+            cut = os.path.join(d, "cut.pcap")
+            with open(sample(), "rb") as f:
+                content = f.read()
+            with open(cut, "wb") as f:
+                f.write(content[: len(content) // 2])
+            r = run("screen", "--config", config(), "--format", "jsonl", cut)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            got = r.stdout.decode().splitlines()
+            self.assertGreater(len(got), 10)
+            self.assertEqual(got, whole.stdout.decode().splitlines()[: len(got)])
+            self.assertRegex(r.stderr.decode(), r"warning: .*cut.pcap: damaged after frame \d+")
+
+    def test_bad_configuration(self):
+        bad = data("lint-syntax.toml")
+        self.assertRefused(run("screen", "--config", bad, sample()), bad + ":3:1:")
+        self.assertRefused(run("screen", "--config", "/no/such.toml", sample()),
+                           "/no/such.toml", "No such file")
+
+    def test_bad_plugin(self):
+        self.assertRefused(run("screen", "--config", config(), "--plugin", "/no/such.so", sample()),
+                           "/no/such.so")
+        # A shared library that is not a screening plug-in.
+        libc = "/lib/x86_64-linux-gnu/libm.so.6"
+        if os.path.exists(libc):
+            self.assertRefused(run("screen", "--config", config(), "--plugin", libc, sample()),
+                               "not a screening plug-in")
+
+    def test_unsupported_link_type(self):
+        with tempfile.TemporaryDirectory() as d:
+            usb = os.path.join(d, "usb.pcap")
+            with open(usb, "wb") as f:
+                f.write(bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000bd000000"))
+            self.assertRefused(run("decode", usb), usb, "link type 189")
+
+    def test_bad_command_line(self):
+        r = run("screen", "--config", config(), "--only", "maybe", sample())
+        self.assertRefused(r, "maybe")
+        r = run("screen", sample())
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("--config", r.stderr.decode())
+
+    def test_undecodable_hex_lines_are_counted(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "m.hex")
+            with open(path, "w") as f:
+                f.write("# one good, one damaged, one not hex\n")
+                f.write("0980030e190b12060012048279192086540b120800120482760023799349" + "00\n")
+                f.write("09800300\n")
+                f.write("zz\n")
+            r = run("decode", "--format", "jsonl", path)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            records = jsonl(r.stdout)
+            self.assertEqual([rec["frame"] for rec in records], [2, 3])
+            self.assertIn("error", records[1])
+            self.assertIn("line not hex 1", r.stderr.decode())
+
+
+class Check(unittest.TestCase):
+    def test_exit_status(self):
+        for path, status in ((config(), 0), (data("lint-clean.toml"), 0),
+                             (data("lint-warnings.toml"), 1), (data("lint-syntax.toml"), 2),
+                             ("/no/such.toml", 2)):
+            r = run("check", path)
+            self.assertEqual(r.returncode, status, (path, r.stderr))
+
+    def test_prints_effective_rules_and_positions(self):
+        r = run("check", data("lint-warnings.toml"))
+        self.assertIn(b"default-deny-tt                    = false", r.stdout)
+        self.assertIn(data("lint-warnings.toml").encode() + b":9:20: warning:", r.stderr)
+        bad = run("check", data("lint-syntax.toml"))
+        self.assertEqual(bad.stdout, b"")
+        self.assertTrue(bad.stderr.decode().startswith(data("lint-syntax.toml") + ":3:1: "))
+
+
+def without_frame(records):
+    return [{k: v for k, v in rec.items() if k != "frame"} for rec in records]
+
+
+class LinkTypes(unittest.TestCase):
+    """The same traffic under every link type gives the same messages."""
+
+    def decode(self, path):
+        r = run("decode", "--format", "jsonl", path)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return jsonl(r.stdout)
+
+    def test_ip_link_types(self):
+        with tempfile.TemporaryDirectory() as d:
+            reference = self.decode(generate(d, "eth.pcap"))
+            for link in ("sll", "sll2", "raw"):
+                got = self.decode(generate(d, link + ".pcap", "--link", link))
+                self.assertEqual(without_frame(got), without_frame(reference), link)
+
+    def test_signalling_link_types(self):
+        with tempfile.TemporaryDirectory() as d:
+            reference = self.decode(generate(d, "sccp.pcap", "--link", "sccp"))
+            self.assertEqual(len(reference), 160)
+            for link in ("mtp3", "mtp2", "hex"):
+                name = link + (".hex" if link == "hex" else ".pcap")
+                got = self.decode(generate(d, name, "--link", link))
+                self.assertEqual(without_frame(got), without_frame(reference), link)
+
+
+def tbcd_ok(s):
+    return s and all(c.isdigit() for c in s)
+
+
+@unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
+class Tshark(unittest.TestCase):
+    """Our decoding of the sample against Wireshark's, message by message."""
+
+    FIELDS = ["frame.number", "_ws.malformed", "sccp.calling.digits", "sccp.called.digits",
+              "sccp.called.tt", "sua.source.global_title_digits",
+              "sua.destination.global_title_digits", "gsm_old.localValue", "e212.imsi"]
+
+    def tshark(self, path):
+        r = subprocess.run(["tshark", "-r", path, "-T", "fields", "-E", "separator=|",
+                            "-E", "occurrence=a", "-E", "aggregator=,"]
+                           + sum((["-e", f] for f in self.FIELDS), []),
+                           capture_output=True, check=True)
+        frames = {}
+        for line in r.stdout.decode().splitlines():
+            cols = line.split("|")
+            row = {f: (c.split(",") if c else []) for f, c in zip(self.FIELDS, cols)}
+            frames[int(cols[0])] = row
+        return frames
+
+    def check_capture(self, path):
+        theirs = self.tshark(path)
+        r = run("decode", "--format", "jsonl", path)
+        ours = {}
+        for rec in jsonl(r.stdout):
+            ours.setdefault(rec["frame"], []).append(rec)
+        compared = 0
+        for frame, t in theirs.items():
+            records = ours.get(frame, [])
+            if t["_ws.malformed"]:
+                continue
+            calling = [x["calling"]["digits"] for x in records
+                       if x["calling"] and x["calling"]["digits"]]
+            called = [x["called"]["digits"] for x in records
+                      if x["called"] and x["called"]["digits"]]
+            self.assertEqual(calling, t["sccp.calling.digits"] + t["sua.source.global_title_digits"],
+                             frame)
+            self.assertEqual(called,
+                             t["sccp.called.digits"] + t["sua.destination.global_title_digits"],
+                             frame)
+            tts = [x["called"]["tt"] for x in records if x["type"] != "CLDT" and x["called"]
+                   and x["called"]["tt"] is not None]
+            self.assertEqual(tts, [int(v, 16) for v in t["sccp.called.tt"]], frame)
+            opcodes = [c["opcode"] for x in records if x["tcap"]
+                       for c in x["tcap"]["components"] if c["opcode"] is not None]
+            self.assertEqual(opcodes, [int(v) for v in t["gsm_old.localValue"]], frame)
+            imsis = [c["imsi"] for x in records if x["tcap"]
+                     for c in x["tcap"]["components"] if c["imsi"]]
+            for imsi in imsis:
+                self.assertIn(imsi, t["e212.imsi"], frame)
+            compared += len(records)
+        return compared
+
+    def test_sample(self):
+        self.assertGreater(self.check_capture(sample()), 150)
+
+    def test_other_link_types(self):
+        with tempfile.TemporaryDirectory() as d:
+            for link in ("sll2", "mtp2", "mtp3"):
+                self.assertGreater(self.check_capture(generate(d, link + ".pcap", "--link", link)),
+                                   150, link)
+
+
+class Install(unittest.TestCase):
+    def test_installed_tool_finds_its_plugin(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            subprocess.run(["cmake", "--install", ARGS.build, "--prefix", prefix],
+                           check=True, capture_output=True)
+            tool = os.path.join(prefix, "bin", "qel-screen")
+            self.assertTrue(os.access(tool, os.X_OK))
+            self.assertTrue(os.path.exists(os.path.join(prefix, "include", "px", "Plugin.hpp")))
+            r = run("screen", "--config", config(), "--format", "jsonl", sample(), tool=tool)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(data("golden-screen.jsonl"), "rb") as f:
+                self.assertEqual(r.stdout.decode().splitlines(), f.read().decode().splitlines())
+            # Moved elsewhere, the installation still works: nothing points into the build.
+            moved = prefix + "-moved"
+            shutil.move(prefix, moved)
+            try:
+                r = run("screen", "--config", config(), "--format", "jsonl", sample(),
+                        tool=os.path.join(moved, "bin", "qel-screen"))
+                self.assertEqual(r.returncode, 0, r.stderr)
+            finally:
+                shutil.move(moved, prefix)
+
+
+GROUPS = {"golden": Golden, "bad_input": BadInput, "check": Check, "link_types": LinkTypes,
+          "tshark": Tshark, "install": Install}
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    p.add_argument("--tool", required=True)
+    p.add_argument("--sample-gen", required=True)
+    p.add_argument("--source", required=True)
+    p.add_argument("--build", required=True)
+    p.add_argument("group", choices=sorted(GROUPS))
+    ARGS = p.parse_args()
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(GROUPS[ARGS.group])
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

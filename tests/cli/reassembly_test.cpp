@@ -1,0 +1,166 @@
+// SCTP reassembly: messages whole again, and memory that stays bounded.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "Sctp.hpp"
+
+namespace {
+
+using qs::Skip;
+
+struct Feed {
+  qs::SctpReassembler r;
+  qs::SkipCounts dropped;
+  std::vector<std::uint8_t> storage;
+
+  explicit Feed(qs::ReassemblyLimits l = {}) : r(l) {}
+
+  qs::SctpReassembler::Result add(const qs::SctpFlow& f, std::uint8_t flags, std::uint32_t seq,
+                                  std::vector<std::uint8_t> data, bool idata = false,
+                                  std::uint32_t mid = 0) {
+    storage = std::move(data);
+    qs::DataChunk c;
+    c.flags = flags;
+    c.idata = idata;
+    c.userData = storage;
+    c.ppid = 3;
+    c.mid = mid;
+    if (idata)
+      c.fsn = seq;
+    else
+      c.tsn = seq;
+    return r.add(f, c, dropped);
+  }
+};
+
+constexpr std::uint8_t B = qs::kFlagBegin, E = qs::kFlagEnd, M = 0;
+
+qs::SctpFlow flow(std::uint16_t stream = 1, std::uint8_t host = 1) {
+  qs::SctpFlow f;
+  f.src[0] = host;
+  f.srcPort = 2905;
+  f.dstPort = 2905;
+  f.stream = stream;
+  return f;
+}
+
+std::vector<std::uint8_t> bytesOf(qs::Bytes b) {
+  return {b.begin(), b.end()};
+}
+
+TEST(sctp_reassembly, joins_fragments_in_order) {
+  Feed f;
+  EXPECT_EQ(f.add(flow(), B, 10, {1, 2}).skip, Skip::sctpFragment);
+  EXPECT_EQ(f.add(flow(), M, 11, {3}).skip, Skip::sctpFragment);
+  auto r = f.add(flow(), E, 12, {4, 5});
+  ASSERT_EQ(r.skip, Skip::none);
+  EXPECT_EQ(bytesOf(r.message), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(r.ppid, 3u);
+  EXPECT_EQ(f.r.pending(), 0u);
+  EXPECT_EQ(f.r.heldBytes(), 0u);
+}
+
+TEST(sctp_reassembly, keeps_flows_apart) {
+  Feed f;
+  f.add(flow(1), B, 10, {1});
+  f.add(flow(2), B, 20, {9});
+  f.add(flow(1, 2), B, 30, {7});  // same stream, another association
+  EXPECT_EQ(bytesOf(f.add(flow(2), E, 21, {8}).message), (std::vector<std::uint8_t>{9, 8}));
+  EXPECT_EQ(bytesOf(f.add(flow(1), E, 11, {2}).message), (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_EQ(f.r.pending(), 1u);
+}
+
+TEST(sctp_reassembly, drops_a_message_with_a_missing_fragment) {
+  Feed f;
+  f.add(flow(), B, 10, {1});
+  EXPECT_EQ(f.add(flow(), E, 12, {3}).skip, Skip::reassemblyGap);
+  EXPECT_EQ(f.r.pending(), 0u);
+  // A middle or last fragment without its first.
+  EXPECT_EQ(f.add(flow(), E, 40, {3}).skip, Skip::reassemblyGap);
+}
+
+TEST(sctp_reassembly, ignores_a_retransmitted_fragment) {
+  Feed f;
+  f.add(flow(), B, 10, {1});
+  f.add(flow(), M, 11, {2});
+  EXPECT_EQ(f.add(flow(), M, 11, {2}).skip, Skip::sctpFragment);
+  EXPECT_EQ(bytesOf(f.add(flow(), E, 12, {3}).message), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(sctp_reassembly, counts_a_message_abandoned_by_a_new_first_fragment) {
+  Feed f;
+  f.add(flow(), B, 10, {1});
+  f.add(flow(), B, 11, {5});
+  EXPECT_EQ(f.dropped[Skip::reassemblyGap], 1u);
+  EXPECT_EQ(bytesOf(f.add(flow(), E, 12, {6}).message), (std::vector<std::uint8_t>{5, 6}));
+}
+
+TEST(sctp_reassembly, serial_numbers_wrap) {
+  Feed f;
+  f.add(flow(), B, 0xFFFFFFFF, {1});
+  EXPECT_EQ(bytesOf(f.add(flow(), E, 0, {2}).message), (std::vector<std::uint8_t>{1, 2}));
+}
+
+TEST(sctp_reassembly, interleaves_i_data_messages_by_mid) {
+  Feed f;
+  auto s = flow();
+  s.idata = true;
+  auto s7 = s, s8 = s;
+  s7.mid = 7;
+  s8.mid = 8;
+  f.add(s7, B, 0, {1}, true, 7);
+  f.add(s8, B, 0, {5}, true, 8);
+  f.add(s7, M, 1, {2}, true, 7);
+  EXPECT_EQ(bytesOf(f.add(s8, E, 1, {6}, true, 8).message), (std::vector<std::uint8_t>{5, 6}));
+  EXPECT_EQ(bytesOf(f.add(s7, E, 2, {3}, true, 7).message), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(sctp_reassembly, drops_a_message_longer_than_the_bound) {
+  Feed f({.maxMessageBytes = 8, .maxTotalBytes = 100, .maxPartialMessages = 4});
+  f.add(flow(), B, 1, std::vector<std::uint8_t>(6, 1));
+  EXPECT_EQ(f.add(flow(), M, 2, std::vector<std::uint8_t>(6, 1)).skip, Skip::reassemblyLimit);
+  EXPECT_EQ(f.r.pending(), 0u);
+  EXPECT_EQ(f.r.heldBytes(), 0u);
+  // The rest of that message finds nothing to continue.
+  EXPECT_EQ(f.add(flow(), E, 3, {1}).skip, Skip::reassemblyGap);
+}
+
+TEST(sctp_reassembly, evicts_the_oldest_message_to_stay_within_the_total) {
+  Feed f({.maxMessageBytes = 64, .maxTotalBytes = 100, .maxPartialMessages = 8});
+  f.add(flow(1), B, 1, std::vector<std::uint8_t>(40, 1));
+  f.add(flow(2), B, 1, std::vector<std::uint8_t>(40, 2));
+  f.add(flow(3), B, 1, std::vector<std::uint8_t>(40, 3));  // flow 1 goes
+  EXPECT_EQ(f.dropped[Skip::reassemblyLimit], 1u);
+  EXPECT_LE(f.r.heldBytes(), 100u);
+  EXPECT_EQ(f.add(flow(1), E, 2, {1}).skip, Skip::reassemblyGap);
+  EXPECT_EQ(f.add(flow(3), E, 2, {3}).message.size(), 41u);
+}
+
+TEST(sctp_reassembly, evicts_the_oldest_message_when_all_slots_are_taken) {
+  Feed f({.maxMessageBytes = 64, .maxTotalBytes = 1000, .maxPartialMessages = 2});
+  f.add(flow(1), B, 1, {1});
+  f.add(flow(2), B, 1, {2});
+  f.add(flow(1), M, 2, {1});  // flow 1 is now the more recent
+  f.add(flow(3), B, 1, {3});  // flow 2 goes
+  EXPECT_EQ(f.dropped[Skip::reassemblyLimit], 1u);
+  EXPECT_EQ(f.add(flow(2), E, 2, {2}).skip, Skip::reassemblyGap);
+  EXPECT_EQ(f.add(flow(1), E, 3, {1}).message.size(), 3u);
+}
+
+// Whatever arrives, what is held stays within the bounds: a capture full of
+// first fragments that never end does not make memory grow.
+TEST(sctp_reassembly, memory_stays_bounded_on_unending_fragments) {
+  qs::ReassemblyLimits limits{
+      .maxMessageBytes = 4096, .maxTotalBytes = 64 * 1024, .maxPartialMessages = 16};
+  Feed f(limits);
+  for (std::uint32_t i = 0; i < 20000; ++i) {
+    auto fl = flow(static_cast<std::uint16_t>(i % 1000), static_cast<std::uint8_t>(i % 7));
+    f.add(fl, i % 3 == 0 ? B : M, i, std::vector<std::uint8_t>(1 + i % 3000, 0xEE));
+    ASSERT_LE(f.r.heldBytes(), limits.maxTotalBytes);
+    ASSERT_LE(f.r.pending(), limits.maxPartialMessages);
+  }
+  EXPECT_GT(f.dropped.total(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+// The layers between SCTP (or a signalling link) and SCCP: M3UA, M2PA, MTP2
+// and MTP3. SUA, which replaces SCCP rather than carrying it, is in Sua.hpp.
+#pragma once
+
+#include <cstdint>
+
+#include "Bytes.hpp"
+#include "SkipReason.hpp"
+
+namespace qs {
+
+// IANA SCTP payload protocol identifiers and registered ports.
+inline constexpr std::uint32_t kPpidM3ua = 3;  // RFC 4666 1.4.8
+inline constexpr std::uint32_t kPpidSua = 4;   // RFC 3868 1.4.7
+inline constexpr std::uint32_t kPpidM2pa = 5;  // RFC 4165 1.5
+inline constexpr std::uint16_t kPortM3ua = 2905;
+inline constexpr std::uint16_t kPortM2pa = 3565;
+inline constexpr std::uint16_t kPortSua = 14001;
+
+// MTP3 service indicator of SCCP (Q.704 14.2.1).
+inline constexpr std::uint8_t kServiceIndicatorSccp = 3;
+
+enum class UserAdaptation : std::uint8_t { none, m3ua, m2pa, sua };
+
+// The payload protocol identifier decides; a payload without one of the
+// three identifiers is recognised by its registered port (either end).
+UserAdaptation userAdaptation(std::uint32_t ppid, std::uint16_t srcPort, std::uint16_t dstPort);
+
+struct View {
+  Bytes bytes;
+  Skip skip = Skip::none;
+  explicit operator bool() const { return skip == Skip::none; }
+};
+
+// M3UA DATA (RFC 4666 3.3.1): the SCCP message of its Protocol Data.
+View m3uaSccp(Bytes message);
+// M2PA User Data (RFC 4165 2.3.2): the MTP3 message it carries.
+View m2paMtp3(Bytes message);
+// MTP2 message signal unit (Q.703 2.2, Annex A for extended sequence
+// numbers): the MTP3 message (SIO and SIF). The capture holds no check bits.
+View mtp2Mtp3(Bytes signalUnit, bool extendedSequenceNumbers);
+// ITU MTP3 message (Q.704 2.2, 2.3): the SCCP message behind the routing label.
+View mtp3Sccp(Bytes message);
+
+}  // namespace qs

@@ -1,0 +1,478 @@
+#include "ConfigCheck.hpp"
+
+#include <fmt/format.h>
+
+#include <toml++/toml.h>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <limits>
+
+#include "px/Config.hpp"
+
+namespace qs {
+
+namespace {
+
+using Severity = Diagnostic::Severity;
+
+constexpr std::int64_t kMin32 = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t kMax32 = std::numeric_limits<std::int32_t>::max();
+
+bool isBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// An entry's 32-bit integer, as number lists read it: a number saturated to
+// 32 bits (a fraction dropped), a text by the decimal integer it begins with.
+std::optional<std::int32_t> entryInteger(const PXValue& v) {
+  auto clamp = [](std::int64_t n) {
+    return static_cast<std::int32_t>(std::clamp(n, kMin32, kMax32));
+  };
+  if (const auto* n = v.integer()) return clamp(*n);
+  if (const auto* d = v.real()) {
+    if (std::isnan(*d)) return std::nullopt;
+    if (*d <= double(kMin32)) return std::int32_t(kMin32);
+    if (*d >= double(kMax32)) return std::int32_t(kMax32);
+    return static_cast<std::int32_t>(std::trunc(*d));
+  }
+  if (const auto* t = v.text()) {
+    std::size_t i = 0;
+    while (i < t->size() && isBlank((*t)[i])) ++i;
+    bool negative = false;
+    if (i < t->size() && ((*t)[i] == '+' || (*t)[i] == '-')) negative = (*t)[i++] == '-';
+    std::int64_t m = 0;
+    for (; i < t->size() && (*t)[i] >= '0' && (*t)[i] <= '9'; ++i)
+      m = std::min(m * 10 + ((*t)[i] - '0'), kMax32 + 1);
+    return clamp(negative ? -m : m);
+  }
+  return std::nullopt;
+}
+
+bool truth(const PXValue& v) {
+  if (const auto* n = v.integer()) return *n != 0;
+  if (const auto* d = v.real()) return *d != 0;
+  if (const auto* t = v.text()) return flagTextTruth(*t);
+  return false;
+}
+
+std::string lower(std::string_view s) {
+  std::string r;
+  for (char c : s) r += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return r;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// What a person most likely meant by a flag text; nullopt when unclear.
+std::optional<bool> intendedTruth(std::string_view text) {
+  static constexpr std::string_view kTrue[] = {"true",   "yes",     "y",      "t",   "on",
+                                               "enable", "enabled", "active", "set", "1"};
+  static constexpr std::string_view kFalse[] = {
+      "false", "no", "n", "f", "off", "disable", "disabled", "inactive", "unset", "none", "0", ""};
+  std::string w = lower(trim(text));
+  for (auto t : kTrue)
+    if (w == t) return true;
+  for (auto f : kFalse)
+    if (w == f) return false;
+  // A number written as text.
+  char* end = nullptr;
+  double d = std::strtod(w.c_str(), &end);
+  if (!w.empty() && end == w.c_str() + w.size()) return d != 0;
+  return std::nullopt;
+}
+
+std::string quoted(std::string_view s) {
+  std::string r;
+  appendJsonString(r, s);
+  return r;
+}
+
+std::string_view kindNoun(const toml::node& n) {
+  switch (n.type()) {
+    case toml::node_type::string:
+      return "a text";
+    case toml::node_type::integer:
+      return "a number";
+    case toml::node_type::floating_point:
+      return "a number";
+    case toml::node_type::boolean:
+      return "a boolean";
+    case toml::node_type::array:
+      return "a list";
+    case toml::node_type::table:
+      return "a table";
+    default:
+      return "a date or time";
+  }
+}
+
+class Linter {
+ public:
+  explicit Linter(std::vector<Diagnostic>& out) : _out(out) {}
+
+  void warn(const toml::source_region& at, std::string message) {
+    _out.push_back(
+        Diagnostic{Severity::warning, at.begin.line, at.begin.column, std::move(message)});
+  }
+
+  void prefixText(const toml::node& n, std::string_view key, std::string_view text) {
+    if (text.empty()) {
+      warn(n.source(), fmt::format("{}: an empty prefix never matches", key));
+      return;
+    }
+    bool digitsOnly =
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digitsOnly) return;
+    if (text.find_first_of(", ;\t") != std::string_view::npos)
+      warn(n.source(), fmt::format("{}: prefix {} is one text, not a list: it is never split at "
+                                   "commas or blanks, so it never matches; write a list of texts",
+                                   key, quoted(text)));
+    else
+      warn(n.source(), fmt::format("{}: prefix {} has characters other than digits 0-9: it never "
+                                   "matches address or IMSI digits",
+                                   key, quoted(text)));
+  }
+
+  void prefix(const toml::node& n, std::string_view key) {
+    if (auto s = n.as_string()) return prefixText(n, key, s->get());
+    if (auto a = n.as_array()) {
+      for (const toml::node& e : *a) {
+        if (auto s = e.as_string())
+          prefixText(e, key, s->get());
+        else if (e.is_array())
+          warn(e.source(), fmt::format("{}: a nested list is not a prefix and never matches", key));
+        else
+          warn(e.source(), fmt::format("{}: {} is not a prefix and never matches; prefixes are "
+                                       "texts such as \"4179\"",
+                                       key, kindNoun(e)));
+      }
+      return;
+    }
+    warn(n.source(), fmt::format("{}: given as {}, which this key ignores (the list stays unset); "
+                                 "write a text or a list of texts such as [\"4179\"]",
+                                 key, kindNoun(n)));
+  }
+
+  void numberEntry(const toml::node& e, std::string_view key) {
+    if (auto i = e.as_integer()) {
+      if (i->get() < kMin32 || i->get() > kMax32)
+        warn(e.source(), fmt::format("{}: {} is outside the 32-bit range and reads as {}", key,
+                                     i->get(), i->get() < 0 ? kMin32 : kMax32));
+    } else if (auto f = e.as_floating_point()) {
+      double d = f->get();
+      if (std::isnan(d))
+        warn(e.source(), fmt::format("{}: nan never matches", key));
+      else if (d != std::trunc(d) || d < double(kMin32) || d > double(kMax32))
+        warn(e.source(), fmt::format("{}: {} reads as {}", key, d, *entryInteger(PXValue(d))));
+    } else if (auto b = e.as_boolean()) {
+      warn(e.source(), fmt::format("{}: the boolean {} reads as the number {}", key, b->get(),
+                                   b->get() ? 1 : 0));
+    } else if (auto s = e.as_string()) {
+      std::string_view t = trim(s->get());
+      std::string_view digits = t;
+      if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+      bool plain = !digits.empty() && std::all_of(digits.begin(), digits.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; });
+      std::int32_t n = *entryInteger(PXValue(s->get()));
+      if (!plain)
+        warn(e.source(),
+             fmt::format("{}: the text {} reads as the number {}", key, quoted(s->get()), n));
+      else if (digits.size() > 10 || std::stoll(std::string(t)) != n)
+        warn(e.source(), fmt::format("{}: the text {} is outside the 32-bit range and reads as {}",
+                                     key, quoted(s->get()), n));
+    } else if (e.is_array()) {
+      warn(e.source(), fmt::format("{}: a nested list never matches", key));
+    } else {
+      warn(e.source(), fmt::format("{}: {} never matches", key, kindNoun(e)));
+    }
+  }
+
+  void number(const toml::node& n, std::string_view key) {
+    if (auto a = n.as_array()) {
+      for (const toml::node& e : *a) numberEntry(e, key);
+      return;
+    }
+    if (n.is_string()) {
+      warn(n.source(), fmt::format("{}: a single text is ignored by this key (the list stays "
+                                   "unset); write a number or a list such as [{}]",
+                                   key, quoted(n.as_string()->get())));
+      return;
+    }
+    if (n.is_number() || n.is_boolean()) return numberEntry(n, key);
+    warn(n.source(), fmt::format("{}: given as {}, which this key ignores (the list stays unset)",
+                                 key, kindNoun(n)));
+  }
+
+  void flagText(const toml::node& n, std::string_view key, std::string_view text) {
+    bool actual = flagTextTruth(text);
+    auto meant = intendedTruth(text);
+    if (meant && *meant == actual) return;
+    warn(n.source(),
+         fmt::format("{}: the text {} reads as {} (a flag text is true only when its first "
+                     "character after blanks, signs and zeros is 1-9, Y, y, T or t); write "
+                     "true or false",
+                     key, quoted(text), actual));
+  }
+
+  void flag(const toml::node& n, std::string_view key) {
+    if (n.is_boolean() || n.is_number()) return;
+    if (auto s = n.as_string()) return flagText(n, key, s->get());
+    if (auto a = n.as_array()) {
+      if (a->empty()) {
+        warn(n.source(), fmt::format("{}: an empty list leaves the flag unchanged", key));
+        return;
+      }
+      const toml::node& first = *a->get(0);
+      if (auto s = first.as_string())
+        flagText(first, key, s->get());
+      else if (!first.is_number() && !first.is_boolean())
+        warn(first.source(), fmt::format("{}: a list whose first element is {} leaves the flag "
+                                         "unchanged",
+                                         key, kindNoun(first)));
+      if (a->size() > 1)
+        warn(
+            a->get(1)->source(),
+            fmt::format("{}: only the first element of the list counts; the rest is ignored", key));
+      return;
+    }
+    warn(n.source(), fmt::format("{}: given as {}, which this key ignores (the flag stays false)",
+                                 key, kindNoun(n)));
+  }
+
+ private:
+  std::vector<Diagnostic>& _out;
+};
+
+const KeyRule* findKey(std::string_view key) {
+  for (const auto& k : kScreeningKeys)
+    if (k.key == key) return &k;
+  return nullptr;
+}
+
+std::string_view nearestKey(std::string_view key) {
+  std::string_view best;
+  std::size_t bestDistance = std::numeric_limits<std::size_t>::max();
+  for (const auto& k : kScreeningKeys) {
+    std::size_t d = editDistance(key, k.key);
+    if (d < bestDistance) best = k.key, bestDistance = d;
+  }
+  return best;
+}
+
+void appendEffective(std::string& out, const PXDictionary* group) {
+  std::size_t width = 0;
+  for (const auto& k : kScreeningKeys) width = std::max(width, k.key.size());
+  for (const auto& k : kScreeningKeys) {
+    EffectiveRule r = effectiveRule(k.kind, group ? group->find(k.key) : nullptr);
+    fmt::format_to(std::back_inserter(out), "{:<{}} = ", k.key, width);
+    if (k.kind == KeyKind::flag) {
+      out += r.flag ? "true" : "false";
+    } else if (!r.set) {
+      out += "(not set)";
+    } else if (k.kind == KeyKind::prefix) {
+      out += jsonValue(PXValue(r.list));
+    } else {
+      // What each entry reads as; an entry that is no number nor text never matches.
+      out += '[';
+      bool first = true;
+      for (const PXValue& e : *r.list) {
+        if (!first) out += ", ";
+        first = false;
+        if (auto n = entryInteger(e))
+          fmt::format_to(std::back_inserter(out), "{}", *n);
+        else
+          out += "(never matches)";
+      }
+      out += ']';
+    }
+    out += '\n';
+  }
+}
+
+}  // namespace
+
+bool flagTextTruth(std::string_view text) {
+  for (char c : text) {
+    if (isBlank(c) || c == '+' || c == '-' || c == '0') continue;
+    return (c >= '1' && c <= '9') || c == 'Y' || c == 'y' || c == 'T' || c == 't';
+  }
+  return false;
+}
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      std::size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+EffectiveRule effectiveRule(KeyKind kind, const PXValue* v) {
+  EffectiveRule r;
+  if (!v) return r;
+  switch (kind) {
+    case KeyKind::prefix:
+      if (v->isText()) {
+        r.set = true;
+        r.list = makeList({*v});
+      } else if (v->isList()) {
+        r.set = true;
+        r.list = v->list();
+      }
+      break;
+    case KeyKind::number:
+      if (v->isNumber()) {
+        r.set = true;
+        r.list = makeList({*v});
+      } else if (v->isList()) {
+        r.set = true;
+        r.list = v->list();
+      }
+      break;
+    case KeyKind::flag:
+      if (v->isNumber() || v->isText()) {
+        r.set = true;
+        r.flag = truth(*v);
+      } else if (v->isList() && !v->list()->empty()) {
+        const PXValue& first = v->list()->front();
+        if (first.isNumber() || first.isText()) {
+          r.set = true;
+          r.flag = truth(first);
+        }
+      }
+      break;
+  }
+  return r;
+}
+
+int CheckReport::exitStatus() const {
+  int status = 0;
+  for (const auto& d : diagnostics)
+    status = std::max(status, d.severity == Severity::error ? 2 : 1);
+  return status;
+}
+
+std::string formatDiagnostic(const std::string& fileName, const Diagnostic& d) {
+  if (d.severity == Severity::error) {
+    // The reader's own message names the file: "FILE: reason", "FILE:LINE:COLUMN: reason".
+    if (d.line == 0) return d.message;
+    return fmt::format("{}:{}:{}: {}", fileName, d.line, d.column, d.message);
+  }
+  if (d.line == 0) return fmt::format("{}: warning: {}", fileName, d.message);
+  return fmt::format("{}:{}:{}: warning: {}", fileName, d.line, d.column, d.message);
+}
+
+CheckReport checkConfig(const std::string& fileName) {
+  CheckReport report;
+  auto& diags = report.diagnostics;
+
+  // The host's reader first: what it refuses, the plug-in never sees.
+  PXConfig config(fileName);
+  config.allowSingleGroup("mtp3-screening");
+  config.allowSingleGroup(kScreeningGroup);
+  PXConfigReadResult read = config.read();
+  if (!read.ok()) {
+    // The reader's message already names the file (and position).
+    Diagnostic d;
+    d.severity = Severity::error;
+    d.message = read.message;
+    diags.push_back(std::move(d));
+    return report;
+  }
+  PXDictionaryRef group = config.getSingleGroup(kScreeningGroup);
+
+  // Positions come from toml++ directly.
+  toml::table root;
+  try {
+    root = toml::parse_file(fileName);
+  } catch (const toml::parse_error& e) {
+    diags.push_back(Diagnostic{Severity::error, e.source().begin.line, e.source().begin.column,
+                               std::string(e.description())});
+    return report;
+  }
+
+  Linter lint(diags);
+  const toml::table* table = root[kScreeningGroup].as_table();
+  if (!table) {
+    std::string message =
+        "no [sccp-screening] table: the plug-in reads no rules and every "
+        "verdict is undefined";
+    if (const toml::node* n = root.get(kScreeningGroup))
+      message = fmt::format("sccp-screening is {}, not a table: the plug-in reads no rules",
+                            kindNoun(*n));
+    for (const auto& [k, n] : root)
+      if (n.is_table() && k.str() != kScreeningGroup && k.str() != "mtp3-screening" &&
+          editDistance(k.str(), kScreeningGroup) <= 4) {
+        message += fmt::format("; did you mean [sccp-screening] for [{}]?", k.str());
+        break;
+      }
+    diags.push_back(Diagnostic{Severity::warning, 0, 0, std::move(message)});
+  }
+  // Keys of the group written outside it.
+  for (const auto& [k, n] : root)
+    if (!n.is_table() && findKey(k.str()))
+      lint.warn(k.source(), fmt::format("{} is outside [sccp-screening]: the plug-in does not "
+                                        "read it there",
+                                        k.str()));
+
+  if (table) {
+    for (const auto& [k, n] : *table) {
+      const KeyRule* rule = findKey(k.str());
+      if (!rule) {
+        lint.warn(k.source(), fmt::format("unknown key {} in [sccp-screening]; did you mean {}?",
+                                          quoted(k.str()), quoted(nearestKey(k.str()))));
+        continue;
+      }
+      switch (rule->kind) {
+        case KeyKind::prefix:
+          lint.prefix(n, k.str());
+          break;
+        case KeyKind::number:
+          lint.number(n, k.str());
+          break;
+        case KeyKind::flag:
+          lint.flag(n, k.str());
+          break;
+      }
+    }
+    // Contradicting defaults, as the plug-in will read them.
+    static constexpr std::pair<std::string_view, std::string_view> kPairs[] = {
+        {"default-allow-calling-sccp-address", "default-deny-calling-sccp-address"},
+        {"default-allow-called-sccp-address", "default-deny-called-sccp-address"},
+        {"default-allow-tt", "default-deny-tt"},
+    };
+    for (auto [allow, deny] : kPairs) {
+      const PXValue* a = group ? group->find(allow) : nullptr;
+      const PXValue* d = group ? group->find(deny) : nullptr;
+      if (effectiveRule(KeyKind::flag, a).flag && effectiveRule(KeyKind::flag, d).flag) {
+        const toml::node* at = table->get(deny);
+        lint.warn(at->source(), fmt::format("both {} and {} are true: one dimension with an allow "
+                                            "and a deny default",
+                                            allow, deny));
+      }
+    }
+  }
+
+  std::stable_sort(diags.begin(), diags.end(), [](const Diagnostic& a, const Diagnostic& b) {
+    return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+  });
+
+  fmt::format_to(std::back_inserter(report.effectiveRules),
+                 "# [sccp-screening] as the plug-in reads it from {}\n", fileName);
+  appendEffective(report.effectiveRules, group.get());
+  return report;
+}
+
+}  // namespace qs

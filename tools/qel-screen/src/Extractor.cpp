@@ -1,0 +1,164 @@
+#include "Extractor.hpp"
+
+#include "Adaptation.hpp"
+#include "Ip.hpp"
+#include "LinkLayer.hpp"
+
+namespace qs {
+
+Extractor::Extractor(ReassemblyLimits limits) : _reassembler(limits) {}
+
+void Extractor::start(int linkType) {
+  _linkType = linkType;
+  _reassembler.clear();
+}
+
+void Extractor::note(Skip s) {
+  if (s == Skip::none) return;
+  if (_frameSkip == Skip::none)
+    _frameSkip = s;
+  else if (s != Skip::sctpFragment)
+    _counts.other.add(s);
+}
+
+void Extractor::unreadableFrame(Skip why) {
+  ++_counts.frames;
+  _counts.framesWithout.add(why);
+}
+
+void Extractor::finish() {
+  _counts.other.add(Skip::reassemblyIncomplete, _reassembler.pending());
+  _reassembler.clear();
+}
+
+std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink) {
+  ++_counts.frames;
+  _index = 0;
+  _frameSkip = Skip::none;
+  LinkView link = linkLayer(_linkType, bytes);
+  if (link)
+    network(link.network, link.payload, sink);
+  else
+    note(link.skip);
+  if (_index == 0) {
+    _counts.framesWithout.add(_frameSkip == Skip::none ? Skip::sctpNoData : _frameSkip);
+  } else {
+    ++_counts.framesWithSccp;
+    if (_frameSkip != Skip::none && _frameSkip != Skip::sctpFragment) _counts.other.add(_frameSkip);
+  }
+  return _index;
+}
+
+void Extractor::network(Network n, Bytes bytes, UnitSink& sink) {
+  switch (n) {
+    case Network::ipv4:
+      ip(bytes, false, sink);
+      break;
+    case Network::ipv6:
+      ip(bytes, true, sink);
+      break;
+    case Network::mtp2:
+    case Network::mtp2Extended: {
+      View v = mtp2Mtp3(bytes, n == Network::mtp2Extended);
+      if (v)
+        mtp3(v.bytes, sink);
+      else
+        note(v.skip);
+      break;
+    }
+    case Network::mtp3:
+      mtp3(bytes, sink);
+      break;
+    case Network::sccp:
+      emit(bytes, nullptr, sink);
+      break;
+  }
+}
+
+void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
+  View v = mtp3Sccp(bytes);
+  if (v)
+    emit(v.bytes, nullptr, sink);
+  else
+    note(v.skip);
+}
+
+void Extractor::emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink) {
+  ++_counts.messages;
+  sink.onUnit(SccpUnit{sccp, sua}, _index++);
+}
+
+void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
+  IpView v = v6 ? ipv6(bytes) : ipv4(bytes);
+  if (!v) {
+    note(v.skip);
+    return;
+  }
+  SctpPacketInfo info = sctpChunks(v.payload, [&](const DataChunk& c) {
+    // Payloads that cannot carry SCCP are not reassembled: they would only
+    // take memory.
+    std::uint16_t sp = be16(v.payload, 0), dp = be16(v.payload, 2);
+    if (c.whole()) {
+      sctpUserMessage(c.ppid, sp, dp, c.userData, sink);
+      return;
+    }
+    if (c.begin() && userAdaptation(c.ppid, sp, dp) == UserAdaptation::none) {
+      note(Skip::notSigtran);
+      return;
+    }
+    SctpFlow flow;
+    flow.src = v.src;
+    flow.dst = v.dst;
+    flow.srcPort = sp;
+    flow.dstPort = dp;
+    flow.stream = c.stream;
+    flow.unordered = c.unordered();
+    flow.idata = c.idata;
+    flow.mid = c.idata ? c.mid : 0;
+    auto r = _reassembler.add(flow, c, _counts.other);
+    if (r.skip != Skip::none) {
+      note(r.skip);
+      return;
+    }
+    sctpUserMessage(r.ppid, sp, dp, r.message, sink);
+  });
+  if (info.skip != Skip::none)
+    note(info.skip == Skip::truncated && v.firstFragment ? Skip::ipFragment : info.skip);
+  else if (info.dataChunks == 0)
+    note(Skip::sctpNoData);
+}
+
+void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint16_t dp,
+                                Bytes message, UnitSink& sink) {
+  switch (userAdaptation(ppid, sp, dp)) {
+    case UserAdaptation::m3ua: {
+      View v = m3uaSccp(message);
+      if (v)
+        emit(v.bytes, nullptr, sink);
+      else
+        note(v.skip);
+      return;
+    }
+    case UserAdaptation::m2pa: {
+      View v = m2paMtp3(message);
+      if (v)
+        mtp3(v.bytes, sink);
+      else
+        note(v.skip);
+      return;
+    }
+    case UserAdaptation::sua: {
+      Skip s = suaCldt(message, _sua);
+      if (s == Skip::none)
+        emit(_sua.data, &_sua, sink);
+      else
+        note(s);
+      return;
+    }
+    case UserAdaptation::none:
+      note(Skip::notSigtran);
+      return;
+  }
+}
+
+}  // namespace qs

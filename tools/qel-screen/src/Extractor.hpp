@@ -1,0 +1,83 @@
+// From a captured frame to the SCCP messages it carries: link layer, IP,
+// SCTP (with reassembly), M3UA / M2PA / SUA, MTP2 / MTP3.
+#pragma once
+
+#include <cstdint>
+
+#include "Bytes.hpp"
+#include "LinkLayer.hpp"
+#include "Sctp.hpp"
+#include "SkipReason.hpp"
+#include "Sua.hpp"
+
+namespace qs {
+
+// One SCCP message found in a frame.
+struct SccpUnit {
+  // An SCCP message; for SUA, the data its CLDT carries.
+  Bytes bytes;
+  // For SUA: the message with its addresses converted; nullptr otherwise.
+  const SuaMessage* sua = nullptr;
+};
+
+class UnitSink {
+ public:
+  virtual ~UnitSink() = default;
+  // `index`: position of the message within its frame, from 0.
+  virtual void onUnit(const SccpUnit& unit, std::uint32_t index) = 0;
+};
+
+struct ExtractorCounts {
+  std::uint64_t frames = 0;
+  std::uint64_t framesWithSccp = 0;
+  std::uint64_t messages = 0;
+  // Frames that gave no SCCP message, by the first reason met in the frame.
+  SkipCounts framesWithout;
+  // Other losses: parts of frames that also gave messages, fragmented
+  // messages dropped or never completed.
+  SkipCounts other;
+
+  ExtractorCounts& operator+=(const ExtractorCounts& o) {
+    frames += o.frames;
+    framesWithSccp += o.framesWithSccp;
+    messages += o.messages;
+    framesWithout += o.framesWithout;
+    other += o.other;
+    return *this;
+  }
+};
+
+class Extractor {
+ public:
+  explicit Extractor(ReassemblyLimits limits = {});
+
+  // Starts a capture of the given link type (forgets partial messages).
+  void start(int linkType);
+  // Hands every SCCP message of the frame to `sink`; returns their number.
+  std::uint32_t frame(Bytes bytes, UnitSink& sink);
+  // Counts a frame that could not even be read as one (a bad hex line).
+  void unreadableFrame(Skip why);
+  // Ends the capture: messages still waiting for fragments are counted lost.
+  void finish();
+
+  const ExtractorCounts& counts() const { return _counts; }
+  const SctpReassembler& reassembler() const { return _reassembler; }
+
+ private:
+  void note(Skip s);
+  void network(Network network, Bytes bytes, UnitSink& sink);
+  void ip(Bytes bytes, bool v6, UnitSink& sink);
+  void sctpUserMessage(std::uint32_t ppid, std::uint16_t srcPort, std::uint16_t dstPort,
+                       Bytes message, UnitSink& sink);
+  void mtp3(Bytes bytes, UnitSink& sink);
+  void emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink);
+
+  SctpReassembler _reassembler;
+  SuaMessage _sua;
+  ExtractorCounts _counts;
+  int _linkType = 0;
+  std::uint32_t _index = 0;
+  Skip _frameSkip = Skip::none;
+};
+
+}  // namespace qs

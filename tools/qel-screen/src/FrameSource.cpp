@@ -1,0 +1,253 @@
+#include "FrameSource.hpp"
+
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "LinkLayer.hpp"
+
+namespace qs {
+
+namespace {
+
+// Large reads: a capture is read once, front to back.
+constexpr std::size_t kReadBuffer = 1 << 18;
+
+// The first octets of a stream, put back in front of the rest for a reader
+// that must see the whole stream but cannot seek (a pipe, standard input).
+struct Prefixed {
+  FILE* underlying;
+  unsigned char head[4];
+  std::size_t headLength;
+  std::size_t headAt;
+};
+
+ssize_t prefixedRead(void* cookie, char* buf, size_t size) {
+  auto* p = static_cast<Prefixed*>(cookie);
+  size_t n = 0;
+  while (n < size && p->headAt < p->headLength) buf[n++] = static_cast<char>(p->head[p->headAt++]);
+  if (n < size) {
+    size_t got = fread(buf + n, 1, size - n, p->underlying);
+    if (got == 0 && ferror(p->underlying) && n == 0) return -1;
+    n += got;
+  }
+  return static_cast<ssize_t>(n);
+}
+
+int prefixedClose(void* cookie) {
+  auto* p = static_cast<Prefixed*>(cookie);
+  int r = p->underlying == stdin ? 0 : fclose(p->underlying);
+  delete p;
+  return r;
+}
+
+bool isPcapMagic(const unsigned char* m, std::size_t n) {
+  if (n < 4) return false;
+  std::uint32_t v = (std::uint32_t{m[0]} << 24) | (m[1] << 16) | (m[2] << 8) | m[3];
+  switch (v) {
+    case 0xA1B2C3D4:
+    case 0xD4C3B2A1:  // pcap, microseconds
+    case 0xA1B23C4D:
+    case 0x4D3CB2A1:  // pcap, nanoseconds
+    case 0xA1B2CD34:
+    case 0x34CDB2A1:  // pcap with Kuznetzov's extensions
+    case 0x0A0D0D0A:  // pcapng section header block
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Text that begins with a comment, or with hex digits.
+bool looksLikeHexText(const unsigned char* m, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n && std::isspace(m[i])) ++i;
+  if (i < n && m[i] == '#') return true;
+  for (; i < n; ++i)
+    if (!std::isxdigit(m[i]) && !std::isspace(m[i]) && m[i] != ':') return false;
+  return true;
+}
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+class PcapSource final : public FrameSource {
+ public:
+  PcapSource(std::string name, pcap_t* pcap) : _pcap(pcap) {
+    _name = std::move(name);
+    _linkType = pcap_datalink(pcap);
+  }
+  ~PcapSource() override { pcap_close(_pcap); }
+
+  int linkType() const override { return _linkType; }
+  const char* format() const override { return "pcap"; }
+
+  Next next(Frame& f) override {
+    pcap_pkthdr* header;
+    const u_char* data;
+    int r = pcap_next_ex(_pcap, &header, &data);
+    if (r == 1) {
+      f.bytes = Bytes(data, header->caplen);
+      f.number = ++_number;
+      f.unreadable = Skip::none;
+      return Next::frame;
+    }
+    if (r == PCAP_ERROR_BREAK) return Next::end;
+    _damage = pcap_geterr(_pcap);
+    return Next::damaged;
+  }
+
+ private:
+  pcap_t* _pcap;
+  int _linkType;
+  std::uint64_t _number = 0;
+};
+
+class HexSource final : public FrameSource {
+ public:
+  HexSource(std::string name, FILE* file) : _file(file) { _name = std::move(name); }
+  ~HexSource() override {
+    free(_line);
+    if (_file != stdin) fclose(_file);
+  }
+
+  int linkType() const override { return dlt::sccp; }
+  const char* format() const override { return "hex"; }
+
+  Next next(Frame& f) override {
+    for (;;) {
+      errno = 0;
+      ssize_t n = getline(&_line, &_capacity, _file);
+      if (n < 0) {
+        if (ferror(_file)) {
+          _damage = std::strerror(errno ? errno : EIO);
+          return Next::damaged;
+        }
+        return Next::end;
+      }
+      ++_lineNumber;
+      bool isMessage = false;
+      if (parseHexLine(std::string_view(_line, static_cast<std::size_t>(n)), _bytes, isMessage)) {
+        f.bytes = _bytes;
+        f.number = _lineNumber;
+        f.unreadable = Skip::none;
+        return Next::frame;
+      }
+      if (isMessage) {
+        f.bytes = {};
+        f.number = _lineNumber;
+        f.unreadable = Skip::badHex;
+        return Next::frame;
+      }
+    }
+  }
+
+ private:
+  FILE* _file;
+  char* _line = nullptr;
+  std::size_t _capacity = 0;
+  std::vector<std::uint8_t> _bytes;
+  std::uint64_t _lineNumber = 0;
+};
+
+}  // namespace
+
+bool parseHexLine(std::string_view line, std::vector<std::uint8_t>& out, bool& isMessage) {
+  out.clear();
+  if (auto hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+  isMessage = false;
+  int high = -1;
+  for (char c : line) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ':') {
+      if (high >= 0) return isMessage = true, false;  // a lone nibble
+      continue;
+    }
+    isMessage = true;
+    int v = hexValue(c);
+    if (v < 0) return false;
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<std::uint8_t>(high << 4 | v));
+      high = -1;
+    }
+  }
+  if (high >= 0) return false;
+  return isMessage;
+}
+
+std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::string& error) {
+  bool isStdin = path == "-";
+  FILE* f = isStdin ? stdin : std::fopen(path.c_str(), "rb");
+  if (!f) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!isStdin) std::fclose(f);
+    error = std::strerror(EISDIR);
+    return nullptr;
+  }
+  std::setvbuf(f, nullptr, _IOFBF, kReadBuffer);
+
+  unsigned char head[4];
+  std::size_t got = std::fread(head, 1, sizeof head, f);
+  if (got < sizeof head && std::ferror(f)) {
+    error = std::strerror(errno ? errno : EIO);
+    if (!isStdin) std::fclose(f);
+    return nullptr;
+  }
+  bool pcapMagic = isPcapMagic(head, got);
+  bool hex = !pcapMagic && (endsWith(path, ".hex") || (got > 0 && looksLikeHexText(head, got)));
+  if (!pcapMagic && !hex) {
+    if (!isStdin) std::fclose(f);
+    error =
+        got == 0 ? "empty file, not a capture" : "not a pcap or pcapng capture, nor a .hex file";
+    return nullptr;
+  }
+
+  // Give the reader the stream from its first octet.
+  FILE* stream = nullptr;
+  if (!isStdin && std::fseek(f, 0, SEEK_SET) == 0) {
+    stream = f;
+  } else {
+    auto* cookie = new Prefixed{f, {}, got, 0};
+    std::memcpy(cookie->head, head, got);
+    stream = fopencookie(cookie, "rb",
+                         cookie_io_functions_t{prefixedRead, nullptr, nullptr, prefixedClose});
+    if (!stream) {
+      error = std::strerror(errno);
+      prefixedClose(cookie);
+      return nullptr;
+    }
+    std::setvbuf(stream, nullptr, _IOFBF, kReadBuffer);
+  }
+
+  std::string name = isStdin ? std::string("<stdin>") : path;
+  if (hex) return std::make_unique<HexSource>(std::move(name), stream);
+
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* pcap = pcap_fopen_offline(stream, errbuf);
+  if (!pcap) {
+    std::fclose(stream);
+    error = errbuf;
+    return nullptr;
+  }
+  return std::make_unique<PcapSource>(std::move(name), pcap);
+}
+
+}  // namespace qs

@@ -1,0 +1,53 @@
+// Where frames come from: a pcap or pcapng file read with libpcap, standard
+// input, or a text file of hex SCCP messages (one per line, '#' comments).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Bytes.hpp"
+#include "SkipReason.hpp"
+
+namespace qs {
+
+struct Frame {
+  Bytes bytes;
+  std::uint64_t number = 0;  // from 1: pcap frame, or hex line number
+  // Skip::badHex for a hex line that is not hex; the bytes are then empty.
+  Skip unreadable = Skip::none;
+};
+
+class FrameSource {
+ public:
+  enum class Next { frame, end, damaged };
+
+  virtual ~FrameSource() = default;
+
+  // Opens `path` ("-": standard input) and recognises its format. On failure
+  // returns null and sets `error` to the reason (without the file name).
+  static std::unique_ptr<FrameSource> open(const std::string& path, std::string& error);
+
+  // The pcap link type of the frames; the SCCP link type for hex input.
+  virtual int linkType() const = 0;
+  // "pcap", "pcapng" or "hex".
+  virtual const char* format() const = 0;
+  // The next frame, valid until the next call.
+  virtual Next next(Frame& frame) = 0;
+  // After Next::damaged: what is wrong, e.g. libpcap's "truncated dump file; ...".
+  const std::string& damage() const { return _damage; }
+  const std::string& name() const { return _name; }
+
+ protected:
+  std::string _name;
+  std::string _damage;
+};
+
+// Parses one line of a hex file into `out` (cleared first). Blank and
+// comment-only lines give false with `isMessage` false; a line with anything
+// but hex digit pairs (spaces and ':' between octets allowed) gives false
+// with `isMessage` true.
+bool parseHexLine(std::string_view line, std::vector<std::uint8_t>& out, bool& isMessage);
+
+}  // namespace qs

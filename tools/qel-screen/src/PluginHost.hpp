@@ -1,0 +1,45 @@
+// Loads a screening plug-in as the host does: dlopen, the five entry points
+// looked up by name, a filter object from plugin_create.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "px/Plugin.hpp"
+#include "px/ScreeningTrace.hpp"
+
+namespace qs {
+
+class LoadedPlugin {
+ public:
+  // Null with `error` set ("PATH: reason") when the library cannot be used.
+  static std::unique_ptr<LoadedPlugin> load(const std::string& path, std::string& error);
+  ~LoadedPlugin();
+
+  LoadedPlugin(const LoadedPlugin&) = delete;
+  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+
+  PXPlugin& plugin() { return *_plugin; }
+  PXMTP3SCCPScreeningPluginProtocol& filter() { return *_filter; }
+  // Null when the plug-in cannot explain its verdicts.
+  PXSccpScreeningExplainer* explainer() { return _explainer; }
+  const std::string& name() const { return _name; }
+  const std::string& version() const { return _version; }
+
+ private:
+  LoadedPlugin() = default;
+
+  void* _handle = nullptr;
+  int (*_exit)() = nullptr;
+  std::shared_ptr<PXPlugin> _plugin;
+  PXMTP3SCCPScreeningPluginProtocol* _filter = nullptr;
+  PXSccpScreeningExplainer* _explainer = nullptr;
+  std::string _name;
+  std::string _version;
+};
+
+// The plug-in installed next to the running executable: ../lib/NAME (and
+// ../LIBDIR/NAME when the install's library directory differs).
+std::string defaultPluginPath();
+
+}  // namespace qs

@@ -1,0 +1,67 @@
+// The output records of `screen` and `decode`, as JSON lines or as text for
+// a terminal. Each writer appends to a buffer that the caller flushes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "px/ScreeningTrace.hpp"
+#include "px/sccp/SccpPacket.hpp"
+
+namespace qs {
+
+// The IMSI in the SM-RP-DA of the last MO- or MT-ForwardSM component
+// (operation code 44 or 46, whatever the component's kind or code form).
+class ImsiText {
+ public:
+  std::optional<std::string_view> get() const {
+    if (!_present) return std::nullopt;
+    return std::string_view(_digits.data(), _length);
+  }
+  void set(std::optional<std::string_view> digits);
+
+ private:
+  std::array<char, 64> _digits{};
+  std::uint8_t _length = 0;
+  bool _present = false;
+};
+
+// The IMSI of one component, when it is a ForwardSM with one.
+std::optional<std::string_view> forwardSmImsi(const PXTCAP_itu_asn1_componentPDU& c,
+                                              ImsiText& storage);
+
+// One SCCP message as the writers see it.
+struct MessageView {
+  const std::string* file = nullptr;  // set when several captures are read
+  std::uint64_t frame = 0;
+  std::uint32_t index = 0;
+  // The decoded packet; null when no packet could be formed.
+  const PXSCCP_Packet* packet = nullptr;
+  bool sua = false;
+  // The decoder's complaint, when the bytes were damaged.
+  std::optional<std::string_view> error;
+};
+
+struct Verdict {
+  bool screened = false;  // false when there was no packet to screen
+  std::int32_t code = 0;
+  const PXSccpScreeningTrace* trace = nullptr;  // with --explain
+};
+
+// "UDT", "XUDT", ...; "CLDT" for SUA.
+std::string_view messageTypeText(const MessageView& m);
+
+void appendScreenJson(std::string& out, const MessageView& m, const Verdict& v);
+void appendScreenTextHeader(std::string& out, bool explain);
+void appendScreenText(std::string& out, const MessageView& m, const Verdict& v, bool colour);
+
+void appendDecodeJson(std::string& out, const MessageView& m);
+void appendDecodeText(std::string& out, const MessageView& m);
+
+// A file heading between the records of several captures (text formats).
+void appendFileHeading(std::string& out, std::string_view file);
+
+}  // namespace qs

@@ -1,0 +1,181 @@
+// SCTP (RFC 9260, formerly RFC 4960): the DATA and I-DATA chunks of a packet,
+// and the reassembly of user messages sent in fragments.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "Bytes.hpp"
+#include "SkipReason.hpp"
+
+namespace qs {
+
+// RFC 9260 3.2 chunk types; I-DATA from RFC 8260 2.1.
+inline constexpr std::uint8_t kChunkData = 0;
+inline constexpr std::uint8_t kChunkIData = 64;
+// RFC 9260 3.3.1 DATA flags.
+inline constexpr std::uint8_t kFlagEnd = 0x01;
+inline constexpr std::uint8_t kFlagBegin = 0x02;
+inline constexpr std::uint8_t kFlagUnordered = 0x04;
+
+struct DataChunk {
+  Bytes userData;
+  std::uint32_t tsn = 0;
+  std::uint32_t ppid = 0;  // for an I-DATA fragment without B: 0 (its field is the FSN)
+  std::uint32_t mid = 0;   // I-DATA message identifier
+  std::uint32_t fsn = 0;   // I-DATA fragment sequence number (0 for the first)
+  std::uint16_t stream = 0;
+  std::uint8_t flags = 0;
+  bool idata = false;
+
+  bool begin() const { return flags & kFlagBegin; }
+  bool end() const { return flags & kFlagEnd; }
+  bool unordered() const { return flags & kFlagUnordered; }
+  bool whole() const { return begin() && end(); }
+};
+
+struct SctpPacketInfo {
+  std::uint16_t srcPort = 0;
+  std::uint16_t dstPort = 0;
+  int dataChunks = 0;
+  // A problem that ended the walk (the chunks before it were delivered).
+  Skip skip = Skip::none;
+};
+
+// Calls onData(const DataChunk&) for every DATA and I-DATA chunk in order.
+template <class OnData>
+SctpPacketInfo sctpChunks(Bytes p, OnData&& onData) {
+  SctpPacketInfo info;
+  // Common header (RFC 9260 3.1): ports, verification tag, checksum.
+  if (p.size() < 12) {
+    info.skip = Skip::truncated;
+    return info;
+  }
+  info.srcPort = be16(p, 0);
+  info.dstPort = be16(p, 2);
+  std::size_t at = 12;
+  while (at < p.size()) {
+    if (p.size() - at < 4) {
+      info.skip = Skip::truncated;
+      return info;
+    }
+    std::uint8_t type = p[at];
+    std::uint8_t flags = p[at + 1];
+    std::size_t length = be16(p, at + 2);
+    if (length < 4) {
+      info.skip = Skip::badSctp;
+      return info;
+    }
+    if (length > p.size() - at) {
+      info.skip = Skip::truncated;
+      return info;
+    }
+    if (type == kChunkData) {
+      // RFC 9260 3.3.1: TSN (4), stream (2), stream sequence (2), PPID (4).
+      if (length < 16) {
+        info.skip = Skip::badSctp;
+        return info;
+      }
+      DataChunk c;
+      c.flags = flags;
+      c.tsn = be32(p, at + 4);
+      c.stream = be16(p, at + 8);
+      c.ppid = be32(p, at + 12);
+      c.userData = p.subspan(at + 16, length - 16);
+      ++info.dataChunks;
+      onData(c);
+    } else if (type == kChunkIData) {
+      // RFC 8260 2.1: TSN (4), stream (2), reserved (2), MID (4), PPID or FSN (4).
+      if (length < 20) {
+        info.skip = Skip::badSctp;
+        return info;
+      }
+      DataChunk c;
+      c.idata = true;
+      c.flags = flags;
+      c.tsn = be32(p, at + 4);
+      c.stream = be16(p, at + 8);
+      c.mid = be32(p, at + 12);
+      if (c.begin())
+        c.ppid = be32(p, at + 16);
+      else
+        c.fsn = be32(p, at + 16);
+      c.userData = p.subspan(at + 20, length - 20);
+      ++info.dataChunks;
+      onData(c);
+    }
+    // Chunks are padded to four octets; the last one's padding may be missing.
+    at += (length + 3) & ~std::size_t{3};
+  }
+  return info;
+}
+
+// One direction of an association plus a stream: fragments of one user
+// message all carry the same flow.
+struct SctpFlow {
+  std::array<std::uint8_t, 16> src{};
+  std::array<std::uint8_t, 16> dst{};
+  std::uint16_t srcPort = 0;
+  std::uint16_t dstPort = 0;
+  std::uint16_t stream = 0;
+  bool unordered = false;
+  bool idata = false;
+  std::uint32_t mid = 0;  // I-DATA only: fragments of different messages interleave
+
+  friend bool operator==(const SctpFlow&, const SctpFlow&) = default;
+};
+
+// Bounds on what reassembly may hold, so that memory does not grow with the
+// capture: fragments that would exceed them are dropped and counted.
+struct ReassemblyLimits {
+  std::size_t maxMessageBytes = 64 * 1024;  // an M3UA message with an LUDT is far below
+  std::size_t maxTotalBytes = 1024 * 1024;
+  std::size_t maxPartialMessages = 64;
+};
+
+class SctpReassembler {
+ public:
+  explicit SctpReassembler(ReassemblyLimits limits = {});
+
+  struct Result {
+    Skip skip = Skip::sctpFragment;  // none: `message` is complete
+    Bytes message;                   // valid until the next add() or clear()
+    std::uint32_t ppid = 0;
+  };
+
+  // Adds one fragment (a chunk that is not both B and E). Partial messages
+  // dropped to make room, or abandoned by a new first fragment, are counted
+  // in `dropped`.
+  Result add(const SctpFlow& flow, const DataChunk& chunk, SkipCounts& dropped);
+
+  // Partial messages held now.
+  std::size_t pending() const;
+  std::size_t heldBytes() const { return _totalBytes; }
+  // Forgets every partial message (keeps storage).
+  void clear();
+
+ private:
+  struct Partial {
+    SctpFlow flow;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t lastUse = 0;
+    std::uint32_t next = 0;  // next TSN (DATA) or FSN (I-DATA)
+    std::uint32_t ppid = 0;
+    bool used = false;
+  };
+
+  Partial* find(const SctpFlow& flow);
+  Partial* freeSlot();
+  void release(Partial& p);
+  // Frees the least recently used partial other than `keep`; false when none.
+  bool evictOldest(const Partial* keep, SkipCounts& dropped);
+
+  ReassemblyLimits _limits;
+  std::vector<Partial> _slots;
+  std::size_t _totalBytes = 0;
+  std::uint64_t _clock = 0;
+};
+
+}  // namespace qs
