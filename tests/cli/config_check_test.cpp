@@ -9,43 +9,12 @@ namespace {
 
 const std::string kData = QEL_TEST_DATA_DIR;
 
-TEST(flag_text, is_true_by_its_first_significant_character) {
-  struct Case {
-    const char* text;
-    bool truth;
-  } cases[] = {
-      {"1", true},      {"yes", true},   {"Y", true},      {"true", true}, {"T", true},
-      {"  +007", true}, {"-1", true},    {"9lives", true}, {"", false},    {"0", false},
-      {"000", false},   {"no", false},   {"false", false}, {"on", false},  {"enabled", false},
-      {"0.5", false},   {" 0x1", false}, {"\t-+0y", true}, {"off", false}, {"N", false},
-  };
-  for (auto c : cases) EXPECT_EQ(qs::flagTextTruth(c.text), c.truth) << '"' << c.text << '"';
-}
-
 TEST(edit_distance, counts_insertions_deletions_and_substitutions) {
   EXPECT_EQ(qs::editDistance("", ""), 0u);
   EXPECT_EQ(qs::editDistance("abc", ""), 3u);
   EXPECT_EQ(qs::editDistance("allowed-tt", "allowed-tt"), 0u);
   EXPECT_EQ(qs::editDistance("allow-tt", "allowed-tt"), 2u);
   EXPECT_EQ(qs::editDistance("kitten", "sitting"), 3u);
-}
-
-TEST(effective_rule, follows_the_three_rules) {
-  using qs::KeyKind;
-  PXValue text("4179"), number(std::int64_t{45}), list(makeList({"1", 2}));
-  PXValue empty(makeList({})), nested(makeList({makeList({1})})), other(PXOther{});
-  EXPECT_TRUE(qs::effectiveRule(KeyKind::prefix, &text).set);
-  EXPECT_FALSE(qs::effectiveRule(KeyKind::prefix, &number).set);
-  EXPECT_EQ(qs::effectiveRule(KeyKind::prefix, &list).list, list.list());  // the same list
-  EXPECT_TRUE(qs::effectiveRule(KeyKind::number, &number).set);
-  EXPECT_FALSE(qs::effectiveRule(KeyKind::number, &text).set);
-  EXPECT_TRUE(qs::effectiveRule(KeyKind::number, &empty).set);
-  EXPECT_TRUE(qs::effectiveRule(KeyKind::flag, &number).flag);
-  EXPECT_TRUE(qs::effectiveRule(KeyKind::flag, &list).flag);  // first element "1"
-  EXPECT_FALSE(qs::effectiveRule(KeyKind::flag, &empty).set);
-  EXPECT_FALSE(qs::effectiveRule(KeyKind::flag, &nested).set);
-  EXPECT_FALSE(qs::effectiveRule(KeyKind::flag, &other).set);
-  EXPECT_FALSE(qs::effectiveRule(KeyKind::flag, nullptr).set);
 }
 
 TEST(check_config, passes_a_clean_file) {

@@ -7,7 +7,10 @@
 #include <cmath>
 #include <iterator>
 #include <limits>
+#include <optional>
+#include <utility>
 
+#include "ConfigRules.hpp"
 #include "px/Config.hpp"
 
 namespace qs {
@@ -47,13 +50,6 @@ std::optional<std::int32_t> entryInteger(const PXValue& v) {
     return clamp(negative ? -m : m);
   }
   return std::nullopt;
-}
-
-bool truth(const PXValue& v) {
-  if (const auto* n = v.integer()) return *n != 0;
-  if (const auto* d = v.real()) return *d != 0;
-  if (const auto* t = v.text()) return flagTextTruth(*t);
-  return false;
 }
 
 std::string lower(std::string_view s) {
@@ -97,7 +93,6 @@ std::string_view kindNoun(const toml::node& n) {
     case toml::node_type::string:
       return "a text";
     case toml::node_type::integer:
-      return "a number";
     case toml::node_type::floating_point:
       return "a number";
     case toml::node_type::boolean:
@@ -209,7 +204,7 @@ class Linter {
   }
 
   void flagText(const toml::node& n, std::string_view key, std::string_view text) {
-    bool actual = flagTextTruth(text);
+    bool actual = qel::textTruth(text);
     auto meant = intendedTruth(text);
     if (meant && *meant == actual) return;
     warn(n.source(),
@@ -248,39 +243,33 @@ class Linter {
   std::vector<Diagnostic>& _out;
 };
 
-const KeyRule* findKey(std::string_view key) {
-  for (const auto& k : kScreeningKeys)
-    if (k.key == key) return &k;
-  return nullptr;
-}
-
 std::string_view nearestKey(std::string_view key) {
   std::string_view best;
   std::size_t bestDistance = std::numeric_limits<std::size_t>::max();
-  for (const auto& k : kScreeningKeys) {
+  for (const auto& k : qel::kConfigKeys) {
     std::size_t d = editDistance(key, k.key);
     if (d < bestDistance) best = k.key, bestDistance = d;
   }
   return best;
 }
 
-void appendEffective(std::string& out, const PXDictionary* group) {
+// The rules as a filter that has read nothing else holds them after this load.
+void appendEffective(std::string& out, const qel::RuleSet& rules) {
   std::size_t width = 0;
-  for (const auto& k : kScreeningKeys) width = std::max(width, k.key.size());
-  for (const auto& k : kScreeningKeys) {
-    EffectiveRule r = effectiveRule(k.kind, group ? group->find(k.key) : nullptr);
+  for (const auto& k : qel::kConfigKeys) width = std::max(width, k.key.size());
+  for (const auto& k : qel::kConfigKeys) {
     fmt::format_to(std::back_inserter(out), "{:<{}} = ", k.key, width);
-    if (k.kind == KeyKind::flag) {
-      out += r.flag ? "true" : "false";
-    } else if (!r.set) {
+    if (k.rule == qel::ConfigRule::flag) {
+      out += rules.*k.flag ? "true" : "false";
+    } else if (const PXListRef& list = rules.*k.list; !list) {
       out += "(not set)";
-    } else if (k.kind == KeyKind::prefix) {
-      out += jsonValue(PXValue(r.list));
+    } else if (k.rule == qel::ConfigRule::prefixList) {
+      out += jsonValue(PXValue(list));
     } else {
       // What each entry reads as; an entry that is no number nor text never matches.
       out += '[';
       bool first = true;
-      for (const PXValue& e : *r.list) {
+      for (const PXValue& e : *list) {
         if (!first) out += ", ";
         first = false;
         if (auto n = entryInteger(e))
@@ -296,14 +285,6 @@ void appendEffective(std::string& out, const PXDictionary* group) {
 
 }  // namespace
 
-bool flagTextTruth(std::string_view text) {
-  for (char c : text) {
-    if (isBlank(c) || c == '+' || c == '-' || c == '0') continue;
-    return (c >= '1' && c <= '9') || c == 'Y' || c == 'y' || c == 'T' || c == 't';
-  }
-  return false;
-}
-
 std::size_t editDistance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -317,44 +298,6 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
     }
   }
   return row[b.size()];
-}
-
-EffectiveRule effectiveRule(KeyKind kind, const PXValue* v) {
-  EffectiveRule r;
-  if (!v) return r;
-  switch (kind) {
-    case KeyKind::prefix:
-      if (v->isText()) {
-        r.set = true;
-        r.list = makeList({*v});
-      } else if (v->isList()) {
-        r.set = true;
-        r.list = v->list();
-      }
-      break;
-    case KeyKind::number:
-      if (v->isNumber()) {
-        r.set = true;
-        r.list = makeList({*v});
-      } else if (v->isList()) {
-        r.set = true;
-        r.list = v->list();
-      }
-      break;
-    case KeyKind::flag:
-      if (v->isNumber() || v->isText()) {
-        r.set = true;
-        r.flag = truth(*v);
-      } else if (v->isList() && !v->list()->empty()) {
-        const PXValue& first = v->list()->front();
-        if (first.isNumber() || first.isText()) {
-          r.set = true;
-          r.flag = truth(first);
-        }
-      }
-      break;
-  }
-  return r;
 }
 
 int CheckReport::exitStatus() const {
@@ -380,8 +323,8 @@ CheckReport checkConfig(const std::string& fileName) {
 
   // The host's reader first: what it refuses, the plug-in never sees.
   PXConfig config(fileName);
-  config.allowSingleGroup("mtp3-screening");
-  config.allowSingleGroup(kScreeningGroup);
+  config.allowSingleGroup(qel::kMtp3ScreeningGroup);
+  config.allowSingleGroup(qel::kScreeningGroup);
   PXConfigReadResult read = config.read();
   if (!read.ok()) {
     // The reader's message already names the file (and position).
@@ -391,7 +334,10 @@ CheckReport checkConfig(const std::string& fileName) {
     diags.push_back(std::move(d));
     return report;
   }
-  PXDictionaryRef group = config.getSingleGroup(kScreeningGroup);
+  PXDictionaryRef group = config.getSingleGroup(qel::kScreeningGroup);
+  // Applied by the filter's own rules to an empty rule set, as a fresh filter holds it.
+  qel::RuleSet rules;
+  if (group) qel::applyConfigGroup(*group, rules);
 
   // Positions come from toml++ directly.
   toml::table root;
@@ -404,17 +350,17 @@ CheckReport checkConfig(const std::string& fileName) {
   }
 
   Linter lint(diags);
-  const toml::table* table = root[kScreeningGroup].as_table();
+  const toml::table* table = root[qel::kScreeningGroup].as_table();
   if (!table) {
     std::string message =
         "no [sccp-screening] table: the plug-in reads no rules and every "
         "verdict is undefined";
-    if (const toml::node* n = root.get(kScreeningGroup))
+    if (const toml::node* n = root.get(qel::kScreeningGroup))
       message = fmt::format("sccp-screening is {}, not a table: the plug-in reads no rules",
                             kindNoun(*n));
     for (const auto& [k, n] : root)
-      if (n.is_table() && k.str() != kScreeningGroup && k.str() != "mtp3-screening" &&
-          editDistance(k.str(), kScreeningGroup) <= 4) {
+      if (n.is_table() && k.str() != qel::kScreeningGroup && k.str() != qel::kMtp3ScreeningGroup &&
+          editDistance(k.str(), qel::kScreeningGroup) <= 4) {
         message += fmt::format("; did you mean [sccp-screening] for [{}]?", k.str());
         break;
       }
@@ -422,45 +368,49 @@ CheckReport checkConfig(const std::string& fileName) {
   }
   // Keys of the group written outside it.
   for (const auto& [k, n] : root)
-    if (!n.is_table() && findKey(k.str()))
+    if (!n.is_table() && qel::findConfigKey(k.str()))
       lint.warn(k.source(), fmt::format("{} is outside [sccp-screening]: the plug-in does not "
                                         "read it there",
                                         k.str()));
 
   if (table) {
     for (const auto& [k, n] : *table) {
-      const KeyRule* rule = findKey(k.str());
+      const qel::ConfigKey* rule = qel::findConfigKey(k.str());
       if (!rule) {
         lint.warn(k.source(), fmt::format("unknown key {} in [sccp-screening]; did you mean {}?",
                                           quoted(k.str()), quoted(nearestKey(k.str()))));
         continue;
       }
-      switch (rule->kind) {
-        case KeyKind::prefix:
+      switch (rule->rule) {
+        case qel::ConfigRule::prefixList:
           lint.prefix(n, k.str());
           break;
-        case KeyKind::number:
+        case qel::ConfigRule::numberList:
           lint.number(n, k.str());
           break;
-        case KeyKind::flag:
+        case qel::ConfigRule::flag:
           lint.flag(n, k.str());
           break;
       }
     }
     // Contradicting defaults, as the plug-in will read them.
-    static constexpr std::pair<std::string_view, std::string_view> kPairs[] = {
-        {"default-allow-calling-sccp-address", "default-deny-calling-sccp-address"},
-        {"default-allow-called-sccp-address", "default-deny-called-sccp-address"},
-        {"default-allow-tt", "default-deny-tt"},
+    using qel::findConfigKey;
+    static constexpr std::pair<const qel::ConfigKey*, const qel::ConfigKey*> kPairs[] = {
+        {findConfigKey("default-allow-calling-sccp-address"),
+         findConfigKey("default-deny-calling-sccp-address")},
+        {findConfigKey("default-allow-called-sccp-address"),
+         findConfigKey("default-deny-called-sccp-address")},
+        {findConfigKey("default-allow-tt"), findConfigKey("default-deny-tt")},
     };
+    static_assert(std::all_of(std::begin(kPairs), std::end(kPairs), [](const auto& p) {
+      return p.first && p.second && p.first->flag && p.second->flag;
+    }));
     for (auto [allow, deny] : kPairs) {
-      const PXValue* a = group ? group->find(allow) : nullptr;
-      const PXValue* d = group ? group->find(deny) : nullptr;
-      if (effectiveRule(KeyKind::flag, a).flag && effectiveRule(KeyKind::flag, d).flag) {
-        const toml::node* at = table->get(deny);
+      if (rules.*allow->flag && rules.*deny->flag) {
+        const toml::node* at = table->get(deny->key);
         lint.warn(at->source(), fmt::format("both {} and {} are true: one dimension with an allow "
                                             "and a deny default",
-                                            allow, deny));
+                                            allow->key, deny->key));
       }
     }
   }
@@ -471,7 +421,7 @@ CheckReport checkConfig(const std::string& fileName) {
 
   fmt::format_to(std::back_inserter(report.effectiveRules),
                  "# [sccp-screening] as the plug-in reads it from {}\n", fileName);
-  appendEffective(report.effectiveRules, group.get());
+  appendEffective(report.effectiveRules, rules);
   return report;
 }
 

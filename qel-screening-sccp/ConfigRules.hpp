@@ -1,0 +1,151 @@
+// How the "sccp-screening" group of a configuration file fills a RuleSet: the
+// 26 keys in the order they are applied, the field each one fills, and what a
+// value of each kind does to that field.
+//
+// Header-only and free of anything but the host's value types, so that a host
+// tool can show what a file does to the rules by the very code the filter
+// runs, without linking the filter.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "RuleSet.hpp"
+#include "px/Value.hpp"
+
+namespace qel {
+
+inline constexpr std::string_view kScreeningGroup = "sccp-screening";
+// Declared to the reader as well, but never read by this filter.
+inline constexpr std::string_view kMtp3ScreeningGroup = "mtp3-screening";
+
+enum class ConfigRule : std::uint8_t {
+  prefixList,  // a text (wrapped as a one-element list) or a list
+  numberList,  // a number (wrapped as a one-element list) or a list
+  flag,        // a number, a text, or a list whose first element is one
+};
+
+// One key of the group and the field it fills: `list` for the list rules,
+// `flag` for the flag rule.
+struct ConfigKey {
+  std::string_view key;
+  ConfigRule rule;
+  PXListRef RuleSet::*list = nullptr;
+  std::uint8_t RuleSet::*flag = nullptr;
+};
+
+namespace config_detail {
+constexpr ConfigKey prefixKey(std::string_view key, PXListRef RuleSet::*list) {
+  return {key, ConfigRule::prefixList, list, nullptr};
+}
+constexpr ConfigKey numberKey(std::string_view key, PXListRef RuleSet::*list) {
+  return {key, ConfigRule::numberList, list, nullptr};
+}
+constexpr ConfigKey flagKey(std::string_view key, std::uint8_t RuleSet::*flag) {
+  return {key, ConfigRule::flag, nullptr, flag};
+}
+}  // namespace config_detail
+
+// In the order of processing. The address and default keys say "allow"/"deny",
+// the IMSI, operation and translation-type keys "allowed"/"denied".
+inline constexpr std::array<ConfigKey, 26> kConfigKeys = [] {
+  using config_detail::flagKey, config_detail::numberKey, config_detail::prefixKey;
+  using R = RuleSet;
+  return std::array<ConfigKey, 26>{{
+      prefixKey("allow-calling-sccp-prefix-e164", &R::_allowedCallingSccpPrefixE164),
+      prefixKey("allow-calling-sccp-prefix-e212", &R::_allowedCallingSccpPrefixE212),
+      prefixKey("allow-calling-sccp-prefix-e214", &R::_allowedCallingSccpPrefixE214),
+      prefixKey("allow-called-sccp-prefix-e164", &R::_allowedCalledSccpPrefixE164),
+      prefixKey("allow-called-sccp-prefix-e212", &R::_allowedCalledSccpPrefixE212),
+      prefixKey("allow-called-sccp-prefix-e214", &R::_allowedCalledSccpPrefixE214),
+      prefixKey("deny-calling-sccp-prefix-e164", &R::_deniedCallingSccpPrefixE164),
+      prefixKey("deny-calling-sccp-prefix-e212", &R::_deniedCallingSccpPrefixE212),
+      prefixKey("deny-calling-sccp-prefix-e214", &R::_deniedCallingSccpPrefixE214),
+      prefixKey("deny-called-sccp-prefix-e164", &R::_deniedCalledSccpPrefixE164),
+      prefixKey("deny-called-sccp-prefix-e212", &R::_deniedCalledSccpPrefixE212),
+      prefixKey("deny-called-sccp-prefix-e214", &R::_deniedCalledSccpPrefixE214),
+      prefixKey("allowed-fsm-imsi-prefix", &R::_allowedFSM_IMSI_PREFIX),
+      prefixKey("denied-fsm-imsi-prefix", &R::_deniedFSM_IMSI_PREFIX),
+      numberKey("allowed-operation", &R::_allowedOP),
+      numberKey("denied-operation", &R::_deniedOP),
+      numberKey("allowed-global-operation", &R::_allowedGOP),
+      numberKey("denied-global-operation", &R::_deniedGOP),
+      numberKey("allowed-tt", &R::_allowedTT),
+      numberKey("denied-tt", &R::_deniedTT),
+      flagKey("default-allow-calling-sccp-address", &R::_defaultAllowCalling),
+      flagKey("default-deny-calling-sccp-address", &R::_defaultDenyCalling),
+      flagKey("default-allow-called-sccp-address", &R::_defaultAllowCalled),
+      flagKey("default-deny-called-sccp-address", &R::_defaultDenyCalled),
+      flagKey("default-allow-tt", &R::_defaultAllowTT),
+      flagKey("default-deny-tt", &R::_defaultDenyTT),
+  }};
+}();
+
+// The entry of kConfigKeys for `key`, or nullptr when the group has no such key.
+constexpr const ConfigKey* findConfigKey(std::string_view key) {
+  for (const ConfigKey& k : kConfigKeys) {
+    if (k.key == key) return &k;
+  }
+  return nullptr;
+}
+
+// A text is true when its first character that is not blank, a sign or the
+// digit 0 is a digit 1-9 or one of Y, y, T, t ("yes", " +1", "true", "007").
+constexpr bool textTruth(std::string_view text) {
+  for (const char c : text) {
+    const bool blank = c == ' ' || (c >= '\t' && c <= '\r');
+    if (blank || c == '+' || c == '-' || c == '0') continue;
+    return (c >= '1' && c <= '9') || c == 'Y' || c == 'y' || c == 'T' || c == 't';
+  }
+  return false;
+}
+
+// The truth value of a number or a text; none for any other kind.
+inline std::optional<std::uint8_t> valueTruth(const PXValue& value) {
+  if (const std::int64_t* n = value.integer()) return *n != 0;
+  if (const double* d = value.real()) return *d != 0.0;
+  if (const std::string* s = value.text()) return textTruth(*s);
+  return std::nullopt;
+}
+
+// Stores what `value` means under `key` in its field of `rules`. A value of a
+// kind the key ignores leaves the field as it was; the result says whether the
+// field was assigned. A list is stored as the very list object of the value.
+inline bool applyConfigValue(const ConfigKey& key, const PXValue& value, RuleSet& rules) {
+  switch (key.rule) {
+    case ConfigRule::prefixList:
+    case ConfigRule::numberList: {
+      const bool single = key.rule == ConfigRule::prefixList ? value.isText() : value.isNumber();
+      if (single) {
+        rules.*key.list = makeList({value});
+      } else if (value.isList()) {
+        rules.*key.list = value.list();
+      } else {
+        return false;
+      }
+      return true;
+    }
+    case ConfigRule::flag: {
+      std::optional<std::uint8_t> truth = valueTruth(value);
+      if (!truth && value.isList() && !value.list()->empty())
+        truth = valueTruth(value.list()->front());
+      if (!truth) return false;
+      rules.*key.flag = *truth;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Applies every key of the group that is present, in table order; fields of
+// absent keys keep their values.
+inline void applyConfigGroup(const PXDictionary& group, RuleSet& rules) {
+  for (const ConfigKey& k : kConfigKeys) {
+    if (const PXValue* value = group.find(k.key)) applyConfigValue(k, *value, rules);
+  }
+}
+
+}  // namespace qel
