@@ -29,32 +29,50 @@ std::array<HazardSlot, kHazardSlots> gSlots;
 std::atomic<std::size_t> gSlotsInUse{0};
 std::atomic<std::size_t> gFallbackReaders{0};
 
+// A thread's claim on a slot. Constant-initialised and trivially destructible,
+// so reaching it costs no initialisation guard: the slot goes back to the
+// table through SlotReturn instead.
 struct ThreadSlot {
   HazardSlot* slot = nullptr;
+  // The slot while no read is in progress on this thread, else null; the one
+  // field the common read tests.
+  HazardSlot* idle = nullptr;
   bool claimTried = false;
-  bool busy = false;  // a read is in progress on this thread
+};
 
-  ~ThreadSlot() {
-    if (slot) slot->claimed.store(false, std::memory_order_release);
-  }
+// In a dlopen'ed library this is reached through one __tls_get_addr call per
+// read (about 13 instructions). The initial-exec model would save those but
+// takes static TLS that the C library may not have left for a library loaded
+// late (dlopen then fails); not worth it for 13 instructions.
+constinit thread_local ThreadSlot tThreadSlot;
 
-  void claim() {
-    claimTried = true;
-    for (std::size_t i = 0; i < kHazardSlots; ++i) {
-      bool expected = false;
-      if (gSlots[i].claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
-        slot = &gSlots[i];
-        std::size_t inUse = gSlotsInUse.load(std::memory_order_relaxed);
-        while (inUse < i + 1 &&
-               !gSlotsInUse.compare_exchange_weak(inUse, i + 1, std::memory_order_seq_cst)) {
-        }
-        return;
-      }
-    }
+// Gives the thread's slot back when the thread ends. A read that still comes
+// after it (from another thread_local destructor) takes the shared fallback.
+struct SlotReturn {
+  ~SlotReturn() {
+    ThreadSlot& t = tThreadSlot;
+    HazardSlot* s = t.slot;
+    t.slot = t.idle = nullptr;
+    if (s) s->claimed.store(false, std::memory_order_release);
   }
 };
 
-thread_local ThreadSlot tThreadSlot;
+// The thread's first read: claims a free slot, if any is left.
+void claim(ThreadSlot& t) {
+  t.claimTried = true;
+  [[maybe_unused]] thread_local SlotReturn slotReturn;
+  for (std::size_t i = 0; i < kHazardSlots; ++i) {
+    bool expected = false;
+    if (gSlots[i].claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+      t.slot = t.idle = &gSlots[i];
+      std::size_t inUse = gSlotsInUse.load(std::memory_order_relaxed);
+      while (inUse < i + 1 &&
+             !gSlotsInUse.compare_exchange_weak(inUse, i + 1, std::memory_order_seq_cst)) {
+      }
+      return;
+    }
+  }
+}
 
 }  // namespace
 
@@ -84,18 +102,24 @@ void RuleSetCell::destroy(Node* node) const {
 }
 
 RuleSetCell::Reader RuleSetCell::read() const {
-  ThreadSlot& t = tThreadSlot;
-  if (!t.claimTried) t.claim();
-  if (t.slot && !t.busy) {
-    t.busy = true;
+  ThreadSlot* t = &tThreadSlot;
+  // Computed once: the compiler would otherwise repeat the lookup at each use.
+  asm("" : "+r"(t));
+  HazardSlot* slot = t->idle;
+  if (!slot && !t->claimTried) [[unlikely]] {
+    claim(*t);
+    slot = t->idle;
+  }
+  if (slot) [[likely]] {
+    t->idle = nullptr;  // a nested read on this thread takes the fallback
     Node* p = _current.load(std::memory_order_relaxed);
     for (;;) {
-      t.slot->hazard.store(p, std::memory_order_seq_cst);
+      slot->hazard.store(p, std::memory_order_seq_cst);
       Node* q = _current.load(std::memory_order_seq_cst);
       if (q == p) break;
       p = q;
     }
-    return Reader(p, &t);
+    return Reader(p, t);
   }
   gFallbackReaders.fetch_add(1, std::memory_order_seq_cst);
   return Reader(_current.load(std::memory_order_seq_cst), nullptr);
@@ -107,7 +131,7 @@ void RuleSetCell::Reader::release() {
   if (_slot) {
     auto* t = static_cast<ThreadSlot*>(_slot);
     t->slot->hazard.store(nullptr, std::memory_order_release);
-    t->busy = false;
+    t->idle = t->slot;
   } else {
     gFallbackReaders.fetch_sub(1, std::memory_order_release);
   }

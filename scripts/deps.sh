@@ -8,7 +8,7 @@ QEL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev libcli11-dev libfmt-dev libpcap-dev
   clang libclang-rt-14-dev
-  tshark valgrind time
+  tshark valgrind time hyperfine
 )
 
 missing=()

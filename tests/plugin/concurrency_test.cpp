@@ -127,4 +127,30 @@ TEST(Concurrency, MoreThreadsThanHazardSlotsStillScreenCorrectly) {
   EXPECT_EQ(f.ruleSetCell().liveCount(), 1u);
 }
 
+// Slots are claimed on a thread's first screening and must go back to the
+// table when the thread ends; otherwise, once as many threads as there are
+// slots have come and gone, every reader falls back to the shared count.
+TEST(Concurrency, ThreadsThatEndGiveTheirHazardSlotBack) {
+  QelScreeningSCCP f;
+  PXSCCP_Packet p;
+  for (int t = 0; t < 300; ++t) {
+    std::thread([&] { f.screenSccpPacketInbound(&p, nullptr); }).join();
+  }
+  // A reader on a slot of its own keeps only the set it holds alive; on the
+  // shared fallback it would keep every retired set alive.
+  std::atomic<bool> reading{false};
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    auto held = f.ruleSetCell().read();
+    reading = true;
+    while (!done) std::this_thread::yield();
+  });
+  while (!reading) std::this_thread::yield();
+  f.setAllowedTT(makeList({1}));  // retires the set the reader holds
+  f.setAllowedTT(makeList({2}));  // retires a set nobody holds
+  EXPECT_EQ(f.ruleSetCell().liveCount(), 2u);
+  done = true;
+  reader.join();
+}
+
 }  // namespace

@@ -49,6 +49,49 @@ TEST(PrefixMatcher, HitsWhenValueBeginsWithAnEntry) {
   }
 }
 
+// The comparison goes several bytes at a time: every length, and a difference
+// at every position of the prefix, must still be seen.
+TEST(PrefixMatcher, EveryDifferingPositionOfLongPrefixesIsSeen) {
+  const std::string value = "2897900001234567890123";
+  for (std::size_t n = 1; n <= value.size(); ++n) {
+    const std::string prefix = value.substr(0, n);
+    EXPECT_EQ(F::screenNumber(value, makeList({prefix}), P), P) << prefix;
+    EXPECT_EQ(F::screenNumber(prefix, makeList({prefix}), P), P) << prefix;
+    EXPECT_EQ(F::screenNumber(prefix.substr(0, n - 1), makeList({prefix}), P), U) << prefix;
+    for (std::size_t k = 0; k < n; ++k) {
+      std::string other = prefix;
+      other[k] = other[k] == '9' ? '8' : '9';
+      EXPECT_EQ(F::screenNumber(value, makeList({other}), P), U) << other;
+    }
+  }
+}
+
+// Lists are scanned several entries per turn: a hit at any position of lists
+// of every length up to a few turns is found, and only there.
+TEST(PrefixMatcher, AHitIsFoundAtEveryPositionOfTheList) {
+  for (int length = 1; length <= 11; ++length) {
+    for (int hit = 0; hit < length; ++hit) {
+      PXList entries;
+      for (int i = 0; i < length; ++i) entries.emplace_back(i == hit ? "2851" : "2852");
+      const auto list = std::make_shared<const PXList>(std::move(entries));
+      EXPECT_EQ(F::screenNumber("28511234", list, P), P) << length << " " << hit;
+      EXPECT_EQ(F::screenNumber("28531234", list, P), U) << length << " " << hit;
+    }
+  }
+}
+
+TEST(NumberMatcher, AHitIsFoundAtEveryPositionOfTheList) {
+  for (int length = 1; length <= 11; ++length) {
+    for (int hit = 0; hit < length; ++hit) {
+      PXList entries;
+      for (int i = 0; i < length; ++i) entries.emplace_back(i == hit ? 46 : 100 + i);
+      const auto list = std::make_shared<const PXList>(std::move(entries));
+      EXPECT_EQ(F::screenTT(46, list, P), P) << length << " " << hit;
+      EXPECT_EQ(F::screenTT(45, list, P), U) << length << " " << hit;
+    }
+  }
+}
+
 TEST(PrefixMatcher, ReturnsTheVerdictItIsGiven) {
   const auto list = makeList({"49"});
   EXPECT_EQ(F::screenNumber("491", list, D), D);

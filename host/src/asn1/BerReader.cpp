@@ -27,7 +27,8 @@ bool fail(BerError* out, BerError e) {
 
 }  // namespace
 
-std::optional<BerHeader> readHeader(std::span<const std::uint8_t> bytes, BerError* error) {
+std::optional<BerHeader> detail::readHeaderAnyForm(std::span<const std::uint8_t> bytes,
+                                                   BerError* error) {
   const std::size_t size = bytes.size();
   if (size == 0) return fail(error, BerError::truncated), std::nullopt;
 
@@ -74,8 +75,10 @@ std::optional<BerHeader> readHeader(std::span<const std::uint8_t> bytes, BerErro
   return h;
 }
 
-std::optional<PXASN1Object> detail::readElementAnyForm(std::span<const std::uint8_t> bytes,
-                                                       std::size_t& consumed, BerError* error) {
+namespace {
+
+std::optional<PXASN1Object> readAnyForm(std::span<const std::uint8_t> bytes, std::size_t& consumed,
+                                        BerError* error) {
   if (!bytes.empty() && bytes[0] == kEndOfContents)
     return fail(error, BerError::unexpectedEndOfContents), std::nullopt;
   const auto h = readHeader(bytes, error);
@@ -126,12 +129,16 @@ std::optional<PXASN1Object> detail::readElementAnyForm(std::span<const std::uint
   }
 }
 
-std::optional<std::int64_t> decodeInteger(std::span<const std::uint8_t> contents) {
-  if (contents.empty() || contents.size() > kMaxIntegerOctets) return std::nullopt;
-  // Sign-extend from the first octet, then shift the rest in.
-  std::uint64_t v = (contents[0] & 0x80) ? ~std::uint64_t{0} : 0;
-  for (const std::uint8_t b : contents) v = (v << 8) | b;
-  return static_cast<std::int64_t>(v);
+}  // namespace
+
+detail::ElementRead detail::readElementAnyForm(std::span<const std::uint8_t> bytes) {
+  ElementRead read;
+  BerError error = BerError::none;
+  if (const auto element = readAnyForm(bytes, read.consumed, &error))
+    read.element = *element;
+  else
+    read.error = error == BerError::none ? BerError::truncated : error;
+  return read;
 }
 
 std::optional<std::int64_t> objectIdentifierLastArc(std::span<const std::uint8_t> contents) {

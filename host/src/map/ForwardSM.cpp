@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "px/asn1/BerReader.hpp"
 
@@ -23,47 +24,55 @@ constexpr std::uint32_t kOctetString = 4;
 // of an odd number of digits.
 constexpr std::uint8_t kFiller = 0x0F;
 
-// Appends the TBCD digits of `octets` to `out`. The filler is dropped only as
-// the high nibble of the very last octet; anywhere else it is kept as 'f', and
-// non-decimal nibbles as 'a'-'e', so that a prefix of decimal digits still
-// matches the digits before them and never matches through them.
-void appendTbcd(std::span<const std::uint8_t> octets, bool last, char* out, std::size_t& n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < octets.size(); ++i) {
-    out[n++] = kDigits[octets[i] & 0x0F];
-    const std::uint8_t high = octets[i] >> 4;
-    if (!(last && i + 1 == octets.size() && high == kFiller)) out[n++] = kDigits[high];
+// The two digits of each octet, low nibble first, values 10-15 as 'a'-'f'.
+constexpr auto kTbcdPairs = [] {
+  constexpr char kDigit[] = "0123456789abcdef";
+  std::array<std::array<char, 2>, 256> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = {kDigit[i & 0x0F], kDigit[i >> 4]};
+  return t;
+}();
+
+// Writes the TBCD digits of `octets` at `out` and returns the end. The filler
+// is dropped only as the high nibble of the very last octet; anywhere else it
+// is kept as 'f', and non-decimal nibbles as 'a'-'e', so that a prefix of
+// decimal digits still matches the digits before them and never matches
+// through them.
+char* appendTbcd(std::span<const std::uint8_t> octets, bool last, char* out) {
+  for (const std::uint8_t o : octets) {
+    std::memcpy(out, kTbcdPairs[o].data(), 2);
+    out += 2;
   }
+  if (last && !octets.empty() && (octets.back() >> 4) == kFiller) --out;
+  return out;
 }
 
 // IMSI ::= TBCD-STRING (SIZE (3..8)), here [0] IMPLICIT, primitive or, as BER
 // allows for strings, constructed of primitive OCTET STRING segments. Sizes
 // outside 1..kMaxOctets are refused.
-std::optional<PXGSMMAP_IMSI> decodeImsi(const PXASN1Object& o) {
-  std::array<char, PXGSMMAP_IMSI::kMaxDigits> digits;
-  std::size_t n = 0;
+bool decodeImsi(const PXASN1Object& o, PXGSMMAP_IMSI& imsi) {
+  char* const digits = imsi.digitBuffer();
+  char* end = digits;
   if (!o.isConstructed()) {
     const auto c = o.contents();
-    if (c.empty() || c.size() > PXGSMMAP_IMSI::kMaxOctets) return std::nullopt;
-    appendTbcd(c, true, digits.data(), n);
+    if (c.empty() || c.size() > PXGSMMAP_IMSI::kMaxOctets) return false;
+    end = appendTbcd(c, true, end);
   } else {
     std::size_t octets = 0;
     px::ber::BerReader r(o.contents());
     auto segment = r.next();
     while (segment) {
-      if (!segment->is(Class::universal, false, kOctetString)) return std::nullopt;
+      if (!segment->is(Class::universal, false, kOctetString)) return false;
       const auto c = segment->contents();
       octets += c.size();
-      if (octets > PXGSMMAP_IMSI::kMaxOctets) return std::nullopt;
+      if (octets > PXGSMMAP_IMSI::kMaxOctets) return false;
       auto following = r.next();
-      appendTbcd(c, !following, digits.data(), n);
+      end = appendTbcd(c, !following, end);
       segment = following;
     }
-    if (r.damaged() || octets == 0) return std::nullopt;
+    if (r.damaged() || octets == 0) return false;
   }
-  PXGSMMAP_IMSI imsi;
-  imsi.setDigits(std::string_view(digits.data(), n));
-  return imsi;
+  imsi.setDigitCount(static_cast<std::size_t>(end - digits));
+  return true;
 }
 
 }  // namespace
@@ -71,42 +80,41 @@ std::optional<PXGSMMAP_IMSI> decodeImsi(const PXASN1Object& o) {
 // Argument ::= SEQUENCE { sm-RP-DA SM-RP-DA, sm-RP-OA, sm-RP-UI, ... }, the
 // same shape for MO-, MT- and the MAP v1/v2 forwardSM. Only the first element
 // is read; the rest of the argument does not change what it says.
-std::optional<PXGSMMAP_SM_RP_DA> PXGSMMAP_ForwardSM_Arg::decodeSmRpDa(const PXASN1Object* params) {
-  if (!params || !params->is(Class::universal, true, kSequence)) return std::nullopt;
+bool PXGSMMAP_ForwardSM_Arg::decodeSmRpDa(const PXASN1Object* params, PXGSMMAP_SM_RP_DA& da) {
+  if (!params || !params->is(Class::universal, true, kSequence)) return false;
   px::ber::BerReader r(params->contents());
-  const auto first = r.next();
-  if (!first || first->tagClass() != Class::contextSpecific) return std::nullopt;
-  switch (first->tagNumber()) {
-    case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::imsi): {
-      const auto imsi = decodeImsi(*first);
-      if (!imsi) return std::nullopt;
-      PXGSMMAP_SM_RP_DA da;
-      da.setImsi(*imsi);
-      return da;
-    }
+  PXASN1Object first;
+  if (!r.next(first) || first.tagClass() != Class::contextSpecific) return false;
+  switch (first.tagNumber()) {
+    case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::imsi):
+      return decodeImsi(first, da.mutableImsi());
     case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::lmsi):
-      return PXGSMMAP_SM_RP_DA(PXGSMMAP_SM_RP_DA_Choice::lmsi);
+      da.setChoice(PXGSMMAP_SM_RP_DA_Choice::lmsi);
+      return true;
     case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::serviceCentreAddressDA):
-      return PXGSMMAP_SM_RP_DA(PXGSMMAP_SM_RP_DA_Choice::serviceCentreAddressDA);
+      da.setChoice(PXGSMMAP_SM_RP_DA_Choice::serviceCentreAddressDA);
+      return true;
     case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::noSM_RP_DA):
       // NULL: never constructed.
-      if (first->isConstructed()) return std::nullopt;
-      return PXGSMMAP_SM_RP_DA(PXGSMMAP_SM_RP_DA_Choice::noSM_RP_DA);
+      if (first.isConstructed()) return false;
+      da.setChoice(PXGSMMAP_SM_RP_DA_Choice::noSM_RP_DA);
+      return true;
     default:
-      return std::nullopt;
+      return false;
   }
 }
 
+// The argument is decoded where it is returned, not copied out of a temporary.
 std::optional<PXGSMMAP_MO_ForwardSM_Arg> PXGSMMAP_MO_ForwardSM_Arg::initWithASN1Object(
     const PXASN1Object* params, const void*) {
-  auto da = decodeSmRpDa(params);
-  if (!da) return std::nullopt;
-  return PXGSMMAP_MO_ForwardSM_Arg(*da);
+  std::optional<PXGSMMAP_MO_ForwardSM_Arg> argument(std::in_place);
+  if (!decodeSmRpDa(params, argument->mutableSmRpDa())) argument.reset();
+  return argument;
 }
 
 std::optional<PXGSMMAP_MT_ForwardSM_Arg> PXGSMMAP_MT_ForwardSM_Arg::initWithASN1Object(
     const PXASN1Object* params, const void*) {
-  auto da = decodeSmRpDa(params);
-  if (!da) return std::nullopt;
-  return PXGSMMAP_MT_ForwardSM_Arg(*da);
+  std::optional<PXGSMMAP_MT_ForwardSM_Arg> argument(std::in_place);
+  if (!decodeSmRpDa(params, argument->mutableSmRpDa())) argument.reset();
+  return argument;
 }

@@ -84,14 +84,14 @@ bool decodeAddress(Bytes p, SccpAddress& a) {
   const Bytes octets = p.subspan(pos);
   // A one-octet parameter length keeps this from failing.
   if (octets.size() * 2 > SccpAddress::kMaxDigits) return false;
-  char digits[SccpAddress::kMaxDigits];
-  std::size_t n = 0;
-  for (const std::uint8_t o : octets) {
-    std::memcpy(digits + n, kDigitPairs[o].data(), 2);
-    n += 2;
-  }
+  std::size_t n = octets.size() * 2;
   if (odd && n > 0) --n;
-  a.setAddress(std::string_view(digits, n));
+  // Written in place: the filler of an odd count lands just past the digits.
+  char* out = a.resizeDigits(n);
+  for (const std::uint8_t o : octets) {
+    std::memcpy(out, kDigitPairs[o].data(), 2);
+    out += 2;
+  }
   return true;
 }
 

@@ -58,31 +58,65 @@ struct BerHeader {
   std::size_t contentLength = 0;  // definite form only
 };
 
+namespace detail {
+std::optional<BerHeader> readHeaderAnyForm(std::span<const std::uint8_t> bytes, BerError* error);
+// The full reader's answer, returned whole: an out-of-line call that received
+// pointers into its caller's state would keep that state out of registers.
+struct ElementRead {
+  PXASN1Object element;
+  std::size_t consumed = 0;
+  BerError error = BerError::none;  // anything else: no element
+};
+ElementRead readElementAnyForm(std::span<const std::uint8_t> bytes);
+
+// Most elements of a TCAP message have a one-octet tag and a short length:
+// those are read inline, every other form (and every error) by readElementAnyForm.
+inline bool readShortElement(std::span<const std::uint8_t> bytes, PXASN1Object& out,
+                             std::size_t& consumed) {
+  if (bytes.size() < 2) return false;
+  const std::uint8_t id = bytes[0];
+  const std::uint8_t length = bytes[1];
+  if (id == 0 || (id & 0x1F) == 0x1F || length >= 0x80 || length > bytes.size() - 2) return false;
+  out = PXASN1Object(static_cast<PXASN1TagClass>(id >> 6), (id & 0x20) != 0, id & 0x1Fu,
+                     bytes.subspan(2, length));
+  consumed = 2u + length;
+  return true;
+}
+}  // namespace detail
+
 // Reads identifier and length octets at the start of `bytes`. The definite
 // length is not checked against the input here; readElement does that.
-std::optional<BerHeader> readHeader(std::span<const std::uint8_t> bytes, BerError* error = nullptr);
-
-namespace detail {
-std::optional<PXASN1Object> readElementAnyForm(std::span<const std::uint8_t> bytes,
-                                               std::size_t& consumed, BerError* error);
+inline std::optional<BerHeader> readHeader(std::span<const std::uint8_t> bytes,
+                                           BerError* error = nullptr) {
+  // A one-octet tag and a short length, read here; every other form by the full reader.
+  if (bytes.size() >= 2) {
+    const std::uint8_t id = bytes[0];
+    const std::uint8_t length = bytes[1];
+    if ((id & 0x1F) != 0x1F && length < 0x80) {
+      BerHeader h;
+      h.tagClass = static_cast<PXASN1TagClass>(id >> 6);
+      h.constructed = (id & 0x20) != 0;
+      h.tagNumber = id & 0x1Fu;
+      h.headerLength = 2;
+      h.contentLength = length;
+      return h;
+    }
+  }
+  return detail::readHeaderAnyForm(bytes, error);
 }
 
 // One complete element at the start of `bytes`. `consumed` receives the octets it
 // spans, including the end-of-contents octets of the indefinite form.
 inline std::optional<PXASN1Object> readElement(std::span<const std::uint8_t> bytes,
                                                std::size_t& consumed, BerError* error = nullptr) {
-  // Most elements of a TCAP message have a one-octet tag and a short length:
-  // read those here and leave every other form to the full reader.
-  if (bytes.size() >= 2) {
-    const std::uint8_t id = bytes[0];
-    const std::uint8_t length = bytes[1];
-    if (id != 0 && (id & 0x1F) != 0x1F && length < 0x80 && length <= bytes.size() - 2) {
-      consumed = 2u + length;
-      return PXASN1Object(static_cast<PXASN1TagClass>(id >> 6), (id & 0x20) != 0, id & 0x1Fu,
-                          bytes.subspan(2, length));
-    }
+  if (PXASN1Object element; detail::readShortElement(bytes, element, consumed)) return element;
+  const detail::ElementRead read = detail::readElementAnyForm(bytes);
+  if (read.error != BerError::none) {
+    if (error) *error = read.error;
+    return std::nullopt;
   }
-  return detail::readElementAnyForm(bytes, consumed, error);
+  consumed = read.consumed;
+  return read.element;
 }
 
 // Reads the elements of a sequence of octets one after the other, such as the
@@ -102,9 +136,31 @@ class BerReader {
   std::optional<PXASN1Object> next() {
     if (_error != BerError::none || atEnd()) return std::nullopt;
     std::size_t consumed = 0;
-    auto element = readElement(_bytes.subspan(_offset), consumed, &_error);
-    if (element) _offset += consumed;
+    BerError error = BerError::none;
+    auto element = readElement(_bytes.subspan(_offset), consumed, &error);
+    if (element)
+      _offset += consumed;
+    else
+      _error = error;
     return element;
+  }
+  // The same, into `out` (unchanged when there is none): no optional to copy
+  // out of, which is measurably cheaper on the per-message paths.
+  bool next(PXASN1Object& out) {
+    if (_error != BerError::none || atEnd()) return false;
+    const auto bytes = _bytes.subspan(_offset);
+    if (std::size_t consumed = 0; detail::readShortElement(bytes, out, consumed)) {
+      _offset += consumed;
+      return true;
+    }
+    const detail::ElementRead read = detail::readElementAnyForm(bytes);
+    if (read.error != BerError::none) {
+      _error = read.error;
+      return false;
+    }
+    out = read.element;
+    _offset += read.consumed;
+    return true;
   }
   // The next element without moving on.
   std::optional<PXASN1Object> peek() const {
@@ -128,7 +184,13 @@ class BerReader {
 
 // X.690 8.3: a two's complement INTEGER of 1 to kMaxIntegerOctets contents octets.
 // Redundant leading octets are accepted as long as the contents fit.
-std::optional<std::int64_t> decodeInteger(std::span<const std::uint8_t> contents);
+inline std::optional<std::int64_t> decodeInteger(std::span<const std::uint8_t> contents) {
+  if (contents.empty() || contents.size() > kMaxIntegerOctets) return std::nullopt;
+  // Sign-extend from the first octet, then shift the rest in.
+  std::uint64_t v = (contents[0] & 0x80) ? ~std::uint64_t{0} : 0;
+  for (const std::uint8_t b : contents) v = (v << 8) | b;
+  return static_cast<std::int64_t>(v);
+}
 inline std::optional<std::int64_t> decodeInteger(const PXASN1Object& o) {
   return o.isConstructed() ? std::nullopt : decodeInteger(o.contents());
 }

@@ -19,6 +19,11 @@ class PXGSMMAP_IMSI {
   PXGSMMAP_IMSI() = default;
   // Digits as text; false (and unchanged) when longer than kMaxDigits.
   bool setDigits(std::string_view digits);
+  // For decoders: the kMaxDigits characters to write digits into, then their count.
+  char* digitBuffer() { return _digits.data(); }
+  void setDigitCount(std::size_t n) {
+    _length = static_cast<std::uint8_t>(n < kMaxDigits ? n : kMaxDigits);
+  }
 
   std::optional<std::string_view> imsiValue() const {
     return std::string_view(_digits.data(), _length);
@@ -51,6 +56,12 @@ class PXGSMMAP_SM_RP_DA {
     _choice = PXGSMMAP_SM_RP_DA_Choice::imsi;
     _imsi = imsi;
   }
+  // For decoders: makes the choice an IMSI and returns it to be filled in place.
+  PXGSMMAP_IMSI& mutableImsi() {
+    _choice = PXGSMMAP_SM_RP_DA_Choice::imsi;
+    return _imsi;
+  }
+  void setChoice(PXGSMMAP_SM_RP_DA_Choice choice) { _choice = choice; }
 
  private:
   PXGSMMAP_IMSI _imsi;
@@ -66,8 +77,10 @@ class PXGSMMAP_ForwardSM_Arg {
   const PXGSMMAP_SM_RP_DA* sm_RP_DA() const { return &_da; }
 
  protected:
-  // Decodes the SM-RP-DA of a ForwardSM argument; nullopt when `params` is not one.
-  static std::optional<PXGSMMAP_SM_RP_DA> decodeSmRpDa(const PXASN1Object* params);
+  // Decodes the SM-RP-DA of a ForwardSM argument into `da` (in place: the
+  // argument is decoded per screened message); false when `params` is not one.
+  static bool decodeSmRpDa(const PXASN1Object* params, PXGSMMAP_SM_RP_DA& da);
+  PXGSMMAP_SM_RP_DA& mutableSmRpDa() { return _da; }
 
  private:
   PXGSMMAP_SM_RP_DA _da;

@@ -83,6 +83,14 @@ class SccpAddress {
   }
   // Marks the digits present, possibly with none.
   void setHasDigits() { _hasDigits = true; }
+  // For decoders: makes the digits present, `count` of them (at most
+  // kMaxDigits), and returns the buffer to write them into. Up to kMaxDigits
+  // characters may be written; only the first `count` are read.
+  char* resizeDigits(std::size_t count) {
+    _digitCount = static_cast<std::uint16_t>(count < kMaxDigits ? count : kMaxDigits);
+    _hasDigits = true;
+    return _digits.data();
+  }
 
   // Resets every field but leaves the digit buffer as it is: assigning a
   // fresh address would copy all kMaxDigits bytes for every message.

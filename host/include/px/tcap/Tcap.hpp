@@ -94,6 +94,12 @@ class PXTCAP_itu_asn1_componentPortion {
     _damaged = false;
   }
   void add(const PXTCAP_itu_asn1_componentPDU& c) { _components.push_back(c); }
+  // For decoders: a new last component to fill in place, and its removal when
+  // it turns out damaged.
+  PXTCAP_itu_asn1_componentPDU& addNew(PXTCAP_ComponentKind kind) {
+    return _components.emplace_back(kind);
+  }
+  void removeLast() { _components.pop_back(); }
   void setDamaged(bool d) { _damaged = d; }
 
  private:
