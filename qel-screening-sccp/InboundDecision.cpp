@@ -4,6 +4,7 @@
 
 #include "ListMatch.hpp"
 #include "QelScreeningSCCP.hpp"
+#include "px/Maybe.hpp"
 #include "px/map/ForwardSM.hpp"
 #include "px/sccp/SccpPacket.hpp"
 
@@ -20,14 +21,12 @@ constexpr auto kUndefined = PXSccpScreening_undefined;
 // by prefix.
 constexpr std::int32_t kInternationalNumber = 4;
 
-// The reads below test each link for absence directly rather than through
-// px::maybe: this runs for every packet, and the compiler leaves the
-// member-pointer chains as calls.
 std::optional<NumberingPlan> screenedPlan(const SccpAddress* address) {
-  const SccpNatureOfAddressIndicator* nai = address ? address->nai() : nullptr;
-  if (!nai || nai->nai() != kInternationalNumber) return std::nullopt;
-  const SccpNumberPlanIndicator* npi = address->npi();
-  switch (npi ? npi->npi() : 0) {
+  const auto a = px::maybe(address);
+  if (a.then(&SccpAddress::nai).then(&SccpNatureOfAddressIndicator::nai) != kInternationalNumber) {
+    return std::nullopt;
+  }
+  switch (a.then(&SccpAddress::npi).then(&SccpNumberPlanIndicator::npi)) {
     case 1:
       return NumberingPlan::e164;
     case 6:
@@ -50,10 +49,9 @@ AddressPartials screenAddress(const RuleSet& rules, const SccpAddress* address,
   const auto plan = screenedPlan(address);
   if (!plan) return {};
   const auto digits = address->address();
-  if (!digits) return {};
   const auto i = static_cast<std::size_t>(*plan);
-  return {prefixListHits((rules.*allowedLists[i]).get(), *digits) ? kPermitted : kUndefined,
-          prefixListHits((rules.*deniedLists[i]).get(), *digits) ? kDenied : kUndefined};
+  return {QelScreeningSCCP::screenNumber(digits, rules.*allowedLists[i], kPermitted),
+          QelScreeningSCCP::screenNumber(digits, rules.*deniedLists[i], kDenied)};
 }
 
 // The walk opens when any operation or IMSI list is present, even empty.
@@ -70,12 +68,13 @@ template <class Argument>
 void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPartials& fsm) {
   // The IMSI text views the argument, which lives to the end of this call.
   const auto argument = Argument::initWithASN1Object(params, nullptr);
-  const PXGSMMAP_IMSI* imsi = argument ? argument->sm_RP_DA()->imsi() : nullptr;
+  const auto imsi = px::maybe(argument)
+                        .then(&Argument::sm_RP_DA)
+                        .then(&PXGSMMAP_SM_RP_DA::imsi)
+                        .then(&PXGSMMAP_IMSI::imsiValue);
   // Each ForwardSM component replaces what an earlier one found, even without an IMSI.
-  const std::string_view digits = imsi ? imsi->imsiValue().value_or(std::string_view()) : "";
-  fsm.allowed =
-      prefixListHits(rules._allowedFSM_IMSI_PREFIX.get(), digits) ? kPermitted : kUndefined;
-  fsm.denied = prefixListHits(rules._deniedFSM_IMSI_PREFIX.get(), digits) ? kDenied : kUndefined;
+  fsm.allowed = QelScreeningSCCP::screenFSM(imsi, rules._allowedFSM_IMSI_PREFIX, kPermitted);
+  fsm.denied = QelScreeningSCCP::screenFSM(imsi, rules._deniedFSM_IMSI_PREFIX, kDenied);
 }
 
 struct WalkOutcome {
@@ -89,10 +88,10 @@ struct WalkOutcome {
 
 WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet) {
   WalkOutcome out;
-  const PXTCAP_itu_asn1_begin* begin = packet ? packet->incomingTcapBegin() : nullptr;
-  const PXTCAP_itu_asn1_componentPortion* portion = begin ? begin->componentPortion() : nullptr;
-  if (!portion) return out;
-  const auto components = portion->arrayOfComponents();
+  const auto components = px::maybe(packet)
+                              .then(&PXSCCP_Packet::incomingTcapBegin)
+                              .then(&PXTCAP_itu_asn1_begin::componentPortion)
+                              .then(&PXTCAP_itu_asn1_componentPortion::arrayOfComponents);
   std::int32_t index = 0;
   for (const PXTCAP_itu_asn1_componentPDU& c : components) {
     const std::int64_t code = c.operationCode();
@@ -140,19 +139,20 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
     return verdict;
   };
 
-  const SccpAddress* calling = packet ? packet->incomingCallingPartyAddress() : nullptr;
-  const SccpAddress* called = packet ? packet->incomingCalledPartyAddress() : nullptr;
+  const SccpAddress* calling =
+      px::maybe(packet).then(&PXSCCP_Packet::incomingCallingPartyAddress).get();
+  const SccpAddress* called =
+      px::maybe(packet).then(&PXSCCP_Packet::incomingCalledPartyAddress).get();
 
   const AddressPartials callingPartials =
       screenAddress(rules, calling, kAllowedCallingLists, kDeniedCallingLists);
   const AddressPartials calledPartials =
       screenAddress(rules, called, kAllowedCalledLists, kDeniedCalledLists);
 
-  const SccpTranslationTableNumber* ttField = called ? called->tt() : nullptr;
-  const std::int32_t tt = ttField ? ttField->tt() : 0;
-  const AddressPartials ttPartials{
-      numberListHits(rules._allowedTT.get(), tt) ? kPermitted : kUndefined,
-      numberListHits(rules._deniedTT.get(), tt) ? kDenied : kUndefined};
+  const std::int32_t tt =
+      px::maybe(called).then(&SccpAddress::tt).then(&SccpTranslationTableNumber::tt);
+  const AddressPartials ttPartials{QelScreeningSCCP::screenTT(tt, rules._allowedTT, kPermitted),
+                                   QelScreeningSCCP::screenTT(tt, rules._deniedTT, kDenied)};
 
   WalkOutcome walk;
   const bool walked = walkGateOpen(rules);

@@ -39,23 +39,6 @@ PXSccpScreening_result QelScreeningSCCP::screenSccpPacketInboundTcap(const PXSCC
   return PXSccpScreening_undefined;
 }
 
-PXSccpScreening_result QelScreeningSCCP::screenNumber(std::optional<std::string_view> number,
-                                                      const PXListRef& arr,
-                                                      PXSccpScreening_result r) {
-  return number && qel::prefixListHits(arr.get(), *number) ? r : PXSccpScreening_undefined;
-}
-
-PXSccpScreening_result QelScreeningSCCP::screenTT(std::int32_t number, const PXListRef& arr,
-                                                  PXSccpScreening_result r) {
-  return qel::numberListHits(arr.get(), number) ? r : PXSccpScreening_undefined;
-}
-
-PXSccpScreening_result QelScreeningSCCP::screenFSM(std::optional<std::string_view> imsi,
-                                                   const PXListRef& mccmnc,
-                                                   PXSccpScreening_result r) {
-  return screenNumber(imsi, mccmnc, r);
-}
-
 #define QEL_DEFINE_LIST_ACCESSORS(getter, setter, member)     \
   PXListRef QelScreeningSCCP::getter() const {                \
     return _rules.read()->member;                             \

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "ListMatch.hpp"
 #include "RuleSet.hpp"
 #include "RuleSetCell.hpp"
 #include "px/Plugin.hpp"
@@ -54,13 +55,21 @@ class QelScreeningSCCP : public PXPlugin,
   // Outbound and per-layer hooks: always undefined.
   PXSccpScreening_result screenSccpPacketOutbound(const PXSCCP_Packet* packet, PXErrorRef* err);
 
-  // List matchers: `r` on the first entry that hits, else undefined.
-  static PXSccpScreening_result screenNumber(std::optional<std::string_view> number,
-                                             const PXListRef& arr, PXSccpScreening_result r);
-  static PXSccpScreening_result screenTT(std::int32_t number, const PXListRef& arr,
-                                         PXSccpScreening_result r);
-  static PXSccpScreening_result screenFSM(std::optional<std::string_view> imsi,
-                                          const PXListRef& mccmnc, PXSccpScreening_result r);
+  // List matchers: `r` on the first entry that hits, else undefined. Defined
+  // here so that the decision's calls inline into the scans.
+  [[gnu::always_inline]] static PXSccpScreening_result screenNumber(
+      std::optional<std::string_view> number, const PXListRef& arr, PXSccpScreening_result r) {
+    return number && qel::prefixListHits(arr.get(), *number) ? r : PXSccpScreening_undefined;
+  }
+  [[gnu::always_inline]] static PXSccpScreening_result screenTT(std::int32_t number,
+                                                                const PXListRef& arr,
+                                                                PXSccpScreening_result r) {
+    return qel::numberListHits(arr.get(), number) ? r : PXSccpScreening_undefined;
+  }
+  [[gnu::always_inline]] static PXSccpScreening_result screenFSM(
+      std::optional<std::string_view> imsi, const PXListRef& mccmnc, PXSccpScreening_result r) {
+    return screenNumber(imsi, mccmnc, r);
+  }
 
   PXSccpScreening_result screenSccpPacketInboundGsmmap(const PXSCCP_Packet* packet,
                                                        PXErrorRef* err);

@@ -41,9 +41,11 @@ class Maybe {
   constexpr explicit operator bool() const { return _p != nullptr; }
   constexpr const T* operator->() const { return _p; }
 
+  // Always inlined: screening reads packets through these chains for every
+  // message, and only inlined does the member pointer become a direct call.
   template <class R, class C>
     requires std::is_base_of_v<C, T>
-  constexpr auto then(R (C::*member)() const) const {
+  [[gnu::always_inline]] constexpr auto then(R (C::*member)() const) const {
     using Plain = std::remove_cvref_t<R>;
     if constexpr (std::is_pointer_v<Plain>) {
       return Maybe<std::remove_cv_t<std::remove_pointer_t<Plain>>>(_p ? (_p->*member)() : nullptr);
