@@ -240,7 +240,8 @@ TEST(ipv6, walks_extension_headers) {
   gen::Bytes routing{132, 0, 0, 0, 0, 0, 0, 0};
   gen::Bytes withRouting = routing;
   withRouting.insert(withRouting.end(), s.begin(), s.end());
-  auto v = qs::ipv6(gen::net::ipv6(a, b, 43, withRouting));
+  const gen::Bytes packet = gen::net::ipv6(a, b, 43, withRouting);
+  auto v = qs::ipv6(packet);
   ASSERT_EQ(v.skip, Skip::none);
   EXPECT_EQ(v.payload.size(), s.size());
   // A fragment header with a non-zero offset.
@@ -321,7 +322,8 @@ TEST(user_adaptation, is_chosen_by_ppid_then_port) {
 
 TEST(m3ua, gives_sccp_of_data_with_service_indicator_3_only) {
   gen::Bytes sccp{0x09, 0x80, 3, 5, 7};
-  auto v = qs::m3uaSccp(gen::sigtran::m3uaData(1, 2, 3, 0, sccp));
+  const gen::Bytes m3ua = gen::sigtran::m3uaData(1, 2, 3, 0, sccp);  // the view points into it
+  auto v = qs::m3uaSccp(m3ua);
   ASSERT_EQ(v.skip, Skip::none);
   EXPECT_EQ(std::vector<std::uint8_t>(v.bytes.begin(), v.bytes.end()), sccp);
   EXPECT_EQ(qs::m3uaSccp(gen::sigtran::m3uaData(1, 2, 5, 0, sccp)).skip, Skip::notSccp);
@@ -339,7 +341,8 @@ TEST(m3ua, gives_sccp_of_data_with_service_indicator_3_only) {
 
 TEST(m2pa, gives_the_mtp3_message_of_user_data) {
   gen::Bytes mtp3 = gen::mtp::mtp3(2, 3, 1, 2, 0, {0x09, 1});
-  auto v = qs::m2paMtp3(gen::sigtran::m2paUserData(1, 1, mtp3));
+  const gen::Bytes m2pa = gen::sigtran::m2paUserData(1, 1, mtp3);  // the view points into it
+  auto v = qs::m2paMtp3(m2pa);
   ASSERT_EQ(v.skip, Skip::none);
   EXPECT_EQ(std::vector<std::uint8_t>(v.bytes.begin(), v.bytes.end()), mtp3);
   // Link status (type 2), and user data that only acknowledges.
@@ -378,7 +381,8 @@ TEST(sua, converts_addresses_into_sccp_addresses) {
   calling.pc = 0x0222;
   gen::Bytes data{0x62, 0x00};
   qs::SuaMessage m;
-  ASSERT_EQ(qs::suaCldt(gen::sigtran::suaCldt(called, calling, data), m), Skip::none);
+  const gen::Bytes cldt = gen::sigtran::suaCldt(called, calling, data);  // m views it
+  ASSERT_EQ(qs::suaCldt(cldt, m), Skip::none);
   EXPECT_EQ(m.called.address(), "28979123");
   EXPECT_EQ(m.called.tt()->tt(), 3);
   EXPECT_EQ(m.called.npi()->npi(), 7);

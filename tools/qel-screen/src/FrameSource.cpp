@@ -1,6 +1,7 @@
 #include "FrameSource.hpp"
 
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -236,6 +237,10 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
     }
     std::setvbuf(stream, nullptr, _IOFBF, kReadBuffer);
   }
+
+  // libpcap reads every record with two freads, and each fread takes the
+  // stream's lock; one thread reads a capture, so the locking is left out.
+  __fsetlocking(stream, FSETLOCKING_BYCALLER);
 
   std::string name = isStdin ? std::string("<stdin>") : path;
   if (hex) return std::make_unique<HexSource>(std::move(name), stream);

@@ -6,12 +6,6 @@ namespace qs {
 
 namespace {
 
-IpView skip(Skip s) {
-  IpView v;
-  v.skip = s;
-  return v;
-}
-
 // IPv6 extension headers (RFC 8200 4), walked to find the upper layer.
 constexpr std::uint8_t kHopByHop = 0;
 constexpr std::uint8_t kRouting = 43;
@@ -24,22 +18,19 @@ constexpr std::uint8_t kShim6 = 140;
 // More headers than this is not a datagram a signalling link sends.
 constexpr int kMaxExtensionHeaders = 16;
 
-}  // namespace
-
-IpView ipv4(Bytes p) {
+Skip readIpv4(Bytes p, IpView& v) {
   // RFC 791 3.1
-  if (p.size() < 20) return skip(Skip::truncated);
-  if ((p[0] >> 4) != 4) return skip(Skip::badIp);
+  if (p.size() < 20) return Skip::truncated;
+  if ((p[0] >> 4) != 4) return Skip::badIp;
   std::size_t headerLength = std::size_t{p[0] & 0x0Fu} * 4;
   std::size_t totalLength = be16(p, 2);
-  if (headerLength < 20 || totalLength < headerLength) return skip(Skip::badIp);
-  if (p.size() < headerLength) return skip(Skip::truncated);
+  if (headerLength < 20 || totalLength < headerLength) return Skip::badIp;
+  if (p.size() < headerLength) return Skip::truncated;
   std::uint16_t fragment = be16(p, 6);
   bool moreFragments = (fragment & 0x2000) != 0;
-  if ((fragment & 0x1FFF) != 0) return skip(Skip::ipFragment);
-  if (p[9] != kIpProtoSctp) return skip(Skip::notSctp);
+  if ((fragment & 0x1FFF) != 0) return Skip::ipFragment;
+  if (p[9] != kIpProtoSctp) return Skip::notSctp;
 
-  IpView v;
   v.version = 4;
   v.firstFragment = moreFragments;
   // Ethernet pads short frames: the stated length is the datagram's.
@@ -47,16 +38,15 @@ IpView ipv4(Bytes p) {
   v.payload = p.subspan(headerLength, std::min(totalLength, p.size()) - headerLength);
   std::copy_n(p.begin() + 12, 4, v.src.begin());
   std::copy_n(p.begin() + 16, 4, v.dst.begin());
-  return v;
+  return Skip::none;
 }
 
-IpView ipv6(Bytes p) {
+Skip readIpv6(Bytes p, IpView& v) {
   // RFC 8200 3
-  if (p.size() < 40) return skip(Skip::truncated);
-  if ((p[0] >> 4) != 6) return skip(Skip::badIp);
+  if (p.size() < 40) return Skip::truncated;
+  if ((p[0] >> 4) != 6) return Skip::badIp;
   std::size_t payloadLength = be16(p, 4);
   std::size_t end = payloadLength == 0 ? p.size() : 40 + payloadLength;  // 0: jumbogram
-  IpView v;
   v.version = 6;
   v.cut = end > p.size();
   end = std::min(end, p.size());
@@ -69,37 +59,61 @@ IpView ipv6(Bytes p) {
     switch (next) {
       case kIpProtoSctp:
         v.payload = p.subspan(at, end - at);
-        return v;
+        return Skip::none;
       case kHopByHop:
       case kRouting:
       case kDestinationOptions:
       case kMobility:
       case kHip:
       case kShim6:
-        if (end < at + 8) return skip(v.cut ? Skip::truncated : Skip::badIp);
+        if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         next = p[at];
         at += (std::size_t{p[at + 1]} + 1) * 8;
         break;
       case kAuthentication:
-        if (end < at + 8) return skip(v.cut ? Skip::truncated : Skip::badIp);
+        if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         next = p[at];
         at += (std::size_t{p[at + 1]} + 2) * 4;
         break;
       case kFragment: {
-        if (end < at + 8) return skip(v.cut ? Skip::truncated : Skip::badIp);
+        if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         std::uint16_t offsetFlags = be16(p, at + 2);
-        if ((offsetFlags & 0xFFF8) != 0) return skip(Skip::ipFragment);
+        if ((offsetFlags & 0xFFF8) != 0) return Skip::ipFragment;
         if (offsetFlags & 1) v.firstFragment = true;
         next = p[at];
         at += 8;
         break;
       }
       default:
-        return skip(Skip::notSctp);  // TCP, UDP, ESP, no next header, ...
+        return Skip::notSctp;  // TCP, UDP, ESP, no next header, ...
     }
-    if (at > end) return skip(v.cut ? Skip::truncated : Skip::badIp);
+    if (at > end) return v.cut ? Skip::truncated : Skip::badIp;
   }
-  return skip(Skip::badIp);
+  return Skip::badIp;
+}
+
+}  // namespace
+
+// The view is filled in place and returned by name, so that it is built in
+// the caller's storage: copying it out afterwards would read its addresses,
+// just written a few bytes at a time, as whole words, a store-forwarding stall
+// that cost more than the rest of the header parsing.
+IpView ipv4(Bytes p) {
+  IpView v;
+  if (Skip s = readIpv4(p, v); s != Skip::none) {
+    v = IpView{};
+    v.skip = s;
+  }
+  return v;
+}
+
+IpView ipv6(Bytes p) {
+  IpView v;
+  if (Skip s = readIpv6(p, v); s != Skip::none) {
+    v = IpView{};
+    v.skip = s;
+  }
+  return v;
 }
 
 }  // namespace qs

@@ -3,10 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <charconv>
-#include <iterator>
 
-#include "px/Value.hpp"
 #include "px/map/ForwardSM.hpp"
 
 namespace qs {
@@ -16,46 +13,6 @@ namespace {
 // 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in v1/v2).
 constexpr std::int64_t kOpMtForwardSm = 44;
 constexpr std::int64_t kOpMoForwardSm = 46;
-
-auto out_it(std::string& out) {
-  return std::back_inserter(out);
-}
-
-// The per-record paths append with these rather than with format strings:
-// they run once per message, and parsing a format costs more than the rest.
-void appendInt(std::string& out, std::int64_t v) {
-  char b[24];
-  auto r = std::to_chars(b, b + sizeof b, v);
-  out.append(b, r.ptr);
-}
-void appendPadded(std::string& out, std::string_view s, std::size_t width) {
-  out += s;
-  if (s.size() < width) out.append(width - s.size(), ' ');
-}
-void appendRight(std::string& out, std::string_view s, std::size_t width) {
-  if (s.size() < width) out.append(width - s.size(), ' ');
-  out += s;
-}
-void appendIntRight(std::string& out, std::int64_t v, std::size_t width) {
-  char b[24];
-  auto r = std::to_chars(b, b + sizeof b, v);
-  appendRight(out, std::string_view(b, static_cast<std::size_t>(r.ptr - b)), width);
-}
-
-void appendNullableString(std::string& out, std::optional<std::string_view> s) {
-  if (s)
-    appendJsonString(out, *s);
-  else
-    out += "null";
-}
-
-template <class T>
-void appendNullableInt(std::string& out, std::optional<T> v) {
-  if (v)
-    appendInt(out, *v);
-  else
-    out += "null";
-}
 
 std::optional<std::int32_t> calledTt(const PXSCCP_Packet* p) {
   const SccpAddress* a = p ? p->incomingCalledPartyAddress() : nullptr;
@@ -128,28 +85,89 @@ std::string_view tcapShort(const PXSCCP_Packet* p) {
   return "?";
 }
 
-void appendVerdictPair(std::string& out, std::string_view key, std::int32_t allowed,
-                       std::int32_t denied, std::int32_t result) {
-  fmt::format_to(out_it(out), "\"{}\":{{\"allowed\":\"{}\",\"denied\":\"{}\",\"result\":\"{}\"}}",
-                 key, verdictName(allowed), verdictName(denied), verdictName(result));
+char* nullableString(char* w, std::optional<std::string_view> s) {
+  return s ? put::jsonString(w, *s) : put::literal(w, "null");
 }
 
-void appendExplainJson(std::string& out, const PXSccpScreeningTrace& t) {
-  fmt::format_to(out_it(out), ",\"explain\":{{\"decided_by\":\"{}\",", deciderName(t.decidedBy));
-  appendVerdictPair(out, "calling", t.calling_allowed, t.calling_denied, t.calling_result);
-  out += ',';
-  appendVerdictPair(out, "called", t.called_allowed, t.called_denied, t.called_result);
-  out += ',';
-  appendVerdictPair(out, "tt", t.tt_allowed, t.tt_denied, t.tt_result);
-  fmt::format_to(out_it(out), ",\"op\":{{\"allowed\":\"{}\",\"result\":\"{}\"}},",
-                 verdictName(t.op_allowed), verdictName(t.op_result));
-  appendVerdictPair(out, "fsm", t.fsm_allowed, t.fsm_denied, t.fsm_result);
-  fmt::format_to(out_it(out), ",\"walked\":{},\"denied_operation\":", t.walked);
-  if (t.deniedComponent >= 0)
-    fmt::format_to(out_it(out), "{{\"component\":{},\"code\":{},\"global\":{}}}}}",
-                   t.deniedComponent, t.deniedOperationCode, t.deniedGlobal);
-  else
-    out += "null}";
+template <class T>
+char* nullableInteger(char* w, std::optional<T> v) {
+  return v ? put::integer(w, *v) : put::literal(w, "null");
+}
+
+// What a record may take beyond its texts of unbounded length (digits, IMSI,
+// error, file name) and its components, counted with every integer as
+// kMaxInteger and every name as the longest one; the counts come to about 270
+// (screen text), 930 (screen JSON, 650 of them --explain), 410 (decode text)
+// and 560 (decode JSON). The writers add the lengths of those texts (six
+// times over where they are escaped for JSON) and a share per component.
+constexpr std::size_t kScreenTextFixed = 384;
+constexpr std::size_t kScreenTextPerComponent = 2 + put::kMaxInteger;  // ",g" and the code
+constexpr std::size_t kScreenJsonFixed = 1024;
+// A code in either list: ',' and the code.
+constexpr std::size_t kScreenJsonPerComponent = 2 * (1 + put::kMaxInteger);
+constexpr std::size_t kDecodeTextFixed = 512;
+// " returnResultNotLast(global CODE,imsi=IMSI)"
+constexpr std::size_t kDecodeTextPerComponent = 64 + ImsiText::kMaxDigits;
+constexpr std::size_t kDecodeJsonFixed = 640;
+constexpr std::size_t kDecodeJsonPerComponent = 128 + put::maxJsonString(ImsiText::kMaxDigits);
+
+std::size_t componentCount(const PXTCAP_itu_asn1_componentPortion* cp) {
+  return cp ? cp->arrayOfComponents().size() : 0;
+}
+
+// Room for a record of at most `bound` bytes, and its end once written.
+class RecordRoom {
+ public:
+  RecordRoom(OutputBuffer& out, std::size_t bound)
+      : _out(out), _start(out.room(bound + put::kSlack)), _limit(_start + bound) {}
+  char* start() const { return _start; }
+  void commit(const char* end) { _out.commit(end, _limit); }
+
+ private:
+  OutputBuffer& _out;
+  char* _start;
+  const char* _limit;
+};
+
+char* verdictPair(char* w, std::string_view key, std::int32_t allowed, std::int32_t denied,
+                  std::int32_t result) {
+  w = put::character(w, '"');
+  w = put::text(w, key);
+  w = put::literal(w, "\":{\"allowed\":\"");
+  w = put::text(w, verdictName(allowed));
+  w = put::literal(w, "\",\"denied\":\"");
+  w = put::text(w, verdictName(denied));
+  w = put::literal(w, "\",\"result\":\"");
+  w = put::text(w, verdictName(result));
+  return put::literal(w, "\"}");
+}
+
+char* explainJson(char* w, const PXSccpScreeningTrace& t) {
+  w = put::literal(w, ",\"explain\":{\"decided_by\":\"");
+  w = put::text(w, deciderName(t.decidedBy));
+  w = put::literal(w, "\",");
+  w = verdictPair(w, "calling", t.calling_allowed, t.calling_denied, t.calling_result);
+  w = put::character(w, ',');
+  w = verdictPair(w, "called", t.called_allowed, t.called_denied, t.called_result);
+  w = put::character(w, ',');
+  w = verdictPair(w, "tt", t.tt_allowed, t.tt_denied, t.tt_result);
+  w = put::literal(w, ",\"op\":{\"allowed\":\"");
+  w = put::text(w, verdictName(t.op_allowed));
+  w = put::literal(w, "\",\"result\":\"");
+  w = put::text(w, verdictName(t.op_result));
+  w = put::literal(w, "\"},");
+  w = verdictPair(w, "fsm", t.fsm_allowed, t.fsm_denied, t.fsm_result);
+  w = put::literal(w, ",\"walked\":");
+  w = put::boolean(w, t.walked);
+  w = put::literal(w, ",\"denied_operation\":");
+  if (t.deniedComponent < 0) return put::literal(w, "null}");
+  w = put::literal(w, "{\"component\":");
+  w = put::integer(w, t.deniedComponent);
+  w = put::literal(w, ",\"code\":");
+  w = put::integer(w, t.deniedOperationCode);
+  w = put::literal(w, ",\"global\":");
+  w = put::boolean(w, t.deniedGlobal);
+  return put::literal(w, "}}");
 }
 
 // One word per dimension: its result when the combination reached it, else
@@ -160,57 +178,107 @@ std::int32_t partial(std::int32_t allowed, std::int32_t denied, std::int32_t res
   return allowed;
 }
 
-void appendExplainText(std::string& out, const PXSccpScreeningTrace& t) {
+char* explainText(char* w, const PXSccpScreeningTrace& t) {
   if (t.decidedBy == PXScreeningDecider::operation) {
-    fmt::format_to(out_it(out), "  by operation {}{} (component {})",
-                   t.deniedGlobal ? "global " : "", t.deniedOperationCode, t.deniedComponent);
-    return;
+    w = put::literal(w, "  by operation ");
+    if (t.deniedGlobal) w = put::literal(w, "global ");
+    w = put::integer(w, t.deniedOperationCode);
+    w = put::literal(w, " (component ");
+    w = put::integer(w, t.deniedComponent);
+    return put::character(w, ')');
   }
-  fmt::format_to(out_it(out), "  by {}: calling={} called={} tt={} op={} fsm={}",
-                 deciderName(t.decidedBy),
-                 shortVerdict(partial(t.calling_allowed, t.calling_denied, t.calling_result)),
-                 shortVerdict(partial(t.called_allowed, t.called_denied, t.called_result)),
-                 shortVerdict(partial(t.tt_allowed, t.tt_denied, t.tt_result)),
-                 shortVerdict(partial(t.op_allowed, PXSccpScreening_undefined, t.op_result)),
-                 shortVerdict(partial(t.fsm_allowed, t.fsm_denied, t.fsm_result)));
+  w = put::literal(w, "  by ");
+  w = put::text(w, deciderName(t.decidedBy));
+  w = put::literal(w, ": calling=");
+  w = put::text(w, shortVerdict(partial(t.calling_allowed, t.calling_denied, t.calling_result)));
+  w = put::literal(w, " called=");
+  w = put::text(w, shortVerdict(partial(t.called_allowed, t.called_denied, t.called_result)));
+  w = put::literal(w, " tt=");
+  w = put::text(w, shortVerdict(partial(t.tt_allowed, t.tt_denied, t.tt_result)));
+  w = put::literal(w, " op=");
+  w = put::text(w, shortVerdict(partial(t.op_allowed, PXSccpScreening_undefined, t.op_result)));
+  w = put::literal(w, " fsm=");
+  return put::text(w, shortVerdict(partial(t.fsm_allowed, t.fsm_denied, t.fsm_result)));
 }
 
-void appendAddressJson(std::string& out, const SccpAddress* a) {
-  if (!a) {
-    out += "null";
-    return;
-  }
-  fmt::format_to(out_it(out), "{{\"ri\":\"{}\",\"gti\":{},\"pc\":",
-                 a->routingIndicator() == SccpRoutingIndicator::globalTitle ? "gt" : "ssn",
-                 a->globalTitleIndicator());
-  appendNullableInt(out, a->pointCode());
-  out += ",\"ssn\":";
-  appendNullableInt(out, a->subsystemNumber());
-  out += ",\"tt\":";
-  appendNullableInt(out, a->tt() ? std::optional<std::int32_t>(a->tt()->tt()) : std::nullopt);
-  out += ",\"npi\":";
-  appendNullableInt(out, a->npi() ? std::optional<std::int32_t>(a->npi()->npi()) : std::nullopt);
-  out += ",\"nai\":";
-  appendNullableInt(out, a->nai() ? std::optional<std::int32_t>(a->nai()->nai()) : std::nullopt);
-  out += ",\"digits\":";
-  appendNullableString(out, a->address());
-  out += '}';
+std::string_view routingIndicatorText(const SccpAddress& a) {
+  return a.routingIndicator() == SccpRoutingIndicator::globalTitle ? "gt" : "ssn";
 }
 
-void appendAddressText(std::string& out, const SccpAddress* a) {
-  if (!a) {
-    out += "none";
-    return;
+std::size_t digitCount(const SccpAddress* a) {
+  auto d = digits(a);
+  return d ? d->size() : 0;
+}
+
+char* addressJson(char* w, const SccpAddress* a) {
+  if (!a) return put::literal(w, "null");
+  w = put::literal(w, "{\"ri\":\"");
+  w = put::text(w, routingIndicatorText(*a));
+  w = put::literal(w, "\",\"gti\":");
+  w = put::integer(w, a->globalTitleIndicator());
+  w = put::literal(w, ",\"pc\":");
+  w = nullableInteger(w, a->pointCode());
+  w = put::literal(w, ",\"ssn\":");
+  w = nullableInteger(w, a->subsystemNumber());
+  w = put::literal(w, ",\"tt\":");
+  w = nullableInteger(w, a->tt() ? std::optional<std::int32_t>(a->tt()->tt()) : std::nullopt);
+  w = put::literal(w, ",\"npi\":");
+  w = nullableInteger(w, a->npi() ? std::optional<std::int32_t>(a->npi()->npi()) : std::nullopt);
+  w = put::literal(w, ",\"nai\":");
+  w = nullableInteger(w, a->nai() ? std::optional<std::int32_t>(a->nai()->nai()) : std::nullopt);
+  w = put::literal(w, ",\"digits\":");
+  w = nullableString(w, a->address());
+  return put::character(w, '}');
+}
+
+char* addressText(char* w, const SccpAddress* a) {
+  if (!a) return put::literal(w, "none");
+  w = put::literal(w, "RI=");
+  w = put::text(w, routingIndicatorText(*a));
+  w = put::literal(w, ",GTI=");
+  w = put::integer(w, a->globalTitleIndicator());
+  if (auto pc = a->pointCode()) {
+    w = put::literal(w, ",PC=");
+    w = put::integer(w, *pc);
   }
-  fmt::format_to(out_it(out), "RI={},GTI={}",
-                 a->routingIndicator() == SccpRoutingIndicator::globalTitle ? "gt" : "ssn",
-                 a->globalTitleIndicator());
-  if (auto pc = a->pointCode()) fmt::format_to(out_it(out), ",PC={}", *pc);
-  if (auto ssn = a->subsystemNumber()) fmt::format_to(out_it(out), ",SSN={}", *ssn);
-  if (a->tt()) fmt::format_to(out_it(out), ",TT={}", a->tt()->tt());
-  if (a->npi()) fmt::format_to(out_it(out), ",NP={}", a->npi()->npi());
-  if (a->nai()) fmt::format_to(out_it(out), ",NAI={}", a->nai()->nai());
-  if (auto d = a->address()) fmt::format_to(out_it(out), ",GT={}", *d);
+  if (auto ssn = a->subsystemNumber()) {
+    w = put::literal(w, ",SSN=");
+    w = put::integer(w, *ssn);
+  }
+  if (a->tt()) {
+    w = put::literal(w, ",TT=");
+    w = put::integer(w, a->tt()->tt());
+  }
+  if (a->npi()) {
+    w = put::literal(w, ",NP=");
+    w = put::integer(w, a->npi()->npi());
+  }
+  if (a->nai()) {
+    w = put::literal(w, ",NAI=");
+    w = put::integer(w, a->nai()->nai());
+  }
+  if (auto d = a->address()) {
+    w = put::literal(w, ",GT=");
+    w = put::text(w, *d);
+  }
+  return w;
+}
+
+std::size_t fileNameLength(const MessageView& m) {
+  return m.file ? m.file->size() : 0;
+}
+
+char* framePrefix(char* w, const MessageView& m) {
+  w = put::character(w, '{');
+  if (m.file) {
+    w = put::literal(w, "\"file\":");
+    w = put::jsonString(w, *m.file);
+    w = put::character(w, ',');
+  }
+  w = put::literal(w, "\"frame\":");
+  w = put::unsignedInteger(w, m.frame);
+  w = put::literal(w, ",\"index\":");
+  return put::integer(w, m.index);
 }
 
 }  // namespace
@@ -227,11 +295,14 @@ std::optional<std::string_view> forwardSmImsi(const PXTCAP_itu_asn1_componentPDU
                                               ImsiText& storage) {
   std::optional<std::string_view> digits;
   if (c.operationCode() == kOpMoForwardSm) {
-    if (auto arg = PXGSMMAP_MO_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr))
+    // The digits view the argument: copy them out while it is alive.
+    const auto arg = PXGSMMAP_MO_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr);
+    if (arg)
       if (const PXGSMMAP_IMSI* imsi = arg->sm_RP_DA()->imsi()) digits = imsi->imsiValue();
     storage.set(digits);
   } else if (c.operationCode() == kOpMtForwardSm) {
-    if (auto arg = PXGSMMAP_MT_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr))
+    const auto arg = PXGSMMAP_MT_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr);
+    if (arg)
       if (const PXGSMMAP_IMSI* imsi = arg->sm_RP_DA()->imsi()) digits = imsi->imsiValue();
     storage.set(digits);
   } else {
@@ -260,200 +331,247 @@ std::string_view messageTypeText(const MessageView& m) {
   return "?";
 }
 
-void appendFileHeading(std::string& out, std::string_view file) {
-  fmt::format_to(out_it(out), "== {}\n", file);
+void appendFileHeading(OutputBuffer& out, std::string_view file) {
+  out.append(fmt::format("== {}\n", file));
 }
 
-static void appendFramePrefix(std::string& out, const MessageView& m) {
-  out += '{';
-  if (m.file) {
-    out += "\"file\":";
-    appendJsonString(out, *m.file);
-    out += ',';
-  }
-  out += "\"frame\":";
-  appendInt(out, static_cast<std::int64_t>(m.frame));
-  out += ",\"index\":";
-  appendInt(out, m.index);
-}
-
-void appendScreenJson(std::string& out, const MessageView& m, const Verdict& v) {
-  appendFramePrefix(out, m);
-  if (v.screened) {
-    out += ",\"verdict\":\"";
-    out += verdictName(v.code);
-    out += "\",\"code\":";
-    appendInt(out, v.code);
-  } else
-    out += ",\"verdict\":null,\"code\":null";
-  if (m.error) {
-    out += ",\"error\":";
-    appendJsonString(out, *m.error);
-  }
+void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v) {
   const PXSCCP_Packet* p = m.packet;
-  out += ",\"calling_digits\":";
-  appendNullableString(out, digits(p ? p->incomingCallingPartyAddress() : nullptr));
-  out += ",\"called_digits\":";
-  appendNullableString(out, digits(p ? p->incomingCalledPartyAddress() : nullptr));
-  out += ",\"tt\":";
-  appendNullableInt(out, calledTt(p));
-  out += ",\"tcap\":";
+  const SccpAddress* calling = p ? p->incomingCallingPartyAddress() : nullptr;
+  const SccpAddress* called = p ? p->incomingCalledPartyAddress() : nullptr;
+  const PXTCAP_itu_asn1_componentPortion* cp = portion(p);
+  ImsiText imsiStorage;
+  std::optional<std::string_view> imsi = lastImsi(p, imsiStorage);
+
+  RecordRoom room(out, kScreenJsonFixed +
+                           put::maxJsonString(fileNameLength(m) + m.error.value_or("").size() +
+                                              digitCount(calling) + digitCount(called) +
+                                              imsi.value_or("").size()) +
+                           componentCount(cp) * kScreenJsonPerComponent);
+  char* w = framePrefix(room.start(), m);
+  if (v.screened) {
+    w = put::literal(w, ",\"verdict\":\"");
+    w = put::text(w, verdictName(v.code));
+    w = put::literal(w, "\",\"code\":");
+    w = put::integer(w, v.code);
+  } else {
+    w = put::literal(w, ",\"verdict\":null,\"code\":null");
+  }
+  if (m.error) {
+    w = put::literal(w, ",\"error\":");
+    w = put::jsonString(w, *m.error);
+  }
+  w = put::literal(w, ",\"calling_digits\":");
+  w = nullableString(w, digits(calling));
+  w = put::literal(w, ",\"called_digits\":");
+  w = nullableString(w, digits(called));
+  w = put::literal(w, ",\"tt\":");
+  w = nullableInteger(w, calledTt(p));
+  w = put::literal(w, ",\"tcap\":");
   if (p && p->tcapMessage()) {
-    out += '"';
-    out += messageTypeName(p->tcapMessage()->messageType());
-    out += '"';
-  } else
-    out += "null";
+    w = put::character(w, '"');
+    w = put::text(w, messageTypeName(p->tcapMessage()->messageType()));
+    w = put::character(w, '"');
+  } else {
+    w = put::literal(w, "null");
+  }
   // Local and global operation codes, in component order.
   for (bool global : {false, true}) {
-    out += global ? "],\"global_operations\":[" : ",\"operations\":[";
+    w = global ? put::literal(w, "],\"global_operations\":[")
+               : put::literal(w, ",\"operations\":[");
     bool first = true;
-    if (const auto* cp = portion(p))
+    if (cp)
       for (const auto& c : cp->arrayOfComponents())
         if (global ? c.hasGlobalOperationCode() : c.hasLocalOperationCode()) {
-          if (!first) out += ',';
-          appendInt(out, c.operationCode());
+          if (!first) w = put::character(w, ',');
+          w = put::integer(w, c.operationCode());
           first = false;
         }
   }
-  out += "],\"imsi\":";
-  ImsiText imsi;
-  appendNullableString(out, lastImsi(p, imsi));
-  if (v.trace && v.screened) appendExplainJson(out, *v.trace);
-  out += "}\n";
+  w = put::literal(w, "],\"imsi\":");
+  w = nullableString(w, imsi);
+  if (v.trace && v.screened) w = explainJson(w, *v.trace);
+  room.commit(put::literal(w, "}\n"));
 }
 
-void appendScreenTextHeader(std::string& out, bool explain) {
-  fmt::format_to(out_it(out), "{:>7} {:>2}  {:<16} {:<16} {:>3}  {:<5}  {:<12} {:<16} {}\n",
-                 "FRAME", "#", "CALLING", "CALLED", "TT", "TCAP", "OPERATIONS", "IMSI",
-                 explain ? "VERDICT              WHY" : "VERDICT");
+void appendScreenTextHeader(OutputBuffer& out, bool explain) {
+  out.append(fmt::format("{:>7} {:>2}  {:<16} {:<16} {:>3}  {:<5}  {:<12} {:<16} {}\n", "FRAME",
+                         "#", "CALLING", "CALLED", "TT", "TCAP", "OPERATIONS", "IMSI",
+                         explain ? "VERDICT              WHY" : "VERDICT"));
 }
 
-void appendScreenText(std::string& out, const MessageView& m, const Verdict& v, bool colour) {
+void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v, bool colour) {
   const PXSCCP_Packet* p = m.packet;
-  appendIntRight(out, static_cast<std::int64_t>(m.frame), 7);
-  out += ' ';
-  appendIntRight(out, m.index, 2);
-  out += "  ";
-  appendPadded(out, digits(p ? p->incomingCallingPartyAddress() : nullptr).value_or("-"), 16);
-  out += ' ';
-  appendPadded(out, digits(p ? p->incomingCalledPartyAddress() : nullptr).value_or("-"), 16);
-  out += ' ';
+  std::string_view calling = digits(p ? p->incomingCallingPartyAddress() : nullptr).value_or("-");
+  std::string_view called = digits(p ? p->incomingCalledPartyAddress() : nullptr).value_or("-");
+  const PXTCAP_itu_asn1_componentPortion* cp = portion(p);
+  ImsiText imsiStorage;
+  std::string_view imsi = lastImsi(p, imsiStorage).value_or("-");
+  std::string_view error = m.error.value_or("?");
+
+  RecordRoom room(out, kScreenTextFixed + calling.size() + called.size() + imsi.size() +
+                           error.size() + componentCount(cp) * kScreenTextPerComponent);
+  char* w = put::unsignedIntegerRight(room.start(), m.frame, 7);
+  w = put::character(w, ' ');
+  w = put::integerRight(w, m.index, 2);
+  w = put::literal(w, "  ");
+  w = put::padded(w, calling, 16);
+  w = put::character(w, ' ');
+  w = put::padded(w, called, 16);
+  w = put::character(w, ' ');
   if (auto tt = calledTt(p))
-    appendIntRight(out, *tt, 3);
+    w = put::integerRight(w, *tt, 3);
   else
-    out += "  -";
-  out += "  ";
-  appendPadded(out, tcapShort(p), 5);
-  out += "  ";
-  std::size_t opsStart = out.size();
-  if (const auto* cp = portion(p))
+    w = put::literal(w, "  -");
+  w = put::literal(w, "  ");
+  w = put::padded(w, tcapShort(p), 5);
+  w = put::literal(w, "  ");
+  char* const ops = w;
+  if (cp)
     for (const auto& c : cp->arrayOfComponents()) {
       if (!c.hasLocalOperationCode() && !c.hasGlobalOperationCode()) continue;
-      if (out.size() > opsStart) out += ',';
-      if (c.hasGlobalOperationCode()) out += 'g';
-      appendInt(out, c.operationCode());
+      if (w != ops) w = put::character(w, ',');
+      if (c.hasGlobalOperationCode()) w = put::character(w, 'g');
+      w = put::integer(w, c.operationCode());
     }
-  if (out.size() == opsStart) out += '-';
-  if (out.size() - opsStart < 12) out.append(12 - (out.size() - opsStart), ' ');
-  out += ' ';
-  ImsiText imsiStorage;
-  appendPadded(out, lastImsi(p, imsiStorage).value_or("-"), 16);
-  out += ' ';
+  if (w == ops) w = put::character(w, '-');
+  if (auto length = static_cast<std::size_t>(w - ops); length < 12) w = put::spaces(w, 12 - length);
+  w = put::character(w, ' ');
+  w = put::padded(w, imsi, 16);
+  w = put::character(w, ' ');
   if (!v.screened) {
-    if (colour) out += kColourUndecodable;
-    fmt::format_to(out_it(out), "undecodable ({})", m.error.value_or("?"));
-    if (colour) out += kColourReset;
+    if (colour) w = put::text(w, kColourUndecodable);
+    w = put::literal(w, "undecodable (");
+    w = put::text(w, error);
+    w = put::character(w, ')');
+    if (colour) w = put::text(w, kColourReset);
   } else {
-    if (colour) out += colourOf(v.code);
+    if (colour) w = put::text(w, colourOf(v.code));
     std::string_view name = verdictName(v.code);
-    out += name;
-    if (colour) out += kColourReset;
-    if (m.error) fmt::format_to(out_it(out), " (undecodable: {})", *m.error);
+    w = put::text(w, name);
+    if (colour) w = put::text(w, kColourReset);
+    if (m.error) {
+      w = put::literal(w, " (undecodable: ");
+      w = put::text(w, *m.error);
+      w = put::character(w, ')');
+    }
     // Line the explanations up behind the longest verdict name.
     if (v.trace && !m.error && name.size() < kVerdictWidth)
-      out.append(kVerdictWidth - name.size(), ' ');
-    if (v.trace) appendExplainText(out, *v.trace);
+      w = put::spaces(w, kVerdictWidth - name.size());
+    if (v.trace) w = explainText(w, *v.trace);
   }
-  out += '\n';
+  room.commit(put::character(w, '\n'));
 }
 
-void appendDecodeJson(std::string& out, const MessageView& m) {
-  appendFramePrefix(out, m);
+void appendDecodeJson(OutputBuffer& out, const MessageView& m) {
   const PXSCCP_Packet* p = m.packet;
-  out += ",\"type\":";
-  if (p)
-    fmt::format_to(out_it(out), "\"{}\"", messageTypeText(m));
-  else
-    out += "null";
-  out += ",\"calling\":";
-  appendAddressJson(out, p ? p->incomingCallingPartyAddress() : nullptr);
-  out += ",\"called\":";
-  appendAddressJson(out, p ? p->incomingCalledPartyAddress() : nullptr);
-  out += ",\"tcap\":";
+  const SccpAddress* calling = p ? p->incomingCallingPartyAddress() : nullptr;
+  const SccpAddress* called = p ? p->incomingCalledPartyAddress() : nullptr;
   const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
-  if (!t) {
-    out += "null";
+  const PXTCAP_itu_asn1_componentPortion* cp = t ? t->componentPortion() : nullptr;
+
+  RecordRoom room(out, kDecodeJsonFixed +
+                           put::maxJsonString(fileNameLength(m) + m.error.value_or("").size() +
+                                              digitCount(calling) + digitCount(called)) +
+                           componentCount(cp) * kDecodeJsonPerComponent);
+  char* w = framePrefix(room.start(), m);
+  w = put::literal(w, ",\"type\":");
+  if (p) {
+    w = put::character(w, '"');
+    w = put::text(w, messageTypeText(m));
+    w = put::character(w, '"');
   } else {
-    fmt::format_to(out_it(out), "{{\"type\":\"{}\",\"components\":[",
-                   messageTypeName(t->messageType()));
+    w = put::literal(w, "null");
+  }
+  w = put::literal(w, ",\"calling\":");
+  w = addressJson(w, calling);
+  w = put::literal(w, ",\"called\":");
+  w = addressJson(w, called);
+  w = put::literal(w, ",\"tcap\":");
+  if (!t) {
+    w = put::literal(w, "null");
+  } else {
+    w = put::literal(w, "{\"type\":\"");
+    w = put::text(w, messageTypeName(t->messageType()));
+    w = put::literal(w, "\",\"components\":[");
     bool first = true;
     ImsiText storage;
-    if (const auto* cp = t->componentPortion())
+    if (cp)
       for (const auto& c : cp->arrayOfComponents()) {
         bool hasCode = c.hasLocalOperationCode() || c.hasGlobalOperationCode();
-        fmt::format_to(out_it(out), "{}{{\"kind\":\"{}\",\"opcode\":", first ? "" : ",",
-                       componentKindName(c.kind()));
+        w = first ? put::literal(w, "{\"kind\":\"") : put::literal(w, ",{\"kind\":\"");
         first = false;
-        appendNullableInt(out, hasCode ? std::optional(c.operationCode()) : std::nullopt);
-        fmt::format_to(out_it(out),
-                       ",\"local\":{},\"global\":{},\"imsi\":", c.hasLocalOperationCode(),
-                       c.hasGlobalOperationCode());
-        appendNullableString(out, forwardSmImsi(c, storage));
-        out += '}';
+        w = put::text(w, componentKindName(c.kind()));
+        w = put::literal(w, "\",\"opcode\":");
+        w = nullableInteger(w, hasCode ? std::optional(c.operationCode()) : std::nullopt);
+        w = put::literal(w, ",\"local\":");
+        w = put::boolean(w, c.hasLocalOperationCode());
+        w = put::literal(w, ",\"global\":");
+        w = put::boolean(w, c.hasGlobalOperationCode());
+        w = put::literal(w, ",\"imsi\":");
+        w = nullableString(w, forwardSmImsi(c, storage));
+        w = put::character(w, '}');
       }
-    out += "]}";
+    w = put::literal(w, "]}");
   }
   if (m.error) {
-    out += ",\"error\":";
-    appendJsonString(out, *m.error);
+    w = put::literal(w, ",\"error\":");
+    w = put::jsonString(w, *m.error);
   }
-  out += "}\n";
+  room.commit(put::literal(w, "}\n"));
 }
 
-void appendDecodeText(std::string& out, const MessageView& m) {
+void appendDecodeText(OutputBuffer& out, const MessageView& m) {
   const PXSCCP_Packet* p = m.packet;
-  fmt::format_to(out_it(out), "{}.{} {}", m.frame, m.index, p ? messageTypeText(m) : "?");
+  const SccpAddress* calling = p ? p->incomingCallingPartyAddress() : nullptr;
+  const SccpAddress* called = p ? p->incomingCalledPartyAddress() : nullptr;
+  const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
+  const PXTCAP_itu_asn1_componentPortion* cp = t ? t->componentPortion() : nullptr;
+
+  RecordRoom room(out, kDecodeTextFixed + m.error.value_or("").size() + digitCount(calling) +
+                           digitCount(called) + componentCount(cp) * kDecodeTextPerComponent);
+  char* w = put::unsignedInteger(room.start(), m.frame);
+  w = put::character(w, '.');
+  w = put::integer(w, m.index);
+  w = put::character(w, ' ');
+  w = put::text(w, p ? messageTypeText(m) : "?");
   if (p) {
-    out += " calling=";
-    appendAddressText(out, p->incomingCallingPartyAddress());
-    out += " called=";
-    appendAddressText(out, p->incomingCalledPartyAddress());
-    out += " tcap=";
-    const PXTCAP_itu_asn1_message* t = p->tcapMessage();
+    w = put::literal(w, " calling=");
+    w = addressText(w, calling);
+    w = put::literal(w, " called=");
+    w = addressText(w, called);
+    w = put::literal(w, " tcap=");
     if (!t) {
-      out += "none";
+      w = put::literal(w, "none");
     } else {
-      fmt::format_to(out_it(out), "{}[", messageTypeName(t->messageType()));
+      w = put::text(w, messageTypeName(t->messageType()));
+      w = put::character(w, '[');
       bool first = true;
       ImsiText storage;
-      if (const auto* cp = t->componentPortion())
+      if (cp)
         for (const auto& c : cp->arrayOfComponents()) {
-          fmt::format_to(out_it(out), "{}{}", first ? "" : " ", componentKindName(c.kind()));
+          if (!first) w = put::character(w, ' ');
           first = false;
+          w = put::text(w, componentKindName(c.kind()));
           if (c.hasLocalOperationCode() || c.hasGlobalOperationCode()) {
-            fmt::format_to(out_it(out), "({}{}", c.hasGlobalOperationCode() ? "global " : "",
-                           c.operationCode());
-            if (auto imsi = forwardSmImsi(c, storage))
-              fmt::format_to(out_it(out), ",imsi={}", *imsi);
-            out += ')';
+            w = put::character(w, '(');
+            if (c.hasGlobalOperationCode()) w = put::literal(w, "global ");
+            w = put::integer(w, c.operationCode());
+            if (auto imsi = forwardSmImsi(c, storage)) {
+              w = put::literal(w, ",imsi=");
+              w = put::text(w, *imsi);
+            }
+            w = put::character(w, ')');
           }
         }
-      out += ']';
+      w = put::character(w, ']');
     }
   }
-  if (m.error) fmt::format_to(out_it(out), " error={}", *m.error);
-  out += '\n';
+  if (m.error) {
+    w = put::literal(w, " error=");
+    w = put::text(w, *m.error);
+  }
+  room.commit(put::character(w, '\n'));
 }
 
 }  // namespace qs

@@ -1,5 +1,5 @@
 // The output records of `screen` and `decode`, as JSON lines or as text for
-// a terminal. Each writer appends to a buffer that the caller flushes.
+// a terminal. Each function appends to a buffer that the caller flushes.
 #pragma once
 
 #include <array>
@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "OutputBuffer.hpp"
 #include "px/ScreeningTrace.hpp"
 #include "px/sccp/SccpPacket.hpp"
 
@@ -17,6 +18,9 @@ namespace qs {
 // (operation code 44 or 46, whatever the component's kind or code form).
 class ImsiText {
  public:
+  // Longer IMSIs are cut (an IMSI has at most 15 digits).
+  static constexpr std::size_t kMaxDigits = 64;
+
   std::optional<std::string_view> get() const {
     if (!_present) return std::nullopt;
     return std::string_view(_digits.data(), _length);
@@ -24,7 +28,7 @@ class ImsiText {
   void set(std::optional<std::string_view> digits);
 
  private:
-  std::array<char, 64> _digits{};
+  std::array<char, kMaxDigits> _digits;  // the first _length are set
   std::uint8_t _length = 0;
   bool _present = false;
 };
@@ -54,14 +58,14 @@ struct Verdict {
 // "UDT", "XUDT", ...; "CLDT" for SUA.
 std::string_view messageTypeText(const MessageView& m);
 
-void appendScreenJson(std::string& out, const MessageView& m, const Verdict& v);
-void appendScreenTextHeader(std::string& out, bool explain);
-void appendScreenText(std::string& out, const MessageView& m, const Verdict& v, bool colour);
+void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v);
+void appendScreenTextHeader(OutputBuffer& out, bool explain);
+void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v, bool colour);
 
-void appendDecodeJson(std::string& out, const MessageView& m);
-void appendDecodeText(std::string& out, const MessageView& m);
+void appendDecodeJson(OutputBuffer& out, const MessageView& m);
+void appendDecodeText(OutputBuffer& out, const MessageView& m);
 
 // A file heading between the records of several captures (text formats).
-void appendFileHeading(std::string& out, std::string_view file);
+void appendFileHeading(OutputBuffer& out, std::string_view file);
 
 }  // namespace qs

@@ -13,6 +13,7 @@
 #include "Extractor.hpp"
 #include "FrameSource.hpp"
 #include "LinkLayer.hpp"
+#include "OutputBuffer.hpp"
 #include "PluginHost.hpp"
 #include "Records.hpp"
 #include "px/Config.hpp"
@@ -54,9 +55,8 @@ void error(const std::string& message) {
 }
 
 struct Output {
-  std::string buffer;
+  OutputBuffer buffer{2 * kFlushAt};
   Output() {
-    buffer.reserve(2 * kFlushAt);
     // Records go out in large blocks; nothing is flushed per record.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   }

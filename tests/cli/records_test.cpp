@@ -1,0 +1,246 @@
+// The record writers: their pieces against independent formatters, and whole
+// records with every field as long as a message can make it, which must stay
+// within the room the writer reserves (past it, the buffer aborts).
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "OutputBuffer.hpp"
+#include "Records.hpp"
+#include "px/ScreeningTrace.hpp"
+#include "px/Value.hpp"
+#include "px/sccp/SccpPacket.hpp"
+
+namespace {
+
+namespace put = qs::put;
+
+std::string toChars(std::int64_t v) {
+  char b[32];
+  return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+}
+std::string toChars(std::uint64_t v) {
+  char b[32];
+  return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+}
+std::string rightAligned(std::string s, std::size_t width) {
+  return s.size() < width ? std::string(width - s.size(), ' ') + s : s;
+}
+
+// Integers around every change of digit count, and the extremes.
+std::vector<std::int64_t> integerVectors() {
+  std::vector<std::int64_t> v = {0,
+                                 1,
+                                 -1,
+                                 9,
+                                 10,
+                                 99,
+                                 100,
+                                 std::numeric_limits<std::int64_t>::max(),
+                                 std::numeric_limits<std::int64_t>::min()};
+  std::int64_t p = 1;
+  for (int i = 0; i < 18; ++i) {
+    p *= 10;
+    for (std::int64_t d : {-1, 0, 1}) {
+      v.push_back(p + d);
+      v.push_back(-(p + d));
+    }
+  }
+  return v;
+}
+
+TEST(RecordPieces, IntegersAreWrittenAsToCharsWritesThem) {
+  char b[64];
+  for (std::int64_t v : integerVectors()) {
+    EXPECT_EQ(std::string(b, put::integer(b, v)), toChars(v)) << v;
+    auto u = static_cast<std::uint64_t>(v);
+    EXPECT_EQ(std::string(b, put::unsignedInteger(b, u)), toChars(u)) << u;
+    for (std::size_t width : {0, 2, 3, 7, 20, 22}) {
+      EXPECT_EQ(std::string(b, put::integerRight(b, v, width)), rightAligned(toChars(v), width));
+      EXPECT_EQ(std::string(b, put::unsignedIntegerRight(b, u, width)),
+                rightAligned(toChars(u), width));
+    }
+  }
+  EXPECT_EQ(toChars(std::numeric_limits<std::int64_t>::min()).size(), put::kMaxInteger);
+  EXPECT_EQ(toChars(std::numeric_limits<std::uint64_t>::max()).size(), put::kMaxInteger);
+}
+
+TEST(RecordPieces, TextIsCopiedAlignedAndPaddedAtEveryLength) {
+  std::string all;
+  for (int i = 0; i < 80; ++i) all += static_cast<char>('A' + i % 26);
+  char b[256];
+  for (std::size_t n = 0; n <= all.size(); ++n) {
+    std::string s = all.substr(0, n);
+    EXPECT_EQ(std::string(b, put::text(b, s)), s);
+    for (std::size_t width : {0, 5, 16, 32, 40}) {
+      std::string padded = s.size() < width ? s + std::string(width - s.size(), ' ') : s;
+      EXPECT_EQ(std::string(b, put::padded(b, s, width)), padded) << n << " " << width;
+      EXPECT_EQ(std::string(b, put::right(b, s, width)), rightAligned(s, width));
+    }
+  }
+  EXPECT_EQ(std::string(b, put::spaces(b, 40)), std::string(40, ' '));
+}
+
+// The host's JSON escaping is the reference: records used it before.
+std::string hostJson(std::string_view s) {
+  std::string out;
+  appendJsonString(out, s);
+  return out;
+}
+
+TEST(RecordPieces, JsonStringsAreEscapedAsTheHostEscapesThem) {
+  char b[1024];
+  for (int c = 0; c < 256; ++c) {
+    std::string s(1, static_cast<char>(c));
+    EXPECT_EQ(std::string(b, put::jsonString(b, s)), hostJson(s)) << c;
+    // The same byte inside a run of plain ones, at every position a word check sees.
+    for (std::size_t at = 0; at < 19; ++at) {
+      std::string t(19, '7');
+      t[at] = static_cast<char>(c);
+      EXPECT_EQ(std::string(b, put::jsonString(b, t)), hostJson(t)) << c << " at " << at;
+    }
+  }
+  std::mt19937 random(7);
+  const std::string special = std::string("\"\\\x7f\x1f\x20\x21\x80\xff", 8) + std::string(1, '\0');
+  for (int i = 0; i < 20000; ++i) {
+    std::string s(random() % 60, 'x');
+    for (char& c : s)
+      c = random() % 16 == 0 ? special[random() % special.size()]
+                             : static_cast<char>(0x20 + random() % 0x60);
+    char* end = put::jsonString(b, s);
+    EXPECT_EQ(std::string(b, end), hostJson(s));
+    EXPECT_LE(static_cast<std::size_t>(end - b), put::maxJsonString(s.size()));
+  }
+}
+
+using Octets = std::vector<std::uint8_t>;
+
+Octets cat(Octets a, const Octets& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Octets tlv(Octets tag, const Octets& value) {
+  std::size_t n = value.size();
+  if (n < 128) {
+    tag.push_back(static_cast<std::uint8_t>(n));
+  } else {
+    tag.push_back(0x82);
+    tag.push_back(static_cast<std::uint8_t>(n >> 8));
+    tag.push_back(static_cast<std::uint8_t>(n));
+  }
+  return cat(tag, value);
+}
+
+// An LUDT (two-octet pointers, Q.713 4.10) carrying a TCAP Begin with these
+// components, between two global titles of `digitOctets` TBCD octets.
+Octets ludt(std::size_t digitOctets, const Octets& components) {
+  auto tcap = tlv({0x62}, cat(tlv({0x48}, {1, 2, 3, 4}), tlv({0x6C}, components)));
+  // Indicator (GT, GTI 4, SSN), SSN, TT, numbering plan / even, NAI, digits.
+  Octets address = {0x12, 0x08, 0x00, 0x12, 0x04};
+  address.resize(address.size() + digitOctets, 0x11);
+  Octets m = {0x13, 0x80, 0x0F};  // LUDT, class 0, hop counter
+  // Each pointer counts from its second octet.
+  std::size_t called = 11, calling = called + 1 + address.size(),
+              data = calling + 1 + address.size();
+  for (std::size_t at : {called - 4, calling - 6, data - 8, std::size_t{0}}) {
+    m.push_back(static_cast<std::uint8_t>(at));
+    m.push_back(static_cast<std::uint8_t>(at >> 8));
+  }
+  for (int i = 0; i < 2; ++i) {
+    m.push_back(static_cast<std::uint8_t>(address.size()));
+    m = cat(m, address);
+  }
+  m.push_back(static_cast<std::uint8_t>(tcap.size()));
+  m.push_back(static_cast<std::uint8_t>(tcap.size() >> 8));
+  return cat(m, tcap);
+}
+
+Octets invoke(std::uint8_t id, const Octets& codeAndArgument) {
+  return tlv({0xA1}, cat(tlv({0x02}, {id}), codeAndArgument));
+}
+
+// The most negative local operation code, the longest number a record shows.
+const Octets kMostNegativeCode = tlv({0x02}, {0x80, 0, 0, 0, 0, 0, 0, 0});
+
+// Writes every kind of record for `packet` with the longest file name, frame
+// and index numbers, names and trace numbers: the buffer aborts if a record
+// outgrows the room its writer counted.
+std::string everyRecord(const PXSCCP_Packet& packet) {
+  // Control characters take six octets each in JSON.
+  std::string file(300, '\x01');
+  qs::MessageView m;
+  m.file = &file;
+  m.frame = std::numeric_limits<std::uint64_t>::max();
+  m.index = std::numeric_limits<std::uint32_t>::max();
+  m.packet = &packet;
+  m.error = std::string_view("unsupportedMessageType");
+  PXSccpScreeningTrace trace;
+  trace.calling_allowed = trace.called_denied = trace.fsm_result =
+      PXSccpScreening_explicitlyPermitted;
+  trace.deniedComponent = std::numeric_limits<std::int32_t>::min();
+  trace.deniedOperationCode = std::numeric_limits<std::int64_t>::min();
+  trace.deniedGlobal = true;
+  trace.walked = true;
+  std::string all;
+  for (auto decider : {PXScreeningDecider::operation, PXScreeningDecider::calling}) {
+    trace.decidedBy = decider;
+    for (const qs::Verdict& v : {qs::Verdict{true, PXSccpScreening_implicitlyPermitted, &trace},
+                                 qs::Verdict{false, 0, nullptr}}) {
+      qs::OutputBuffer out(16);  // grown for each record
+      qs::appendScreenText(out, m, v, true);
+      qs::appendScreenJson(out, m, v);
+      qs::appendDecodeText(out, m);
+      qs::appendDecodeJson(out, m);
+      all.append(out.data(), out.size());
+    }
+  }
+  return all;
+}
+
+TEST(Records, TheLongestAddressesAndImsisStayWithinTheRoomOfEveryRecord) {
+  // Two 500-digit global titles; MT-ForwardSMs whose SM-RP-DA is a 64-digit
+  // IMSI, between local and global codes.
+  Octets components;
+  for (std::uint8_t i = 0; i < 24; ++i) {
+    if (i % 3 == 0) {
+      auto argument = tlv({0x30}, cat(tlv({0x80}, Octets(32, 0x88)), tlv({0x84}, {0x91, 0x21})));
+      components = cat(components, invoke(i, cat(tlv({0x02}, {44}), argument)));
+    } else if (i % 3 == 1) {
+      components = cat(components, invoke(i, kMostNegativeCode));
+    } else {
+      components = cat(components, invoke(i, tlv({0x06}, {0x04, 0x00, 0x00, 0x01, 0x00, 0x2C})));
+    }
+  }
+  auto bytes = ludt(250, components);
+  PXSCCP_Packet packet;
+  ASSERT_EQ(packet.decode(bytes), SccpDecodeError::none);
+  ASSERT_EQ(packet.incomingCallingPartyAddress()->address()->size(), 500u);
+  ASSERT_EQ(packet.tcapMessage()->componentPortion()->arrayOfComponents().size(), 24u);
+
+  std::string all = everyRecord(packet);
+  EXPECT_NE(all.find(std::string(500, '1')), std::string::npos);
+  EXPECT_NE(all.find(std::string(64, '8')), std::string::npos);
+  EXPECT_NE(all.find("-9223372036854775808"), std::string::npos);
+  EXPECT_NE(all.find("18446744073709551615"), std::string::npos);
+}
+
+TEST(Records, ManyShortComponentsStayWithinTheRoomOfEveryRecord) {
+  // Short addresses leave no room to spare: each component must bring its own.
+  Octets components;
+  for (int i = 0; i < 150; ++i)
+    components = cat(components, invoke(static_cast<std::uint8_t>(i), kMostNegativeCode));
+  auto bytes = ludt(1, components);
+  PXSCCP_Packet packet;
+  ASSERT_EQ(packet.decode(bytes), SccpDecodeError::none);
+  ASSERT_EQ(packet.tcapMessage()->componentPortion()->arrayOfComponents().size(), 150u);
+  std::string all = everyRecord(packet);
+  EXPECT_NE(all.find("-9223372036854775808,-9223372036854775808"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// The bytes waiting for standard output, and the pieces a record is written
+// with.
+//
+// A record is written through a raw pointer into room reserved once for the
+// whole record, not appended piece by piece to a std::string: each
+// std::string append checks capacity, updates the size and writes a
+// terminator, and over a few dozen pieces per record that cost more than
+// decoding and screening the message. The pointer is a local variable, not a
+// member of a writer object, so that the compiler can keep it in a register:
+// a store through a char pointer may alias any object, and a pointer held in
+// memory is reloaded after every byte written.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace qs {
+
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(std::size_t capacity = 1 << 17)
+      : _data(std::make_unique_for_overwrite<char[]>(capacity)), _capacity(capacity) {}
+
+  const char* data() const { return _data.get(); }
+  std::size_t size() const { return _size; }
+  bool empty() const { return _size == 0; }
+  void clear() { _size = 0; }
+
+  void append(std::string_view s) {
+    std::memcpy(room(s.size()), s.data(), s.size());
+    _size += s.size();
+  }
+
+  // The end of the data, with room for at least `n` more bytes. Writing there
+  // adds nothing until commit().
+  char* room(std::size_t n) {
+    if (_capacity - _size < n) grow(n);
+    return _data.get() + _size;
+  }
+  // Takes what was written from room() up to `end`. A record must stay within
+  // the room its writer counted (`limit`); past it, memory beyond the buffer
+  // may already be damaged, and carrying on would hide the fault.
+  void commit(const char* end, const char* limit) {
+    if (end > limit) std::abort();
+    _size = static_cast<std::size_t>(end - _data.get());
+  }
+
+ private:
+  void grow(std::size_t n) {
+    std::size_t capacity = std::max(_capacity * 2, _size + n);
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(bigger.get(), _data.get(), _size);
+    _data = std::move(bigger);
+    _capacity = capacity;
+  }
+
+  std::unique_ptr<char[]> _data;
+  std::size_t _size = 0;
+  std::size_t _capacity;
+};
+
+// Pieces of a record. Each writes at `p` and returns the position after what
+// it wrote; the caller has reserved room for the most each piece can write
+// (the bounds below), plus kSlack once per record.
+namespace put {
+
+// Room beyond the last piece: a piece may store a whole block of spaces and
+// then write over part of it, storing up to this far past its end.
+inline constexpr std::size_t kSlack = 32;
+// The longest decimal integer: "-9223372036854775808", "18446744073709551615".
+inline constexpr std::size_t kMaxInteger = 20;
+// A JSON string of n bytes takes at most this much: every byte as \u00XX.
+constexpr std::size_t maxJsonString(std::size_t n) {
+  return 6 * n + 2;
+}
+
+namespace detail {
+
+inline constexpr std::array<char, 32> kSpaces = [] {
+  std::array<char, 32> a{};
+  a.fill(' ');
+  return a;
+}();
+
+inline constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> t{};
+  for (int i = 0; i < 100; ++i) {
+    t[2 * i] = static_cast<char>('0' + i / 10);
+    t[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return t;
+}();
+
+inline std::size_t digitCount(std::uint64_t u) {
+  static constexpr std::uint64_t kPowers[] = {1ULL,
+                                              10ULL,
+                                              100ULL,
+                                              1000ULL,
+                                              10000ULL,
+                                              100000ULL,
+                                              1000000ULL,
+                                              10000000ULL,
+                                              100000000ULL,
+                                              1000000000ULL,
+                                              10000000000ULL,
+                                              100000000000ULL,
+                                              1000000000000ULL,
+                                              10000000000000ULL,
+                                              100000000000000ULL,
+                                              1000000000000000ULL,
+                                              10000000000000000ULL,
+                                              100000000000000000ULL,
+                                              1000000000000000000ULL,
+                                              10000000000000000000ULL};
+  // log10 from the bit length (1233 / 4096 is just above log10(2)), then one
+  // comparison to correct it.
+  // u | 1 has as many digits as u, and 0 gets one.
+  const std::uint64_t x = u | 1;
+  std::size_t t = static_cast<std::size_t>(std::bit_width(x)) * 1233 >> 12;
+  return t + (x >= kPowers[t]);
+}
+
+// The digits of `u`, ending at `end`.
+inline void digitsBackward(char* end, std::uint64_t u) {
+  while (u >= 100) {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * (u % 100)], 2);
+    u /= 100;
+  }
+  if (u >= 10) {
+    std::memcpy(end - 2, &kDigitPairs[2 * u], 2);
+  } else {
+    end[-1] = static_cast<char>('0' + u);
+  }
+}
+
+// Bytes that a JSON string escapes: control characters, '"', '\\' and DEL.
+constexpr bool escaped(unsigned char c) {
+  return c < 0x20 || c == '"' || c == '\\' || c == 0x7F;
+}
+
+// Non-zero when any of the eight bytes of `w` is escaped. (x - n * ones) & ~x
+// & high is non-zero exactly when some byte of x is below n (n <= 0x80); a
+// byte equal to c is a byte of x ^ (c * ones) below 1.
+inline std::uint64_t escapedBytes(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  auto below = [](std::uint64_t x, std::uint64_t n) { return (x - n * kOnes) & ~x & kHigh; };
+  return below(w, 0x20) | below(w ^ ('"' * kOnes), 1) | below(w ^ ('\\' * kOnes), 1) |
+         below(w ^ (0x7F * kOnes), 1);
+}
+
+inline std::uint64_t load64(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// True when no byte of `s` is escaped.
+inline bool plainJson(std::string_view s) {
+  const char* d = s.data();
+  const std::size_t n = s.size();
+  if (n < 8) {
+    bool plain = true;
+    for (char c : s) plain &= !escaped(static_cast<unsigned char>(c));
+    return plain;
+  }
+  // The last word overlaps the one before it when n is not a multiple of 8.
+  std::uint64_t found = escapedBytes(load64(d + n - 8));
+  for (std::size_t i = 0; i + 8 <= n; i += 8) found |= escapedBytes(load64(d + i));
+  return found == 0;
+}
+
+inline std::uint64_t magnitude(std::int64_t v) {
+  // In unsigned arithmetic, so that the most negative value works.
+  return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+}
+
+}  // namespace detail
+
+// A literal: its length is known here, so the copy is a few fixed moves.
+template <std::size_t N>
+inline char* literal(char* p, const char (&s)[N]) {
+  std::memcpy(p, s, N - 1);
+  return p + N - 1;
+}
+
+inline char* character(char* p, char c) {
+  *p = c;
+  return p + 1;
+}
+
+// Writes `s`; the short copies that make up a record are done inline, as two
+// overlapping moves, rather than by a call.
+inline char* text(char* p, std::string_view s) {
+  const char* from = s.data();
+  std::size_t n = s.size();
+  if (n > 16) {
+    std::memcpy(p, from, n);
+  } else if (n >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(p, &head, 8);
+    std::memcpy(p + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(p, &head, 4);
+    std::memcpy(p + n - 4, &tail, 4);
+  } else if (n > 0) {
+    p[0] = from[0];
+    p[n / 2] = from[n / 2];
+    p[n - 1] = from[n - 1];
+  }
+  return p + n;
+}
+
+// n spaces; may store up to kSlack bytes.
+inline char* spaces(char* p, std::size_t n) {
+  if (n > detail::kSpaces.size())
+    std::memset(p, ' ', n);
+  else
+    std::memcpy(p, detail::kSpaces.data(), detail::kSpaces.size());
+  return p + n;
+}
+
+// `s`, then spaces up to `width` (left-aligned; a longer text is not cut).
+// Takes room for max(width, s.size()).
+inline char* padded(char* p, std::string_view s, std::size_t width) {
+  if (width <= detail::kSpaces.size())
+    std::memcpy(p, detail::kSpaces.data(), detail::kSpaces.size());
+  else if (s.size() < width)
+    std::memset(p + s.size(), ' ', width - s.size());
+  text(p, s);
+  return p + std::max(width, s.size());
+}
+
+// Spaces, then `s` ending at `width` (right-aligned).
+inline char* right(char* p, std::string_view s, std::size_t width) {
+  if (s.size() < width) p = spaces(p, width - s.size());
+  return text(p, s);
+}
+
+inline char* boolean(char* p, bool b) {
+  return b ? literal(p, "true") : literal(p, "false");
+}
+
+// Decimal, as std::to_chars and {fmt} write it. At most kMaxInteger.
+inline char* unsignedInteger(char* p, std::uint64_t u) {
+  std::size_t n = detail::digitCount(u);
+  detail::digitsBackward(p + n, u);
+  return p + n;
+}
+inline char* integer(char* p, std::int64_t v) {
+  if (v < 0) *p++ = '-';
+  return unsignedInteger(p, detail::magnitude(v));
+}
+// Right-aligned in `width` (at most kSlack); room for max(width, kMaxInteger).
+inline char* integerRight(char* p, std::int64_t v, std::size_t width) {
+  std::uint64_t u = detail::magnitude(v);
+  std::size_t n = detail::digitCount(u) + (v < 0);
+  if (n < width) p = spaces(p, width - n);
+  if (v < 0) *p++ = '-';
+  return unsignedInteger(p, u);
+}
+inline char* unsignedIntegerRight(char* p, std::uint64_t u, std::size_t width) {
+  std::size_t n = detail::digitCount(u);
+  if (n < width) p = spaces(p, width - n);
+  return unsignedInteger(p, u);
+}
+
+// A JSON string: quotes, the escapes \" \\ \b \f \n \r \t, \u00XX (lower-case
+// hex) for the other control characters and DEL; every other byte as it is.
+// At most maxJsonString(s.size()).
+inline char* jsonString(char* p, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  *p++ = '"';
+  if (detail::plainJson(s)) {
+    // Digits and names, nearly always: one copy.
+    p = text(p, s);
+    *p++ = '"';
+    return p;
+  }
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!detail::escaped(u)) {
+      *p++ = c;
+      continue;
+    }
+    *p++ = '\\';
+    switch (c) {
+      case '"':
+      case '\\':
+        *p++ = c;
+        break;
+      case '\b':
+        *p++ = 'b';
+        break;
+      case '\f':
+        *p++ = 'f';
+        break;
+      case '\n':
+        *p++ = 'n';
+        break;
+      case '\r':
+        *p++ = 'r';
+        break;
+      case '\t':
+        *p++ = 't';
+        break;
+      default:
+        std::memcpy(p, "u00", 3);
+        p[3] = kHex[u >> 4];
+        p[4] = kHex[u & 0x0F];
+        p += 5;
+    }
+  }
+  *p++ = '"';
+  return p;
+}
+
+}  // namespace put
+
+}  // namespace qs
