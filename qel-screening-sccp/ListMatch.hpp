@@ -43,6 +43,22 @@ inline bool sameBytes(const char* a, const char* b, std::size_t n) {
   return true;
 }
 
+// True when `hits` holds for some entry, scanned front to back. Four entries
+// per turn: a rejected entry costs a handful of instructions, and the loop's
+// own step and test would otherwise add a third to that.
+template <class Hit>
+[[gnu::always_inline]] inline bool anyEntry(const PXList& list, Hit hits) {
+  const PXValue* e = list.data();
+  const PXValue* const end = e + list.size();
+  for (; end - e >= 4; e += 4) {
+    if (hits(e[0]) || hits(e[1]) || hits(e[2]) || hits(e[3])) return true;
+  }
+  for (; e != end; ++e) {
+    if (hits(*e)) return true;
+  }
+  return false;
+}
+
 // True when `value` begins with a non-empty text entry of `list`. Entries that
 // are not texts never hit. Forced inline, like numberListHits: a screening
 // runs up to ten scans, and the calls cost more than a short list's scan.
@@ -60,17 +76,7 @@ inline bool sameBytes(const char* a, const char* b, std::size_t n) {
     const std::size_t n = prefix->size();
     return n != 0 && n <= value.size() && sameBytes(p, value.data(), n);
   };
-  // Four entries per turn: a rejected entry costs a handful of instructions,
-  // and the loop's own step and test would otherwise add a third to that.
-  const PXValue* e = list->data();
-  const PXValue* const end = e + list->size();
-  for (; end - e >= 4; e += 4) {
-    if (hits(e[0]) || hits(e[1]) || hits(e[2]) || hits(e[3])) return true;
-  }
-  for (; e != end; ++e) {
-    if (hits(*e)) return true;
-  }
-  return false;
+  return anyEntry(*list, hits);
 }
 
 // True when an entry's integer, widened with its sign, equals `value`.
@@ -84,16 +90,7 @@ inline bool sameBytes(const char* a, const char* b, std::size_t n) {
       const auto n32 = entryInteger(entry);
       return n32 && std::int64_t{*n32} == value;
     };
-    // Four entries per turn, as in prefixListHits.
-    const PXValue* e = list->data();
-    const PXValue* const end = e + list->size();
-    for (; end - e >= 4; e += 4) {
-      if (hits(e[0]) || hits(e[1]) || hits(e[2]) || hits(e[3])) return true;
-    }
-    for (; e != end; ++e) {
-      if (hits(*e)) return true;
-    }
-    return false;
+    return anyEntry(*list, hits);
   }
   for (const PXValue& entry : *list) {
     if (auto n32 = entryInteger(entry); n32 && std::int64_t{*n32} == value) return true;
