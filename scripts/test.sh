@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=$(nproc)
+passed=0
 run_suite() {  # run_suite DIR CMAKE-ARGS... -- CTEST-ARGS...
   local dir=$1; shift
   local cmake_args=() ctest_args=()
@@ -16,7 +17,11 @@ run_suite() {  # run_suite DIR CMAKE-ARGS... -- CTEST-ARGS...
   echo "=== $dir ===" >&2
   cmake -S . -B "$dir" -G Ninja "${cmake_args[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure "${ctest_args[@]}"
+  local log="$dir/ctest-output.log"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure "${ctest_args[@]}" | tee "$log"
+  local n
+  n=$(grep -oP '100% tests passed, 0 tests failed out of \K[0-9]+' "$log" || echo 0)
+  passed=$((passed + n))
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -29,4 +34,5 @@ if [[ -x fuzz/run.sh ]]; then
   echo "=== fuzz ===" >&2
   fuzz/run.sh "${QEL_FUZZ_RUNS:-200000}"
 fi
-echo "All test suites passed." >&2
+echo "All test suites passed (normal, ASan+UBSan, TSan, fuzzing)." >&2
+echo "ctest: $passed passed, 0 failed"
