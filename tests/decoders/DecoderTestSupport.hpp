@@ -142,4 +142,11 @@ inline std::string dumpForwardSM(const PXTCAP_itu_asn1_message* m) {
   return s.empty() ? "-" : s;
 }
 
+// The concatenation of byte strings, for building messages from their parts.
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 }  // namespace dectest

@@ -9,11 +9,6 @@ namespace {
 
 using namespace dectest;
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 std::uint8_t u8(std::size_t v) {
   return static_cast<std::uint8_t>(v);
 }

@@ -9,12 +9,6 @@ namespace {
 
 using namespace dectest;
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // Definite short or long form, as the contents need.
 Bytes tlv(std::uint8_t tag, std::initializer_list<Bytes> parts) {
   const Bytes body = cat(parts);
