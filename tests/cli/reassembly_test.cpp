@@ -1,6 +1,7 @@
 // SCTP reassembly: messages whole again, and memory that stays bounded.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "Sctp.hpp"
@@ -71,21 +72,91 @@ TEST(sctp_reassembly, keeps_flows_apart) {
   EXPECT_EQ(f.r.pending(), 1u);
 }
 
-TEST(sctp_reassembly, drops_a_message_with_a_missing_fragment) {
+TEST(sctp_reassembly, waits_for_a_missing_fragment) {
   Feed f;
   f.add(flow(), B, 10, {1});
-  EXPECT_EQ(f.add(flow(), E, 12, {3}).skip, Skip::reassemblyGap);
-  EXPECT_EQ(f.r.pending(), 0u);
-  // A middle or last fragment without its first.
-  EXPECT_EQ(f.add(flow(), E, 40, {3}).skip, Skip::reassemblyGap);
+  EXPECT_EQ(f.add(flow(), E, 12, {3}).skip, Skip::sctpFragment);
+  EXPECT_EQ(f.r.pending(), 1u);
+  EXPECT_EQ(bytesOf(f.add(flow(), M, 11, {2}).message), (std::vector<std::uint8_t>{1, 2, 3}));
+  // A last fragment far from every message held starts one of its own.
+  EXPECT_EQ(f.add(flow(), E, 40000, {3}).skip, Skip::sctpFragment);
+  EXPECT_EQ(f.r.pending(), 1u);
 }
 
-TEST(sctp_reassembly, ignores_a_retransmitted_fragment) {
+// Retransmissions and reordering, as SCTP senders and capture points produce
+// them: each ordering gives the message once, whole and in TSN order.
+TEST(sctp_reassembly, joins_fragments_in_any_order_and_drops_copies) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::uint8_t, std::uint32_t>> fragments;  // flags, TSN
+  };
+  const Case cases[] = {
+      {"B1 M2 B1 E3: first fragment retransmitted", {{B, 1}, {M, 2}, {B, 1}, {E, 3}}},
+      {"B1 M2 M2 E3", {{B, 1}, {M, 2}, {M, 2}, {E, 3}}},
+      {"E3 M2 B1", {{E, 3}, {M, 2}, {B, 1}}},
+      {"M2 E3 B1", {{M, 2}, {E, 3}, {B, 1}}},
+      {"B1 E3 M2", {{B, 1}, {E, 3}, {M, 2}}},
+      {"M2 B1 M2 E3", {{M, 2}, {B, 1}, {M, 2}, {E, 3}}},
+      {"E3 E3 B1 M2", {{E, 3}, {E, 3}, {B, 1}, {M, 2}}},
+  };
+  for (const auto& k : cases) {
+    Feed f;
+    int completed = 0;
+    for (auto [flags, tsn] : k.fragments) {
+      auto r = f.add(flow(), flags, tsn, {static_cast<std::uint8_t>(tsn), 0xAA});
+      if (r.skip == Skip::none) {
+        ++completed;
+        EXPECT_EQ(bytesOf(r.message), (std::vector<std::uint8_t>{1, 0xAA, 2, 0xAA, 3, 0xAA}))
+            << k.name;
+      }
+    }
+    EXPECT_EQ(completed, 1) << k.name;
+    EXPECT_EQ(f.r.pending(), 0u) << k.name;
+    EXPECT_EQ(f.r.heldBytes(), 0u) << k.name;
+    EXPECT_EQ(f.dropped.total(), 0u) << k.name;
+    // A copy arriving after the message completed is recognised as one.
+    EXPECT_EQ(f.add(flow(), M, 2, {2, 0xAA}).skip, Skip::sctpDuplicate) << k.name;
+    EXPECT_EQ(f.r.pending(), 0u) << k.name;
+  }
+}
+
+TEST(sctp_reassembly, keeps_two_messages_of_a_stream_apart_when_reordered) {
   Feed f;
-  f.add(flow(), B, 10, {1});
-  f.add(flow(), M, 11, {2});
-  EXPECT_EQ(f.add(flow(), M, 11, {2}).skip, Skip::sctpFragment);
-  EXPECT_EQ(bytesOf(f.add(flow(), E, 12, {3}).message), (std::vector<std::uint8_t>{1, 2, 3}));
+  // B1 M2 E3 and B4 E5, arriving B1 B4 M2 E5 E3.
+  f.add(flow(), B, 1, {1});
+  f.add(flow(), B, 4, {4});
+  f.add(flow(), M, 2, {2});
+  EXPECT_EQ(bytesOf(f.add(flow(), E, 5, {5}).message), (std::vector<std::uint8_t>{4, 5}));
+  EXPECT_EQ(bytesOf(f.add(flow(), E, 3, {3}).message), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(f.dropped.total(), 0u);
+}
+
+TEST(sctp_reassembly, i_data_duplicates_are_dropped_by_mid_and_fsn) {
+  Feed f;
+  auto s = flow();
+  s.idata = true;
+  s.mid = 7;
+  f.add(s, B, 0, {1}, true, 7);
+  f.add(s, M, 1, {2}, true, 7);
+  EXPECT_EQ(f.add(s, B, 0, {1}, true, 7).skip, Skip::sctpDuplicate);
+  EXPECT_EQ(f.add(s, M, 1, {2}, true, 7).skip, Skip::sctpDuplicate);
+  EXPECT_EQ(bytesOf(f.add(s, E, 2, {3}, true, 7).message), (std::vector<std::uint8_t>{1, 2, 3}));
+  // Out of order: E before M.
+  auto t = s;
+  t.mid = 8;
+  f.add(t, B, 0, {4}, true, 8);
+  f.add(t, E, 2, {6}, true, 8);
+  EXPECT_EQ(bytesOf(f.add(t, M, 1, {5}, true, 8).message), (std::vector<std::uint8_t>{4, 5, 6}));
+}
+
+TEST(sctp_reassembly, bounds_the_fragments_of_one_message) {
+  Feed f(
+      {.maxMessageBytes = 1000, .maxTotalBytes = 1000, .maxPartialMessages = 4, .maxFragments = 8});
+  f.add(flow(), B, 1, {1});
+  for (std::uint32_t t = 2; t <= 8; ++t) f.add(flow(), M, t, {1});
+  EXPECT_EQ(f.add(flow(), M, 9, {1}).skip, Skip::reassemblyLimit);
+  EXPECT_EQ(f.r.pending(), 0u);
+  EXPECT_EQ(f.add(flow(), E, 10, {1}).skip, Skip::reassemblyGap);
 }
 
 TEST(sctp_reassembly, counts_a_message_abandoned_by_a_new_first_fragment) {

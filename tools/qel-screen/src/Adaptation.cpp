@@ -54,7 +54,9 @@ View m3uaSccp(Bytes m) {
   if (length < 8) return skip(Skip::badM3ua);
   if (length > m.size()) return skip(Skip::truncated);
   std::size_t at = 8;
-  while (length - at >= 4) {
+  // The padded step may pass `length` when the last parameter's length is not
+  // a multiple of four.
+  while (at < length && length - at >= 4) {
     std::uint16_t tag = be16(m, at);
     std::size_t plen = be16(m, at + 2);
     if (plen < 4 || plen > length - at) return skip(Skip::badM3ua);

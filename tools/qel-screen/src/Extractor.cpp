@@ -17,8 +17,15 @@ void Extractor::note(Skip s) {
   if (s == Skip::none) return;
   if (_frameSkip == Skip::none)
     _frameSkip = s;
-  else if (s != Skip::sctpFragment)
+  else if (s != Skip::sctpFragment && s != Skip::sctpDuplicate)
     _counts.other.add(s);
+}
+
+void Extractor::settleAbandonedFrames() {
+  std::uint64_t k = _reassembler.takeAbandonedFrames();
+  if (!k) return;
+  _counts.framesWithout.n[static_cast<std::size_t>(Skip::sctpFragment)] -= k;
+  _counts.framesWithout.add(Skip::reassemblyIncomplete, k);
 }
 
 void Extractor::unreadableFrame(Skip why) {
@@ -29,6 +36,7 @@ void Extractor::unreadableFrame(Skip why) {
 void Extractor::finish() {
   _counts.other.add(Skip::reassemblyIncomplete, _reassembler.pending());
   _reassembler.clear();
+  settleAbandonedFrames();
 }
 
 std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink) {
@@ -42,10 +50,14 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink) {
     note(link.skip);
   if (_index == 0) {
     _counts.framesWithout.add(_frameSkip == Skip::none ? Skip::sctpNoData : _frameSkip);
+    if (_frameSkip == Skip::sctpFragment) _reassembler.frameWaits(_frameFragment);
   } else {
     ++_counts.framesWithSccp;
-    if (_frameSkip != Skip::none && _frameSkip != Skip::sctpFragment) _counts.other.add(_frameSkip);
+    if (_frameSkip != Skip::none && _frameSkip != Skip::sctpFragment &&
+        _frameSkip != Skip::sctpDuplicate)
+      _counts.other.add(_frameSkip);
   }
+  settleAbandonedFrames();
   return _index;
 }
 
@@ -117,6 +129,7 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     flow.mid = c.idata ? c.mid : 0;
     auto r = _reassembler.add(flow, c, _counts.other);
     if (r.skip != Skip::none) {
+      if (r.skip == Skip::sctpFragment && _frameSkip == Skip::none) _frameFragment = r.partial;
       note(r.skip);
       return;
     }

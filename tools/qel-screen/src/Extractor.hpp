@@ -62,6 +62,10 @@ class Extractor {
 
   const ExtractorCounts& counts() const { return _counts; }
   const SctpReassembler& reassembler() const { return _reassembler; }
+  // True when `view` lies inside storage the extractor owns (reassembly
+  // buffers): with the frame itself, the only places a unit may point into.
+  // A layer that keeps its own buffer must answer for it here.
+  bool owns(Bytes view) const { return _reassembler.owns(view); }
 
  private:
   void note(Skip s);
@@ -75,9 +79,14 @@ class Extractor {
   SctpReassembler _reassembler;
   SuaMessage _sua;
   ExtractorCounts _counts;
+  // Frames whose only SCCP was a fragment wait for its message; those whose
+  // message never completes are counted as such, not as fragments.
+  void settleAbandonedFrames();
+
   int _linkType = 0;
   std::uint32_t _index = 0;
   Skip _frameSkip = Skip::none;
+  SctpReassembler::Handle _frameFragment;
 };
 
 }  // namespace qs

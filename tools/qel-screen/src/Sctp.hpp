@@ -133,49 +133,110 @@ struct ReassemblyLimits {
   std::size_t maxMessageBytes = 64 * 1024;  // an M3UA message with an LUDT is far below
   std::size_t maxTotalBytes = 1024 * 1024;
   std::size_t maxPartialMessages = 64;
+  // Fragments of one message, and how far apart (in TSN or FSN) the fragments
+  // of one message may be: a fragment further from every partial message of
+  // its flow starts a message of its own.
+  std::size_t maxFragments = 1024;
 };
 
+// Fragments are joined by sequence number (TSN for DATA, FSN within a message
+// identifier for I-DATA), whatever order they arrive in; a fragment already
+// held, or belonging to a message recently completed, is a retransmission and
+// leaves the message in progress as it is.
 class SctpReassembler {
  public:
   explicit SctpReassembler(ReassemblyLimits limits = {});
 
+  // Names a partial message across add() calls; stale once the message
+  // completes or is dropped.
+  struct Handle {
+    std::uint32_t slot = 0;
+    std::uint64_t generation = 0;
+  };
+
   struct Result {
-    Skip skip = Skip::sctpFragment;  // none: `message` is complete
-    Bytes message;                   // valid until the next add() or clear()
+    // none: `message` is complete; sctpFragment: held until its message is
+    // complete; sctpDuplicate: a retransmission, ignored.
+    Skip skip = Skip::sctpFragment;
+    Bytes message;  // valid until the next add() or clear()
     std::uint32_t ppid = 0;
+    Handle partial;  // with sctpFragment: the message the fragment waits in
   };
 
   // Adds one fragment (a chunk that is not both B and E). Partial messages
-  // dropped to make room, or abandoned by a new first fragment, are counted
-  // in `dropped`.
+  // dropped to make room, or found unable to complete, are counted in
+  // `dropped`.
   Result add(const SctpFlow& flow, const DataChunk& chunk, SkipCounts& dropped);
+
+  // A frame whose only SCCP was a fragment of `partial` waits for it: when the
+  // message is dropped instead of completed, the frame is counted in
+  // abandonedFrames(). False when that message is already gone.
+  bool frameWaits(Handle partial);
+  // Frames whose message was dropped (or never completed, after clear())
+  // since the last call.
+  std::uint64_t takeAbandonedFrames();
 
   // Partial messages held now.
   std::size_t pending() const;
   std::size_t heldBytes() const { return _totalBytes; }
+  // True when `view` lies inside storage the reassembler owns.
+  bool owns(Bytes view) const;
   // Forgets every partial message (keeps storage).
   void clear();
 
  private:
+  struct Fragment {
+    std::uint32_t seq = 0;
+    std::uint32_t offset = 0;  // into Partial::bytes
+    std::uint32_t length = 0;
+  };
   struct Partial {
     SctpFlow flow;
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes;  // fragments in arrival order
+    std::vector<Fragment> fragments;
     std::uint64_t lastUse = 0;
-    std::uint32_t next = 0;  // next TSN (DATA) or FSN (I-DATA)
+    std::uint64_t generation = 0;
+    std::uint64_t waitingFrames = 0;
+    std::uint32_t lo = 0;  // lowest and highest sequence number held
+    std::uint32_t hi = 0;
     std::uint32_t ppid = 0;
+    bool hasBegin = false;  // `lo` is the first fragment
+    bool hasEnd = false;    // `hi` is the last fragment
+    bool inOrder = true;    // `bytes` already in sequence order
+    bool used = false;
+  };
+  // A message completed or dropped: later copies of its fragments are
+  // recognised instead of starting a message that would never complete.
+  struct Finished {
+    SctpFlow flow;
+    std::uint32_t lo = 0;
+    std::uint32_t hi = 0;
+    bool hasEnd = false;
+    bool completed = false;  // else dropped: its later fragments are out of sequence
     bool used = false;
   };
 
-  Partial* find(const SctpFlow& flow);
+  Partial* partialFor(const SctpFlow& flow, const DataChunk& c, std::uint32_t seq, bool& duplicate);
+  Finished* finishedFor(const SctpFlow& flow, std::uint32_t seq, bool begin);
+  void remember(const Partial& p, bool completed);
   Partial* freeSlot();
-  void release(Partial& p);
+  // Forgets a partial message; `completed` false counts its waiting frames.
+  void release(Partial& p, bool completed);
   // Frees the least recently used partial other than `keep`; false when none.
   bool evictOldest(const Partial* keep, SkipCounts& dropped);
+  // DATA: partials next to `p` that can no longer complete.
+  void dropBlocked(const Partial& p, SkipCounts& dropped);
+  Result complete(Partial& p);
 
   ReassemblyLimits _limits;
   std::vector<Partial> _slots;
+  std::vector<Finished> _finished;
+  std::size_t _nextFinished = 0;
+  std::vector<std::uint8_t> _assembled;
   std::size_t _totalBytes = 0;
   std::uint64_t _clock = 0;
+  std::uint64_t _generation = 0;
+  std::uint64_t _abandonedFrames = 0;
 };
 
 }  // namespace qs

@@ -21,6 +21,7 @@ constexpr std::array<Names, kSkipCount> kNames{{
     {"reassemblyGap", "SCTP fragment out of sequence"},
     {"reassemblyLimit", "SCTP reassembly over memory bound"},
     {"reassemblyIncomplete", "SCTP message never completed"},
+    {"sctpDuplicate", "SCTP fragment retransmitted"},
     {"notSigtran", "SCTP payload not M3UA/M2PA/SUA"},
     {"m3uaNotData", "M3UA not DATA"},
     {"badM3ua", "malformed M3UA"},

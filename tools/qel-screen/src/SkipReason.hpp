@@ -21,6 +21,7 @@ enum class Skip : std::uint8_t {
   reassemblyGap,         // a fragment that does not continue a message (loss, reordering)
   reassemblyLimit,       // a fragmented message dropped to keep memory bounded
   reassemblyIncomplete,  // capture ended before the last fragment of a message
+  sctpDuplicate,         // a retransmitted fragment of a message held or completed
   notSigtran,            // SCTP payload is neither M3UA, M2PA nor SUA
   m3uaNotData,           // M3UA management, ASP state/traffic, ...
   badM3ua,

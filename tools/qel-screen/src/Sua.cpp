@@ -23,7 +23,9 @@ constexpr std::uint16_t kRouteOnSsnIp = 4;
 // Calls f(tag, value) for each parameter of [at, end); false on a bad length.
 template <class F>
 bool forEachParameter(Bytes b, std::size_t at, std::size_t end, F&& f) {
-  while (end - at >= 4) {
+  // The padded step may pass `end` when the last parameter's length is not a
+  // multiple of four.
+  while (at < end && end - at >= 4) {
     std::uint16_t tag = be16(b, at);
     std::size_t len = be16(b, at + 2);
     if (len < 4 || len > end - at) return false;
@@ -67,10 +69,18 @@ SuaAddressError suaAddress(Bytes v, SccpAddress& a) {
                             ? SccpRoutingIndicator::subsystemNumber
                             : SccpRoutingIndicator::globalTitle);
   SuaAddressError error = SuaAddressError::none;
+  bool globalTitleSeen = false;
   bool ok = forEachParameter(v, 4, v.size(), [&](std::uint16_t tag, Bytes value) {
     if (error != SuaAddressError::none) return;
     switch (tag) {
       case kTagGlobalTitle:
+        // A second one would have its digits appended to the first's: an
+        // address that neither sender nor receiver meant.
+        if (globalTitleSeen) {
+          error = SuaAddressError::badParameter;
+          break;
+        }
+        globalTitleSeen = true;
         error = globalTitle(value, a);
         break;
       case kTagPointCode:
@@ -107,16 +117,21 @@ Skip suaCldt(Bytes m, SuaMessage& out) {
   bool bad = false;
   out.protocolClass = 0;
   bool ok = forEachParameter(m, 8, length, [&](std::uint16_t tag, Bytes value) {
+    // A repeated address or data parameter leaves it open which one the
+    // receiver acts on: damage, not a choice made here.
     switch (tag) {
       case kTagSourceAddress:
+        bad |= calling;
         calling = true;
         bad |= suaAddress(value, out.calling) != SuaAddressError::none;
         break;
       case kTagDestinationAddress:
+        bad |= called;
         called = true;
         bad |= suaAddress(value, out.called) != SuaAddressError::none;
         break;
       case kTagData:
+        bad |= data;
         data = true;
         out.data = value;
         break;
