@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the decoder fuzz targets with clang and runs each for RUNS inputs
+# Builds the decoder and capture-layer fuzz targets with clang and runs each for RUNS inputs
 # (default 200000) from its seed corpus. Exits non-zero when a target crashes
 # or reports an error; the reproducer is left in the build directory.
 #
@@ -14,7 +14,7 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++}
 cmake --build "$build" -j "${FUZZ_JOBS:-2}"
 
 status=0
-for target in sccp tcap forward_sm ber; do
+for target in sccp tcap forward_sm ber capture; do
   work="$build/work/$target"  # new inputs go here, never into the seed corpus
   mkdir -p "$work" "$build/artifacts"
   echo "== fuzz_$target: $runs runs"
