@@ -16,10 +16,9 @@
 namespace {
 
 constexpr std::array kLinkTypes = {
-    qs::dlt::null,         qs::dlt::ethernet, qs::dlt::rawBsd, qs::dlt::rawOpenBsd,
-    qs::dlt::raw,          qs::dlt::loop,     qs::dlt::linuxSll, qs::dlt::mtp2WithPhdr,
-    qs::dlt::mtp2,         qs::dlt::mtp3,     qs::dlt::sccp,     qs::dlt::ipv4,
-    qs::dlt::ipv6,         qs::dlt::linuxSll2};
+    qs::dlt::null, qs::dlt::ethernet, qs::dlt::rawBsd,       qs::dlt::rawOpenBsd, qs::dlt::raw,
+    qs::dlt::loop, qs::dlt::linuxSll, qs::dlt::mtp2WithPhdr, qs::dlt::mtp2,       qs::dlt::mtp3,
+    qs::dlt::sccp, qs::dlt::ipv4,     qs::dlt::ipv6,         qs::dlt::linuxSll2};
 
 // Small bounds, so that eviction and the limits are reached.
 constexpr qs::ReassemblyLimits kLimits{

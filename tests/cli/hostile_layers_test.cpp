@@ -37,7 +37,7 @@ TEST(parameter_walks, stop_at_the_end_when_a_length_is_not_a_multiple_of_four) {
 }
 
 TEST(sua, refuses_an_address_with_two_global_titles) {
-  gen::Bytes v{0,    1,    0, 5,  // route on GT
+  gen::Bytes v{0,    1,    0, 5,                                             // route on GT
                0x80, 0x01, 0, 14, 0, 0, 0, 4, 4, 0, 1, 4, 0x21, 0x43, 0, 0,  // GT 1234
                0x80, 0x01, 0, 14, 0, 0, 0, 4, 4, 0, 1, 4, 0x65, 0x87, 0, 0,  // GT 5678
                0x80, 0x03, 0, 8,  0, 0, 0, 7};
@@ -76,8 +76,8 @@ TEST(sua, refuses_a_repeated_address_or_data_parameter) {
 // message may still complete; once it cannot, as never completed.
 TEST(extractor, counts_frames_of_messages_never_completed_as_incomplete) {
   auto frameOf = [](std::uint8_t flags, std::uint32_t tsn, std::uint16_t stream) {
-    auto s = gen::net::sctp(
-        2905, 2905, 1, {gen::net::dataChunk(flags, tsn, stream, 0, 3, gen::Bytes(40, 0x11))});
+    auto s = gen::net::sctp(2905, 2905, 1,
+                            {gen::net::dataChunk(flags, tsn, stream, 0, 3, gen::Bytes(40, 0x11))});
     return gen::net::ipv4({1, 1, 1, 1}, {2, 2, 2, 2}, 132, s, 1);
   };
   qs::Extractor x;

@@ -1,5 +1,6 @@
 #include "FrameSource.hpp"
 
+#include <fmt/format.h>
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -18,6 +19,9 @@ namespace {
 
 // Large reads: a capture is read once, front to back.
 constexpr std::size_t kReadBuffer = 1 << 18;
+// The longest line of a hex file: an SCCP message is at most a few KB, and
+// its hex with separators and a comment fits many times over.
+constexpr std::size_t kMaxHexLine = 64 * 1024;
 
 // The first octets of a stream, put back in front of the rest for a reader
 // that must see the whole stream but cannot seek (a pipe, standard input).
@@ -119,9 +123,12 @@ class PcapSource final : public FrameSource {
 
 class HexSource final : public FrameSource {
  public:
-  HexSource(std::string name, FILE* file) : _file(file) { _name = std::move(name); }
+  // `lineNumber`: lines already consumed (blank ones skipped while opening).
+  HexSource(std::string name, FILE* file, std::uint64_t lineNumber)
+      : _file(file), _lineNumber(lineNumber) {
+    _name = std::move(name);
+  }
   ~HexSource() override {
-    free(_line);
     if (_file != stdin) fclose(_file);
   }
 
@@ -130,18 +137,11 @@ class HexSource final : public FrameSource {
 
   Next next(Frame& f) override {
     for (;;) {
-      errno = 0;
-      ssize_t n = getline(&_line, &_capacity, _file);
-      if (n < 0) {
-        if (ferror(_file)) {
-          _damage = std::strerror(errno ? errno : EIO);
-          return Next::damaged;
-        }
-        return Next::end;
-      }
-      ++_lineNumber;
+      auto got = readLine();
+      if (got == Line::end) return Next::end;
+      if (got == Line::failed) return Next::damaged;
       bool isMessage = false;
-      if (parseHexLine(std::string_view(_line, static_cast<std::size_t>(n)), _bytes, isMessage)) {
+      if (parseHexLine(_line, _bytes, isMessage)) {
         f.bytes = _bytes;
         f.number = _lineNumber;
         f.unreadable = Skip::none;
@@ -157,12 +157,55 @@ class HexSource final : public FrameSource {
   }
 
  private:
+  enum class Line { line, end, failed };
+
+  // One line into _line, at most kMaxHexLine characters: a longer one (or a
+  // stream of NULs such as /dev/zero) is damage, not a reason to grow
+  // without end.
+  Line readLine() {
+    _line.clear();
+    errno = 0;
+    for (;;) {
+      int c = getc_unlocked(_file);
+      if (c == EOF) {
+        if (ferror(_file)) {
+          _damage = fmt::format("line {}: {}", _lineNumber + 1, std::strerror(errno ? errno : EIO));
+          return Line::failed;
+        }
+        if (_line.empty()) return Line::end;
+        break;
+      }
+      if (c == '\n') break;
+      if (_line.size() == kMaxHexLine) {
+        _damage = fmt::format("line {} is longer than {} characters", _lineNumber + 1, kMaxHexLine);
+        return Line::failed;
+      }
+      _line += static_cast<char>(c);
+    }
+    ++_lineNumber;
+    return Line::line;
+  }
+
   FILE* _file;
-  char* _line = nullptr;
-  std::size_t _capacity = 0;
+  std::string _line;
   std::vector<std::uint8_t> _bytes;
   std::uint64_t _lineNumber = 0;
 };
+
+// Skips the white space at the start of a hex stream and counts its lines;
+// false when nothing else follows.
+bool skipLeadingSpace(FILE* f, std::uint64_t& lines) {
+  lines = 0;
+  for (;;) {
+    int c = getc_unlocked(f);
+    if (c == EOF) return false;
+    if (!std::isspace(c)) {
+      ungetc(c, f);
+      return true;
+    }
+    if (c == '\n') ++lines;
+  }
+}
 
 }  // namespace
 
@@ -243,7 +286,16 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
   __fsetlocking(stream, FSETLOCKING_BYCALLER);
 
   std::string name = isStdin ? std::string("<stdin>") : path;
-  if (hex) return std::make_unique<HexSource>(std::move(name), stream);
+  if (hex) {
+    std::uint64_t blankLines = 0;
+    if (!skipLeadingSpace(stream, blankLines)) {
+      error = std::ferror(stream) ? std::strerror(errno ? errno : EIO)
+                                  : "only white space, no message to read";
+      std::fclose(stream);
+      return nullptr;
+    }
+    return std::make_unique<HexSource>(std::move(name), stream, blankLines);
+  }
 
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   pcap_t* pcap = pcap_fopen_offline(stream, errbuf);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "OneLine.hpp"
 #include "px/map/ForwardSM.hpp"
 
 namespace qs {
@@ -332,7 +333,7 @@ std::string_view messageTypeText(const MessageView& m) {
 }
 
 void appendFileHeading(OutputBuffer& out, std::string_view file) {
-  out.append(fmt::format("== {}\n", file));
+  out.append(fmt::format("== {}\n", oneLine(file)));
 }
 
 void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v) {

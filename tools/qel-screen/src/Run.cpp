@@ -13,6 +13,7 @@
 #include "Extractor.hpp"
 #include "FrameSource.hpp"
 #include "LinkLayer.hpp"
+#include "OneLine.hpp"
 #include "OutputBuffer.hpp"
 #include "PluginHost.hpp"
 #include "Records.hpp"
@@ -51,7 +52,7 @@ std::size_t slotOf(std::int32_t verdict) {
 }
 
 void error(const std::string& message) {
-  fmt::print(stderr, "qel-screen: {}\n", message);
+  fmt::print(stderr, "qel-screen: {}\n", oneLine(message));
 }
 
 struct Output {
@@ -277,7 +278,9 @@ int run(const RunOptions& options, bool screening) {
   std::uint64_t framesSoFar = 0;
 
   for (auto& source : sources) {
-    const std::string* file = several ? &source->name() : nullptr;
+    // Records carry the name as JSON text, which must be UTF-8.
+    const std::string jsonName = validUtf8(source->name());
+    const std::string* file = several ? &jsonName : nullptr;
     if (several && options.format == Format::text) appendFileHeading(out.buffer, source->name());
     extractor = Extractor(options.limits);
     extractor.start(source->linkType());

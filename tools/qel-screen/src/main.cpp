@@ -1,14 +1,57 @@
 // qel-screen: shows what a screening plug-in decides for the SCCP traffic of
 // captures, message by message and in total.
 #include <fmt/format.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 
 #include "ConfigCheck.hpp"
+#include "OneLine.hpp"
 #include "Run.hpp"
 
 #ifndef QEL_VERSION
 #define QEL_VERSION "0.0.0"
 #endif
+
+namespace {
+
+// What a command printed must have reached its output (a full disk, a closed
+// pipe): otherwise exit 2 with the reason, whatever the command's own status.
+int finish(int status) {
+  std::cout.flush();
+  errno = 0;
+  bool flushed = std::fflush(stdout) == 0;
+  if (!flushed || std::ferror(stdout) || !std::cout) {
+    // The reason is known only when this flush is the write that failed.
+    if (!flushed && errno)
+      fmt::print(stderr, "qel-screen: error writing the output: {}\n", std::strerror(errno));
+    else
+      fmt::print(stderr, "qel-screen: error writing the output\n");
+    return 2;
+  }
+  return status;
+}
+
+// --only VERDICT[,VERDICT...], repeatable: the names of every occurrence.
+std::vector<std::string> splitCommas(const std::vector<std::string>& values) {
+  std::vector<std::string> names;
+  for (const auto& v : values) {
+    std::size_t from = 0;
+    for (;;) {
+      std::size_t comma = v.find(',', from);
+      names.push_back(
+          v.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
+  }
+  return names;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -35,8 +78,12 @@ int main(int argc, char** argv) {
       ->add_option("--only", only,
                    "Write only these verdicts: explicitlyPermitted, implicitlyPermitted, "
                    "explicitlyDenied, implicitlyDenied, undefined, undecodable (also permitted, "
-                   "denied)")
-      ->delimiter(',');
+                   "denied); comma-separated, repeatable")
+      // One value per occurrence: a greedy option would take the captures
+      // that follow it as verdicts.
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   screen->add_option("CAPTURE", screenOptions.captures, "pcap, pcapng or .hex files; - for stdin")
       ->required();
 
@@ -57,13 +104,14 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
+    return finish(app.exit(e));
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    return finish(app.exit(e));
   } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+    return finish(app.exit(e));
   } catch (const CLI::ParseError& e) {
-    fmt::print(stderr, "qel-screen: {}\nRun 'qel-screen --help' for usage.\n", e.what());
+    fmt::print(stderr, "qel-screen: {}\nRun 'qel-screen --help' for usage.\n",
+               qs::oneLine(e.what()));
     return 2;
   }
 
@@ -71,13 +119,13 @@ int main(int argc, char** argv) {
     screenOptions.format = format == "jsonl" ? qs::Format::jsonl : qs::Format::text;
     if (!only.empty()) {
       std::string bad;
-      auto selection = qs::Selection::parse(only, bad);
+      auto selection = qs::Selection::parse(splitCommas(only), bad);
       if (!selection) {
         fmt::print(stderr,
                    "qel-screen: --only: unknown verdict \"{}\" (explicitlyPermitted, "
                    "implicitlyPermitted, explicitlyDenied, implicitlyDenied, undefined, "
                    "undecodable, permitted, denied)\n",
-                   bad);
+                   qs::oneLine(bad));
         return 2;
       }
       screenOptions.only = *selection;
@@ -90,7 +138,7 @@ int main(int argc, char** argv) {
   }
   qs::CheckReport report = qs::checkConfig(configFile);
   for (const auto& d : report.diagnostics)
-    fmt::print(stderr, "{}\n", qs::formatDiagnostic(configFile, d));
+    fmt::print(stderr, "{}\n", qs::oneLine(qs::formatDiagnostic(configFile, d)));
   if (report.exitStatus() < 2) fmt::print("{}", report.effectiveRules);
-  return report.exitStatus();
+  return finish(report.exitStatus());
 }
