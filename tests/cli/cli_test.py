@@ -11,6 +11,7 @@ import json
 import os
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -259,6 +260,73 @@ class BadInput(unittest.TestCase):
             self.assertIn("line not hex 1", r.stderr.decode())
 
 
+class HostileFiles(unittest.TestCase):
+    """Files and command lines made to trip the tool."""
+
+    def test_hex_line_without_end_is_damage(self):
+        with tempfile.TemporaryDirectory() as d:
+            zero = os.path.join(d, "zero.hex")
+            os.symlink("/dev/zero", zero)
+            r = run("decode", zero)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertIn("line 1 is longer than", r.stderr.decode())
+            long = os.path.join(d, "long.hex")
+            with open(long, "w") as f:
+                f.write("0980030e190b12060012048279192086540b1208001204827600237993490 0\n")
+                f.write("00" * 70000 + "\n")
+            r = run("decode", long)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertIn("line 2 is longer than", r.stderr.decode())
+
+    def test_white_space_only_is_nothing_to_do(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "blank.hex")
+            with open(path, "w") as f:
+                f.write("  \n\t\n   \n")
+            r = run("decode", path)
+            self.assertEqual(r.returncode, 2, r.stderr)
+            self.assertEqual(len(r.stderr.decode().splitlines()), 1, r.stderr)
+            self.assertIn("white space", r.stderr.decode())
+            r = run("decode", "-", stdin=b"\n \n")
+            self.assertEqual(r.returncode, 2, r.stderr)
+
+    def test_only_takes_one_value_per_occurrence(self):
+        with tempfile.TemporaryDirectory() as d:
+            hexfile = generate(d, "m.hex", "--link", "hex", "--count", "20")
+            r = run("screen", "--config", config(), "--format", "jsonl", "--only", "denied",
+                    "--only", "undecodable,explicitlyPermitted", sample(), hexfile)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            records = jsonl(r.stdout)
+            self.assertEqual({rec["file"] for rec in records}, {sample(), hexfile})
+            for rec in records:
+                self.assertTrue(rec["verdict"] in ("explicitlyDenied", "implicitlyDenied",
+                                                   "explicitlyPermitted") or "error" in rec, rec)
+
+    @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full")
+    def test_every_printing_command_fails_on_a_full_device(self):
+        for args in (["check", config()], ["decode", sample()], ["--version"],
+                     ["screen", "--config", config(), sample()]):
+            with open("/dev/full", "wb") as full:
+                r = subprocess.run([ARGS.tool, *args], stdout=full, stderr=subprocess.PIPE)
+            self.assertEqual(r.returncode, 2, (args, r.stderr))
+            self.assertIn(b"error writing the output", r.stderr, args)
+
+    def test_file_names_stay_valid_json_and_messages_one_line(self):
+        with tempfile.TemporaryDirectory() as d:
+            odd = os.path.join(d.encode(), b"a\xffb\nc.pcap")
+            shutil.copy(sample(), odd)
+            r = subprocess.run([ARGS.tool, "decode", "--format", "jsonl", odd, sample()],
+                               capture_output=True)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            files = {rec["file"] for rec in jsonl(r.stdout)}
+            self.assertIn(os.path.join(d, "a\ufffdb\nc.pcap"), files)
+            missing = os.path.join(d.encode(), b"no\nsuch.pcap")
+            r = subprocess.run([ARGS.tool, "decode", missing], capture_output=True)
+            self.assertEqual(r.returncode, 2)
+            self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+            self.assertIn(b"no\\nsuch.pcap", r.stderr)
+
+
 class Check(unittest.TestCase):
     def test_exit_status(self):
         for path, status in ((config(), 0), (data("lint-clean.toml"), 0),
@@ -316,9 +384,10 @@ class Tshark(unittest.TestCase):
     FIELDS = ["frame.number", "_ws.malformed", "sccp.calling.digits", "sccp.called.digits",
               "sccp.called.tt", "sua.source.global_title_digits",
               "sua.destination.global_title_digits", "gsm_old.localValue", "e212.imsi"]
+    OPTIONS = []
 
     def tshark(self, path):
-        r = subprocess.run(["tshark", "-r", path, "-T", "fields", "-E", "separator=|",
+        r = subprocess.run(["tshark", "-r", path, *self.OPTIONS, "-T", "fields", "-E", "separator=|",
                             "-E", "occurrence=a", "-E", "aggregator=,"]
                            + sum((["-e", f] for f in self.FIELDS), []),
                            capture_output=True, check=True)
@@ -372,6 +441,82 @@ class Tshark(unittest.TestCase):
                                    150, link)
 
 
+def ipv4_sctp(chunks, ident):
+    """A raw IPv4 frame with an SCTP packet of the given DATA chunks
+    (flags, tsn, payload) on port 2905, PPID 3 (M3UA)."""
+    body = b""
+    for flags, tsn, payload in chunks:
+        length = 16 + len(payload)
+        body += struct.pack(">BBHIHHI", 0, flags, length, tsn, 1, 0, 3) + payload
+        body += b"\0" * (-length % 4)
+    sctp = struct.pack(">HHII", 2905, 2905, 1, 0) + body
+    total = 20 + len(sctp)
+    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, total, ident, 0, 64, 132, 0,
+                     bytes([10, 0, 0, 1]), bytes([10, 0, 0, 2]))
+    return ip + sctp
+
+
+def write_pcap(path, frames):
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 101))
+        for i, frame in enumerate(frames):
+            f.write(struct.pack("<IIII", 1700000000 + i, 0, len(frame), len(frame)) + frame)
+
+
+@unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
+class SctpReassembly(unittest.TestCase):
+    """Fragmented M3UA messages, retransmitted and reordered: the messages
+    found, frame by frame, are the ones tshark reassembles."""
+
+    OPTIONS = ["-o", "sctp.reassembly:TRUE"]
+    FIELDS = Tshark.FIELDS
+    tshark = Tshark.tshark
+    check_capture = Tshark.check_capture
+
+    ORDERS = {
+        "retransmitted first": [0, 1, 0, 2],
+        "retransmitted middle": [0, 1, 1, 2],
+        "last first": [2, 0, 1],
+        "middle first": [1, 2, 0],
+        "first, last, middle": [0, 2, 1],
+    }
+
+    def messages(self, d):
+        hexfile = generate(d, "m.hex", "--link", "hex", "--count", "40")
+        with open(hexfile) as f:
+            lines = [l.split("#")[0].strip() for l in f]
+        sccps = [bytes.fromhex(l.replace(" ", "").replace(":", "")) for l in lines if l]
+        # UDTs with a TCAP Begin carrying an operation, long enough to cut in three.
+        return [m for m in sccps if m[0] == 0x09 and len(m) > 60][:len(self.ORDERS)]
+
+    def test_reassembled_like_tshark(self):
+        with tempfile.TemporaryDirectory() as d:
+            frames, tsn, expected = [], 100, 0
+            for (name, order), sccp in zip(self.ORDERS.items(), self.messages(d)):
+                protocol_data = struct.pack(">II4B", 1, 2, 3, 0, 0, 0) + sccp
+                param = struct.pack(">HH", 0x0210, 4 + len(protocol_data)) + protocol_data
+                param += b"\0" * (-len(param) % 4)
+                m3ua = struct.pack(">BBBBI", 1, 0, 1, 1, 8 + len(param)) + param
+                third = (len(m3ua) + 2) // 3
+                pieces = [m3ua[i * third:(i + 1) * third] for i in range(3)]
+                flags = [0x02, 0x00, 0x01]
+                for part in order:
+                    frames.append(ipv4_sctp([(flags[part], tsn + part, pieces[part])],
+                                            len(frames) + 1))
+                tsn += 3
+                expected += 1
+            path = os.path.join(d, "fragments.pcap")
+            write_pcap(path, frames)
+            self.assertEqual(self.check_capture(path), expected)
+            r = run("decode", "--format", "jsonl", path)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(len(jsonl(r.stdout)), expected)
+            err = r.stderr.decode()
+            self.assertNotIn("out of sequence", err)
+            self.assertNotIn("never completed", err)
+            self.assertIn("SCTP fragment retransmitted 2", err)
+
+
 class Install(unittest.TestCase):
     def test_installed_tool_finds_its_plugin(self):
         with tempfile.TemporaryDirectory() as prefix:
@@ -396,7 +541,8 @@ class Install(unittest.TestCase):
 
 
 GROUPS = {"golden": Golden, "bad_input": BadInput, "check": Check, "link_types": LinkTypes,
-          "tshark": Tshark, "install": Install}
+          "tshark": Tshark, "install": Install, "hostile_files": HostileFiles,
+          "sctp_reassembly": SctpReassembly}
 
 
 def main():
