@@ -327,6 +327,35 @@ class HostileFiles(unittest.TestCase):
             self.assertIn(b"no\\nsuch.pcap", r.stderr)
 
 
+class DamagedTcap(unittest.TestCase):
+    """A sound SCCP message whose TCAP is read only in part."""
+
+    def test_counted_undecodable_and_explained(self):
+        called = bytes([0x12, 0x06, 0x00, 0x12, 0x04, 0x21, 0x43])  # GT 1234, SSN 6
+        # Begin whose one component has an invoke ID running past the component.
+        tcap = bytes.fromhex("620d4804010203046c05a103020501")
+        n = len(called)
+        udt = bytes([0x09, 0x80, 3, 3 + n, 3 + 2 * n, n]) + called + bytes([n]) + called \
+            + bytes([len(tcap)]) + tcap
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "m.hex")
+            with open(path, "w") as f:
+                f.write(udt.hex() + "\n")
+            r = run("screen", "--config", config(), "--format", "jsonl", "--explain", path)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            [rec] = jsonl(r.stdout)
+            self.assertEqual(rec["error"], "damagedTcap")
+            self.assertIsNotNone(rec["verdict"])
+            self.assertTrue(rec["explain"]["tcap_damaged"])
+            self.assertRegex(r.stderr.decode(),
+                             r"undecodable +1 \(screened as far as decoded: 1\)")
+            text = run("screen", "--config", config(), "--explain", path)
+            self.assertIn("on damaged TCAP", text.stdout.decode())
+            r = run("screen", "--config", config(), "--format", "jsonl", "--only", "undecodable",
+                    path)
+            self.assertEqual(len(jsonl(r.stdout)), 1)
+
+
 class Check(unittest.TestCase):
     def test_exit_status(self):
         for path, status in ((config(), 0), (data("lint-clean.toml"), 0),
@@ -542,7 +571,7 @@ class Install(unittest.TestCase):
 
 GROUPS = {"golden": Golden, "bad_input": BadInput, "check": Check, "link_types": LinkTypes,
           "tshark": Tshark, "install": Install, "hostile_files": HostileFiles,
-          "sctp_reassembly": SctpReassembly}
+          "sctp_reassembly": SctpReassembly, "damaged_tcap": DamagedTcap}
 
 
 def main():

@@ -97,8 +97,8 @@ char* nullableInteger(char* w, std::optional<T> v) {
 
 // What a record may take beyond its texts of unbounded length (digits, IMSI,
 // error, file name) and its components, counted with every integer as
-// kMaxInteger and every name as the longest one; the counts come to about 270
-// (screen text), 930 (screen JSON, 650 of them --explain), 410 (decode text)
+// kMaxInteger and every name as the longest one; the counts come to about 290
+// (screen text), 950 (screen JSON, 670 of them --explain), 410 (decode text)
 // and 560 (decode JSON). The writers add the lengths of those texts (six
 // times over where they are escaped for JSON) and a share per component.
 constexpr std::size_t kScreenTextFixed = 384;
@@ -143,10 +143,12 @@ char* verdictPair(char* w, std::string_view key, std::int32_t allowed, std::int3
   return put::literal(w, "\"}");
 }
 
-char* explainJson(char* w, const PXSccpScreeningTrace& t) {
+char* explainJson(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   w = put::literal(w, ",\"explain\":{\"decided_by\":\"");
   w = put::text(w, deciderName(t.decidedBy));
-  w = put::literal(w, "\",");
+  w = put::literal(w, "\",\"tcap_damaged\":");
+  w = put::boolean(w, tcapDamaged);
+  w = put::character(w, ',');
   w = verdictPair(w, "calling", t.calling_allowed, t.calling_denied, t.calling_result);
   w = put::character(w, ',');
   w = verdictPair(w, "called", t.called_allowed, t.called_denied, t.called_result);
@@ -179,7 +181,9 @@ std::int32_t partial(std::int32_t allowed, std::int32_t denied, std::int32_t res
   return allowed;
 }
 
-char* explainText(char* w, const PXSccpScreeningTrace& t) {
+char* explainText(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
+  // The verdict rests on the components that could be read.
+  if (tcapDamaged) w = put::literal(w, "  on damaged TCAP;");
   if (t.decidedBy == PXScreeningDecider::operation) {
     w = put::literal(w, "  by operation ");
     if (t.deniedGlobal) w = put::literal(w, "global ");
@@ -391,7 +395,7 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
   }
   w = put::literal(w, "],\"imsi\":");
   w = nullableString(w, imsi);
-  if (v.trace && v.screened) w = explainJson(w, *v.trace);
+  if (v.trace && v.screened) w = explainJson(w, *v.trace, m.tcapDamaged);
   room.commit(put::literal(w, "}\n"));
 }
 
@@ -459,7 +463,7 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
     // Line the explanations up behind the longest verdict name.
     if (v.trace && !m.error && name.size() < kVerdictWidth)
       w = put::spaces(w, kVerdictWidth - name.size());
-    if (v.trace) w = explainText(w, *v.trace);
+    if (v.trace) w = explainText(w, *v.trace, m.tcapDamaged);
   }
   room.commit(put::character(w, '\n'));
 }

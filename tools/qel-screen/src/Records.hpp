@@ -47,7 +47,13 @@ struct MessageView {
   bool sua = false;
   // The decoder's complaint, when the bytes were damaged.
   std::optional<std::string_view> error;
+  // The SCCP message was sound but its TCAP message was read only in part:
+  // screening saw the components that could be read.
+  bool tcapDamaged = false;
 };
+
+// The error of a message whose TCAP portion is damaged.
+inline constexpr std::string_view kTcapDamagedError = "damagedTcap";
 
 struct Verdict {
   bool screened = false;  // false when there was no packet to screen

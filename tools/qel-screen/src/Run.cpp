@@ -111,6 +111,12 @@ class Sink : public UnitSink {
     if (e != SccpDecodeError::none) {
       m.error = decodeErrorName(e);
       ++_counts[kSlotUndecodable];
+    } else if (const auto* tcap = _packet.tcapMessage(); tcap && tcap->isDamaged()) {
+      // A sound SCCP message whose TCAP could be read only in part is as
+      // undecodable as a damaged SCCP message: screening saw less than was sent.
+      m.error = kTcapDamagedError;
+      m.tcapDamaged = true;
+      ++_counts[kSlotUndecodable];
     }
     if (packetFormed(e)) m.packet = &_packet;
 
