@@ -141,10 +141,12 @@ SctpReassembler::Partial* SctpReassembler::partialFor(const SctpFlow& flow, cons
 
 SctpReassembler::Finished* SctpReassembler::finishedFor(const SctpFlow& flow, std::uint32_t seq,
                                                         bool begin) {
+  // Every new message asks: the sequence numbers, cheap to compare, go first.
   for (auto& f : _finished) {
-    if (!f.used || !(f.flow == flow)) continue;
-    if (within(seq, f.lo, f.hi)) return &f;
-    if (!f.completed && !f.hasEnd && !begin && seq == f.hi + 1) return &f;
+    if (!f.used) continue;
+    bool covers =
+        within(seq, f.lo, f.hi) || (!f.completed && !f.hasEnd && !begin && seq == f.hi + 1);
+    if (covers && f.flow == flow) return &f;
   }
   return nullptr;
 }
