@@ -6,18 +6,20 @@
 
 namespace qs {
 
-Extractor::Extractor(ReassemblyLimits limits) : _reassembler(limits) {}
+Extractor::Extractor(ReassemblyLimits limits, IpReassemblyLimits ipLimits)
+    : _reassembler(limits), _ipReassembler(ipLimits) {}
 
 void Extractor::start(int linkType) {
   _linkType = linkType;
   _reassembler.clear();
+  _ipReassembler.clear();
 }
 
 void Extractor::note(Skip s) {
   if (s == Skip::none) return;
   if (_frameSkip == Skip::none)
     _frameSkip = s;
-  else if (s != Skip::sctpFragment && s != Skip::sctpDuplicate)
+  else if (s != Skip::sctpFragment && s != Skip::sctpDuplicate && s != Skip::ipFragment)
     _counts.other.add(s);
 }
 
@@ -35,15 +37,19 @@ void Extractor::unreadableFrame(Skip why) {
 
 void Extractor::finish() {
   _counts.other.add(Skip::reassemblyIncomplete, _reassembler.pending());
+  _counts.other.add(Skip::ipReassemblyIncomplete, _ipReassembler.pending());
   _reassembler.clear();
+  _ipReassembler.clear();
   settleAbandonedFrames();
 }
 
-std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink) {
+std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& info) {
   ++_counts.frames;
   _index = 0;
   _frameSkip = Skip::none;
-  LinkView link = linkLayer(_linkType, bytes);
+  _frame = info;
+  _fragmentFrames = {};
+  LinkView link = linkLayer(info.linkType < 0 ? _linkType : info.linkType, bytes);
   if (link)
     network(link.network, link.payload, sink);
   else
@@ -54,7 +60,7 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink) {
   } else {
     ++_counts.framesWithSccp;
     if (_frameSkip != Skip::none && _frameSkip != Skip::sctpFragment &&
-        _frameSkip != Skip::sctpDuplicate)
+        _frameSkip != Skip::sctpDuplicate && _frameSkip != Skip::ipFragment)
       _counts.other.add(_frameSkip);
   }
   settleAbandonedFrames();
@@ -97,11 +103,22 @@ void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
 
 void Extractor::emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink) {
   ++_counts.messages;
-  sink.onUnit(SccpUnit{sccp, sua}, _index++);
+  sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames}, _index++);
 }
 
 void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
   IpView v = v6 ? ipv6(bytes) : ipv4(bytes);
+  if (v.skip == Skip::ipFragment) {
+    auto r = _ipReassembler.add(v, bytes, _frame.number, _frame.timeNs, _counts.other);
+    if (r.skip != Skip::none) {
+      note(r.skip);
+      return;
+    }
+    // The datagram is read like one never fragmented; a fragment header
+    // inside it again is not reassembled a second time.
+    _fragmentFrames = r.frames;
+    v = v6 ? ipv6(r.datagram) : ipv4(r.datagram);
+  }
   if (!v) {
     note(v.skip);
     return;
@@ -136,7 +153,7 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     sctpUserMessage(r.ppid, sp, dp, r.message, sink);
   });
   if (info.skip != Skip::none)
-    note(info.skip == Skip::truncated && v.firstFragment ? Skip::ipFragment : info.skip);
+    note(info.skip);
   else if (info.dataChunks == 0)
     note(Skip::sctpNoData);
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "Bytes.hpp"
+#include "IpReassembly.hpp"
 #include "LinkLayer.hpp"
 #include "Sctp.hpp"
 #include "SkipReason.hpp"
@@ -18,6 +20,16 @@ struct SccpUnit {
   Bytes bytes;
   // For SUA: the message with its addresses converted; nullptr otherwise.
   const SuaMessage* sua = nullptr;
+  // When the message came in a reassembled IP datagram: the frames of all
+  // its fragments, in arrival order (the current frame among them).
+  std::span<const std::uint64_t> ipFragmentFrames;
+};
+
+// Where a frame sits in its capture.
+struct FrameInfo {
+  std::uint64_t number = 0;
+  std::int64_t timeNs = 0;  // capture time; IP reassembly times out on it
+  int linkType = -1;        // -1: the capture's, as given to start()
 };
 
 class UnitSink {
@@ -49,23 +61,27 @@ struct ExtractorCounts {
 
 class Extractor {
  public:
-  explicit Extractor(ReassemblyLimits limits = {});
+  explicit Extractor(ReassemblyLimits limits = {}, IpReassemblyLimits ipLimits = {});
 
   // Starts a capture of the given link type (forgets partial messages).
   void start(int linkType);
   // Hands every SCCP message of the frame to `sink`; returns their number.
-  std::uint32_t frame(Bytes bytes, UnitSink& sink);
+  std::uint32_t frame(Bytes bytes, UnitSink& sink, const FrameInfo& info = {});
   // Counts a frame that could not even be read as one (a bad hex line).
   void unreadableFrame(Skip why);
-  // Ends the capture: messages still waiting for fragments are counted lost.
+  // Ends the capture: messages and datagrams still waiting for fragments are
+  // counted lost.
   void finish();
 
   const ExtractorCounts& counts() const { return _counts; }
   const SctpReassembler& reassembler() const { return _reassembler; }
+  const IpReassembler& ipReassembler() const { return _ipReassembler; }
   // True when `view` lies inside storage the extractor owns (reassembly
   // buffers): with the frame itself, the only places a unit may point into.
   // A layer that keeps its own buffer must answer for it here.
-  bool owns(Bytes view) const { return _reassembler.owns(view); }
+  bool owns(Bytes view) const {
+    return _reassembler.owns(view) || _ipReassembler.owns(view);
+  }
 
  private:
   void note(Skip s);
@@ -77,6 +93,9 @@ class Extractor {
   void emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink);
 
   SctpReassembler _reassembler;
+  IpReassembler _ipReassembler;
+  FrameInfo _frame;
+  std::span<const std::uint64_t> _fragmentFrames;
   SuaMessage _sua;
   ExtractorCounts _counts;
   // Frames whose only SCCP was a fragment wait for its message; those whose

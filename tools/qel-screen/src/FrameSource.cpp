@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "LinkLayer.hpp"
+#include "PcapngReader.hpp"
 
 namespace qs {
 
@@ -107,6 +109,7 @@ class PcapSource final : public FrameSource {
     if (r == 1) {
       f.bytes = Bytes(data, header->caplen);
       f.number = ++_number;
+      f.timeNs = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec * 1000;
       f.unreadable = Skip::none;
       return Next::frame;
     }
@@ -118,6 +121,59 @@ class PcapSource final : public FrameSource {
  private:
   pcap_t* _pcap;
   int _linkType;
+  std::uint64_t _number = 0;
+};
+
+class PcapngSource final : public FrameSource {
+ public:
+  PcapngSource(std::string name, FILE* stream) : _stream(stream), _reader(stream) {
+    _name = std::move(name);
+  }
+  ~PcapngSource() override { std::fclose(_stream); }
+
+  // Reads up to the first frame, which is kept for next(): the interfaces
+  // described before it give the link type checked up front.
+  bool prime(std::string& error) {
+    _primed = _reader.next(_packet);
+    if (_primed == PcapngReader::Next::damaged && _reader.interfaces().empty()) {
+      error = _reader.error();
+      return false;
+    }
+    const auto& interfaces = _reader.interfaces();
+    _linkType = interfaces.empty() ? dlt::ethernet : interfaces.front().linkType;
+    for (const auto& i : interfaces)
+      if (linkTypeSupported(i.linkType)) {
+        _linkType = i.linkType;
+        break;
+      }
+    return true;
+  }
+
+  int linkType() const override { return _linkType; }
+  const char* format() const override { return "pcapng"; }
+
+  Next next(Frame& f) override {
+    auto r = _primed ? *_primed : _reader.next(_packet);
+    _primed.reset();
+    if (r == PcapngReader::Next::end) return Next::end;
+    if (r == PcapngReader::Next::damaged) {
+      _damage = _reader.error();
+      return Next::damaged;
+    }
+    f.bytes = _packet.bytes;
+    f.number = ++_number;
+    f.timeNs = _packet.timeNs;
+    f.linkType = _packet.linkType;
+    f.unreadable = Skip::none;
+    return Next::frame;
+  }
+
+ private:
+  FILE* _stream;
+  PcapngReader _reader;
+  PcapngReader::Packet _packet;
+  std::optional<PcapngReader::Next> _primed;
+  int _linkType = dlt::ethernet;
   std::uint64_t _number = 0;
 };
 
@@ -295,6 +351,11 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
       return nullptr;
     }
     return std::make_unique<HexSource>(std::move(name), stream, blankLines);
+  }
+  if (got == 4 && head[0] == 0x0A && head[1] == 0x0D && head[2] == 0x0D && head[3] == 0x0A) {
+    auto source = std::make_unique<PcapngSource>(std::move(name), stream);
+    if (!source->prime(error)) return nullptr;
+    return source;
   }
 
   char errbuf[PCAP_ERRBUF_SIZE] = {};

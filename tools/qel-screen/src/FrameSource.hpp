@@ -1,4 +1,5 @@
-// Where frames come from: a pcap or pcapng file read with libpcap, standard
+// Where frames come from: a pcap file read with libpcap, a pcapng file (read
+// by PcapngReader, so that each interface keeps its link type), standard
 // input, or a text file of hex SCCP messages (one per line, '#' comments).
 #pragma once
 
@@ -15,6 +16,8 @@ namespace qs {
 struct Frame {
   Bytes bytes;
   std::uint64_t number = 0;  // from 1: pcap frame, or hex line number
+  std::int64_t timeNs = 0;   // capture time since 1970; 0 for hex
+  int linkType = -1;         // -1: the source's linkType()
   // Skip::badHex for a hex line that is not hex; the bytes are then empty.
   Skip unreadable = Skip::none;
 };
@@ -29,7 +32,9 @@ class FrameSource {
   // returns null and sets `error` to the reason (without the file name).
   static std::unique_ptr<FrameSource> open(const std::string& path, std::string& error);
 
-  // The pcap link type of the frames; the SCCP link type for hex input.
+  // The pcap link type of the frames; the SCCP link type for hex input. For
+  // pcapng, where each frame carries its interface's, the first supported
+  // one among the interfaces described before the first frame.
   virtual int linkType() const = 0;
   // "pcap", "pcapng" or "hex".
   virtual const char* format() const = 0;

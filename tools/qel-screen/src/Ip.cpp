@@ -18,6 +18,24 @@ constexpr std::uint8_t kShim6 = 140;
 // More headers than this is not a datagram a signalling link sends.
 constexpr int kMaxExtensionHeaders = 16;
 
+// What may follow a fragment header in a datagram that can carry SCTP: other
+// datagrams are not worth the memory of reassembly.
+bool reassemblable(std::uint8_t next) {
+  switch (next) {
+    case kIpProtoSctp:
+    case kHopByHop:
+    case kRouting:
+    case kAuthentication:
+    case kDestinationOptions:
+    case kMobility:
+    case kHip:
+    case kShim6:
+      return true;
+    default:
+      return false;
+  }
+}
+
 Skip readIpv4(Bytes p, IpView& v) {
   // RFC 791 3.1
   if (p.size() < 20) return Skip::truncated;
@@ -26,19 +44,22 @@ Skip readIpv4(Bytes p, IpView& v) {
   std::size_t totalLength = be16(p, 2);
   if (headerLength < 20 || totalLength < headerLength) return Skip::badIp;
   if (p.size() < headerLength) return Skip::truncated;
-  std::uint16_t fragment = be16(p, 6);
-  bool moreFragments = (fragment & 0x2000) != 0;
-  if ((fragment & 0x1FFF) != 0) return Skip::ipFragment;
   if (p[9] != kIpProtoSctp) return Skip::notSctp;
 
   v.version = 4;
-  v.firstFragment = moreFragments;
   // Ethernet pads short frames: the stated length is the datagram's.
   v.cut = totalLength > p.size();
   v.payload = p.subspan(headerLength, std::min(totalLength, p.size()) - headerLength);
   std::copy_n(p.begin() + 12, 4, v.src.begin());
   std::copy_n(p.begin() + 16, 4, v.dst.begin());
-  return Skip::none;
+  std::uint16_t fragment = be16(p, 6);
+  if ((fragment & 0x3FFF) == 0) return Skip::none;
+  v.fragment.id = be16(p, 4);
+  v.fragment.offset = std::uint32_t{fragment & 0x1FFFu} * 8;
+  v.fragment.more = (fragment & 0x2000) != 0;
+  v.fragment.protocol = p[9];
+  v.fragment.headerLength = static_cast<std::uint16_t>(headerLength);
+  return Skip::ipFragment;
 }
 
 Skip readIpv6(Bytes p, IpView& v) {
@@ -55,6 +76,7 @@ Skip readIpv6(Bytes p, IpView& v) {
 
   std::uint8_t next = p[6];
   std::size_t at = 40;
+  std::size_t nextAt = 6;
   for (int n = 0; n <= kMaxExtensionHeaders; ++n) {
     switch (next) {
       case kIpProtoSctp:
@@ -68,19 +90,32 @@ Skip readIpv6(Bytes p, IpView& v) {
       case kShim6:
         if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         next = p[at];
+        nextAt = at;
         at += (std::size_t{p[at + 1]} + 1) * 8;
         break;
       case kAuthentication:
         if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         next = p[at];
+        nextAt = at;
         at += (std::size_t{p[at + 1]} + 2) * 4;
         break;
       case kFragment: {
         if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         std::uint16_t offsetFlags = be16(p, at + 2);
-        if ((offsetFlags & 0xFFF8) != 0) return Skip::ipFragment;
-        if (offsetFlags & 1) v.firstFragment = true;
+        // Offset 0 without M: an atomic fragment (RFC 6946), read as is.
+        if ((offsetFlags & 0xFFF9) != 0) {
+          if (!reassemblable(p[at])) return Skip::notSctp;
+          v.payload = p.subspan(at + 8, end - at - 8);
+          v.fragment.id = be32(p, at + 4);
+          v.fragment.offset = offsetFlags & 0xFFF8u;
+          v.fragment.more = (offsetFlags & 1) != 0;
+          v.fragment.protocol = p[at];
+          v.fragment.headerLength = static_cast<std::uint16_t>(at);
+          v.fragment.nextHeaderAt = static_cast<std::uint16_t>(nextAt);
+          return Skip::ipFragment;
+        }
         next = p[at];
+        nextAt = at;
         at += 8;
         break;
       }
@@ -100,19 +135,17 @@ Skip readIpv6(Bytes p, IpView& v) {
 // that cost more than the rest of the header parsing.
 IpView ipv4(Bytes p) {
   IpView v;
-  if (Skip s = readIpv4(p, v); s != Skip::none) {
-    v = IpView{};
-    v.skip = s;
-  }
+  Skip s = readIpv4(p, v);
+  if (s != Skip::none && s != Skip::ipFragment) v = IpView{};
+  v.skip = s;
   return v;
 }
 
 IpView ipv6(Bytes p) {
   IpView v;
-  if (Skip s = readIpv6(p, v); s != Skip::none) {
-    v = IpView{};
-    v.skip = s;
-  }
+  Skip s = readIpv6(p, v);
+  if (s != Skip::none && s != Skip::ipFragment) v = IpView{};
+  v.skip = s;
   return v;
 }
 

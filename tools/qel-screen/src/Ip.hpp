@@ -12,21 +12,38 @@ namespace qs {
 // IANA protocol number of SCTP.
 inline constexpr std::uint8_t kIpProtoSctp = 132;
 
+// What a fragment says of its place in the datagram (RFC 791 3.1, RFC 8200 4.5).
+struct IpFragment {
+  std::uint32_t id = 0;
+  std::uint32_t offset = 0;  // in octets
+  bool more = false;
+  // IPv4: the protocol; IPv6: the fragment header's next header.
+  std::uint8_t protocol = 0;
+  // The part every fragment repeats: the IPv4 header, or the IPv6 header with
+  // the extension headers before the fragment header.
+  std::uint16_t headerLength = 0;
+  // IPv6: where the next-header field that names the fragment header is.
+  std::uint16_t nextHeaderAt = 0;
+};
+
 struct IpView {
-  Bytes payload;  // the transport packet, cut to the length the header states
+  // The transport packet, cut to the length the header states; for a
+  // fragment (skip == ipFragment), the fragment's share of the datagram.
+  Bytes payload;
   // Addresses, IPv4 ones in the first four octets; they key SCTP reassembly.
   std::array<std::uint8_t, 16> src{};
   std::array<std::uint8_t, 16> dst{};
   std::uint8_t version = 0;
-  // True when the datagram is the first fragment of several: its transport
-  // packet ends early.
-  bool firstFragment = false;
   // True when the capture cut the datagram short (snap length).
   bool cut = false;
   Skip skip = Skip::none;
+  // Set with skip == ipFragment, when the fragment can be reassembled.
+  IpFragment fragment;
   explicit operator bool() const { return skip == Skip::none; }
 };
 
+// A fragment of an SCTP datagram gives Skip::ipFragment with its addresses,
+// `fragment` and `payload` set, ready for IpReassembler.
 IpView ipv4(Bytes packet);
 IpView ipv6(Bytes packet);
 

@@ -305,7 +305,7 @@ int run(const RunOptions& options, bool screening) {
       if (frame.unreadable != Skip::none)
         extractor.unreadableFrame(frame.unreadable);
       else
-        extractor.frame(frame.bytes, sink);
+        extractor.frame(frame.bytes, sink, FrameInfo{frame.number, frame.timeNs, frame.linkType});
       if (progress && ++framesSoFar % kProgressEvery == 0) {
         auto now = Clock::now();
         if (now - lastProgress > std::chrono::milliseconds(500) &&

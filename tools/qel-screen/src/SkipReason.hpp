@@ -13,7 +13,12 @@ enum class Skip : std::uint8_t {
   unsupportedLinkType,   // a capture link type the tool does not read
   notIp,                 // link layer carries something other than IPv4/IPv6
   badIp,                 // malformed IPv4/IPv6 header
-  ipFragment,            // a non-first IP fragment, or the cut-off end of a first one
+  ipFragment,            // an IP fragment kept until its datagram is complete
+  ipReassemblyOverlap,   // IP fragments overlapping: the datagram is given up
+  ipReassemblyBadLength,  // IP fragments past the datagram's end or 65,535 octets
+  ipReassemblyLimit,      // an IP datagram dropped to keep memory bounded
+  ipReassemblyTimeout,    // an IP datagram not completed within the timeout
+  ipReassemblyIncomplete,  // capture ended before the last fragment of a datagram
   notSctp,               // IP carries another transport (TCP, UDP, ...)
   badSctp,               // malformed SCTP common header or chunk
   sctpNoData,            // SCTP control chunks only (INIT, SACK, HEARTBEAT, ...)
