@@ -190,12 +190,20 @@ TEST(ipv4, stops_at_fragments_and_other_transports) {
   gen::net::Ip4 a{10, 0, 0, 1}, b{10, 0, 0, 2};
   EXPECT_EQ(qs::ipv4(gen::net::ipv4(a, b, 132, s, 1)).skip, Skip::none);
   EXPECT_EQ(qs::ipv4(gen::net::ipv4(a, b, 17, s, 1)).skip, Skip::notSctp);
-  // Offset 8 octets: a later fragment.
-  EXPECT_EQ(qs::ipv4(gen::net::ipv4(a, b, 132, s, 1, 0x0001)).skip, Skip::ipFragment);
-  // MF with offset 0: the first fragment is read, and said to be one.
+  // Offset 8 octets: a later fragment, described for reassembly.
+  auto later = qs::ipv4(gen::net::ipv4(a, b, 132, s, 0x1234, 0x0001));
+  EXPECT_EQ(later.skip, Skip::ipFragment);
+  EXPECT_EQ(later.fragment.offset, 8u);
+  EXPECT_EQ(later.fragment.id, 0x1234u);
+  EXPECT_FALSE(later.fragment.more);
+  EXPECT_EQ(later.payload.size(), s.size());
+  // MF with offset 0: the first fragment, held for reassembly too.
   auto first = qs::ipv4(gen::net::ipv4(a, b, 132, s, 1, 0x2000));
-  EXPECT_EQ(first.skip, Skip::none);
-  EXPECT_TRUE(first.firstFragment);
+  EXPECT_EQ(first.skip, Skip::ipFragment);
+  EXPECT_TRUE(first.fragment.more);
+  EXPECT_EQ(first.fragment.headerLength, 20u);
+  // Fragments of other transports are not kept.
+  EXPECT_EQ(qs::ipv4(gen::net::ipv4(a, b, 17, s, 1, 0x2000)).skip, Skip::notSctp);
 }
 
 TEST(ipv4, cuts_the_payload_to_the_stated_length) {

@@ -45,8 +45,7 @@ void IpReassembler::drop(List::iterator d, Skip why, SkipCounts& givenUp) {
 
 void IpReassembler::recharge(Datagram& d) {
   std::size_t now = sizeof(Datagram) + d.header.capacity() + d.data.capacity() +
-                    d.have.capacity() * sizeof(Range) +
-                    d.frames.capacity() * sizeof(std::uint64_t);
+                    d.have.capacity() * sizeof(Range) + d.frames.capacity() * sizeof(std::uint64_t);
   _heldBytes = _heldBytes - d.charged + now;
   d.charged = now;
 }

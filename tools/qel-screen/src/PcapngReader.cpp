@@ -27,7 +27,8 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 std::int64_t saturatedAdd(std::int64_t a, std::int64_t b) {
   std::int64_t r;
   if (__builtin_add_overflow(a, b, &r))
-    return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+    return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                 : std::numeric_limits<std::int64_t>::min();
   return r;
 }
 
@@ -133,12 +134,11 @@ PcapngReader::Block PcapngReader::readBlock(Packet& packet) {
   if (length < 12 || length % 4 != 0 || length < headLength + 4)
     return damaged(fmt::format("block of type {:#x} with an impossible length {}", type, length));
   if (length > kMaxBlock)
-    return damaged(fmt::format("block of type {:#x} of {} octets, more than {}", type, length,
-                               kMaxBlock));
+    return damaged(
+        fmt::format("block of type {:#x} of {} octets, more than {}", type, length, kMaxBlock));
   _block.resize(length);
   std::memcpy(_block.data(), head, headLength);
-  if (std::fread(_block.data() + headLength, 1, length - headLength, _stream) <
-      length - headLength)
+  if (std::fread(_block.data() + headLength, 1, length - headLength, _stream) < length - headLength)
     return damaged(fmt::format("truncated block of type {:#x}", type));
   Bytes block(_block);
   if (u32(block, length - 4) != length)
@@ -153,15 +153,13 @@ PcapngReader::Block PcapngReader::readBlock(Packet& packet) {
     case kEnhancedPacket:
       // Interface, time stamp (high, low), captured and original length.
       if (body.size() < 20) return damaged("enhanced packet block too short");
-      return packetData(packet, u32(body, 0),
-                        std::uint64_t{u32(body, 4)} << 32 | u32(body, 8), u32(body, 12),
-                        body.subspan(20));
+      return packetData(packet, u32(body, 0), std::uint64_t{u32(body, 4)} << 32 | u32(body, 8),
+                        u32(body, 12), body.subspan(20));
     case kObsoletePacket:
       // Interface (16 bits), drops (16), time stamp, captured and original length.
       if (body.size() < 20) return damaged("packet block too short");
-      return packetData(packet, u16(body, 0),
-                        std::uint64_t{u32(body, 4)} << 32 | u32(body, 8), u32(body, 12),
-                        body.subspan(20));
+      return packetData(packet, u16(body, 0), std::uint64_t{u32(body, 4)} << 32 | u32(body, 8),
+                        u32(body, 12), body.subspan(20));
     case kSimplePacket: {
       // The original length only; what was captured is what fits the block
       // and the snap length of interface 0.
@@ -225,8 +223,8 @@ PcapngReader::Block PcapngReader::packetData(Packet& packet, std::uint32_t inter
     return damaged(fmt::format("packet on interface {}, but the section describes {}", interface,
                                _interfaces.size()));
   if (captured > data.size())
-    return damaged(fmt::format("packet of {} captured octets in a block of {}", captured,
-                               data.size()));
+    return damaged(
+        fmt::format("packet of {} captured octets in a block of {}", captured, data.size()));
   const Interface& i = _interfaces[interface];
   packet.bytes = data.first(captured);
   packet.linkType = i.linkType;
