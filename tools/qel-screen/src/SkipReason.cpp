@@ -14,11 +14,6 @@ constexpr std::array<Names, kSkipCount> kNames{{
     {"notIp", "not IP"},
     {"badIp", "malformed IP header"},
     {"ipFragment", "IP fragment (datagram completed later)"},
-    {"ipReassemblyOverlap", "IP fragments overlapping"},
-    {"ipReassemblyBadLength", "IP fragments of impossible length"},
-    {"ipReassemblyLimit", "IP reassembly over memory bound"},
-    {"ipReassemblyTimeout", "IP datagram not completed in time"},
-    {"ipReassemblyIncomplete", "IP datagram never completed"},
     {"notSctp", "not SCTP"},
     {"badSctp", "malformed SCTP"},
     {"sctpNoData", "SCTP without DATA"},
@@ -39,6 +34,11 @@ constexpr std::array<Names, kSkipCount> kNames{{
     {"notSccp", "MTP3 user not SCCP"},
     {"badMtp3", "malformed MTP3"},
     {"badHex", "line not hex"},
+    {"ipReassemblyOverlap", "IP fragments overlapping"},
+    {"ipReassemblyBadLength", "IP fragments of impossible length"},
+    {"ipReassemblyLimit", "IP reassembly over memory bound"},
+    {"ipReassemblyTimeout", "IP datagram not completed in time"},
+    {"ipReassemblyIncomplete", "IP datagram never completed"},
 }};
 }  // namespace
 

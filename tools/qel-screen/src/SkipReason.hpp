@@ -9,26 +9,21 @@ namespace qs {
 
 enum class Skip : std::uint8_t {
   none = 0,
-  truncated,               // the frame ends inside a header or a chunk
-  unsupportedLinkType,     // a capture link type the tool does not read
-  notIp,                   // link layer carries something other than IPv4/IPv6
-  badIp,                   // malformed IPv4/IPv6 header
-  ipFragment,              // an IP fragment kept until its datagram is complete
-  ipReassemblyOverlap,     // IP fragments overlapping: the datagram is given up
-  ipReassemblyBadLength,   // IP fragments past the datagram's end or 65,535 octets
-  ipReassemblyLimit,       // an IP datagram dropped to keep memory bounded
-  ipReassemblyTimeout,     // an IP datagram not completed within the timeout
-  ipReassemblyIncomplete,  // capture ended before the last fragment of a datagram
-  notSctp,                 // IP carries another transport (TCP, UDP, ...)
-  badSctp,                 // malformed SCTP common header or chunk
-  sctpNoData,              // SCTP control chunks only (INIT, SACK, HEARTBEAT, ...)
-  sctpFragment,            // a fragment kept until its message is complete
-  reassemblyGap,           // a fragment that does not continue a message (loss, reordering)
-  reassemblyLimit,         // a fragmented message dropped to keep memory bounded
-  reassemblyIncomplete,    // capture ended before the last fragment of a message
-  sctpDuplicate,           // a retransmitted fragment of a message held or completed
-  notSigtran,              // SCTP payload is neither M3UA, M2PA nor SUA
-  m3uaNotData,             // M3UA management, ASP state/traffic, ...
+  truncated,             // the frame ends inside a header or a chunk
+  unsupportedLinkType,   // a capture link type the tool does not read
+  notIp,                 // link layer carries something other than IPv4/IPv6
+  badIp,                 // malformed IPv4/IPv6 header
+  ipFragment,            // an IP fragment kept until its datagram is complete
+  notSctp,               // IP carries another transport (TCP, UDP, ...)
+  badSctp,               // malformed SCTP common header or chunk
+  sctpNoData,            // SCTP control chunks only (INIT, SACK, HEARTBEAT, ...)
+  sctpFragment,          // a fragment kept until its message is complete
+  reassemblyGap,         // a fragment that does not continue a message (loss, reordering)
+  reassemblyLimit,       // a fragmented message dropped to keep memory bounded
+  reassemblyIncomplete,  // capture ended before the last fragment of a message
+  sctpDuplicate,         // a retransmitted fragment of a message held or completed
+  notSigtran,            // SCTP payload is neither M3UA, M2PA nor SUA
+  m3uaNotData,           // M3UA management, ASP state/traffic, ...
   badM3ua,
   m2paNotData,  // M2PA link status, or user data without a message
   badM2pa,
@@ -39,6 +34,14 @@ enum class Skip : std::uint8_t {
   notSccp,  // MTP3 service indicator other than 3 (ISUP, management, ...)
   badMtp3,
   badHex,  // a line of a .hex file that is not hex bytes
+
+  // IP datagrams given up in reassembly.
+  ipReassemblyOverlap,     // fragments overlapping
+  ipReassemblyBadLength,   // fragments past the datagram's end or 65,535 octets
+  ipReassemblyLimit,       // dropped to keep memory bounded
+  ipReassemblyTimeout,     // not completed within the timeout
+  ipReassemblyIncomplete,  // capture ended before its last fragment
+
   count_
 };
 
