@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -136,10 +137,17 @@ PcapngReader::Block PcapngReader::readBlock(Packet& packet) {
   if (length > kMaxBlock)
     return damaged(
         fmt::format("block of type {:#x} of {} octets, more than {}", type, length, kMaxBlock));
-  _block.resize(length);
+  // The buffer grows with what is actually read, never ahead of it on the
+  // word of a length field.
+  _block.resize(headLength);
   std::memcpy(_block.data(), head, headLength);
-  if (std::fread(_block.data() + headLength, 1, length - headLength, _stream) < length - headLength)
-    return damaged(fmt::format("truncated block of type {:#x}", type));
+  while (_block.size() < length) {
+    std::size_t at = _block.size();
+    std::size_t chunk = std::min<std::size_t>(length - at, 1 << 16);
+    _block.resize(at + chunk);
+    if (std::fread(_block.data() + at, 1, chunk, _stream) < chunk)
+      return damaged(fmt::format("truncated block of type {:#x}", type));
+  }
   Bytes block(_block);
   if (u32(block, length - 4) != length)
     return damaged(fmt::format("block of type {:#x} whose trailing length differs", type));
