@@ -302,18 +302,20 @@ class PcapngInterfaces(unittest.TestCase):
     def test_two_and_three_interfaces_in_both_byte_orders(self):
         # One IP capture per file: the same SCTP association seen twice is
         # taken for retransmissions by tshark.
-        for links in (("ethernet", "mtp3"), ("raw", "mtp2"), ("ethernet", "mtp2", "mtp3"),
-                      ("mtp3", "sll2", "mtp2")):
-            for big_endian in (False, True):
-                for sections, simple in ((1, False), (3, False), (1, True)):
-                    path, written = self.interleaved(links, big_endian, sections, simple)
-                    with self.subTest(os.path.basename(path)):
-                        ours, summary = decode(path)
-                        self.assertIn("qel-screen: %d frames," % written, summary)
-                        self.assertEqual(len(ours), 160 * len(links))
-                        # tshark marks the damaged messages malformed; they are not compared.
-                        self.assertEqual(self.check_capture(path),
-                                         len([r for r in ours if "error" not in r]))
+        cases = [(("ethernet", "mtp3"), False, 1, False), (("ethernet", "mtp3"), True, 3, False),
+                 (("raw", "mtp2"), True, 1, True), (("raw", "mtp2"), False, 3, False),
+                 (("ethernet", "mtp2", "mtp3"), True, 1, False),
+                 (("ethernet", "mtp2", "mtp3"), False, 3, True),
+                 (("mtp3", "sll2", "mtp2"), False, 1, True), (("mtp3", "sll2", "mtp2"), True, 3, False)]
+        for links, big_endian, sections, simple in cases:
+            path, written = self.interleaved(links, big_endian, sections, simple)
+            with self.subTest(os.path.basename(path)):
+                ours, summary = decode(path)
+                self.assertIn("qel-screen: %d frames," % written, summary)
+                self.assertEqual(len(ours), 160 * len(links))
+                # tshark marks the damaged messages malformed; they are not compared.
+                self.assertEqual(self.check_capture(path),
+                                 len([r for r in ours if "error" not in r]))
 
     def test_damaged_file_keeps_the_frames_before_the_damage(self):
         path, written = self.interleaved(("ethernet", "mtp3"), False)
