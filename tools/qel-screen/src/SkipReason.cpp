@@ -13,7 +13,7 @@ constexpr std::array<Names, kSkipCount> kNames{{
     {"unsupportedLinkType", "unsupported link type"},
     {"notIp", "not IP"},
     {"badIp", "malformed IP header"},
-    {"ipFragment", "IP fragment (datagram completed later)"},
+    {"ipFragment", "IP fragment (held for reassembly)"},
     {"notSctp", "not SCTP"},
     {"badSctp", "malformed SCTP"},
     {"sctpNoData", "SCTP without DATA"},
