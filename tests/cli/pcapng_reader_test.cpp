@@ -69,6 +69,18 @@ struct Writer {
     b.insert(b.end(), data.begin(), data.end());
     block(6, b);
   }
+  // The obsolete packet block older writers still produce.
+  void obsolete(std::uint16_t interface, std::uint64_t stamp, const Octets& data) {
+    Octets b;
+    u16(b, interface);
+    u16(b, 0);  // drops
+    u32(b, static_cast<std::uint32_t>(stamp >> 32));
+    u32(b, static_cast<std::uint32_t>(stamp));
+    u32(b, static_cast<std::uint32_t>(data.size()));
+    u32(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    block(2, b);
+  }
   void simple(const Octets& data, std::uint32_t original) {
     Octets b;
     u32(b, original);
@@ -146,6 +158,21 @@ TEST(pcapng_reader, gives_each_interface_its_link_type_and_time_unit_in_both_byt
       EXPECT_EQ(r.packets[4].linkType, 142);
       EXPECT_EQ(r.data[4], (Octets{16}));
     }
+  }
+}
+
+TEST(pcapng_reader, reads_obsolete_packet_blocks) {
+  for (bool big : {false, true}) {
+    Writer w;
+    w.section(big);
+    w.interface(1);
+    w.interface(101);
+    w.obsolete(1, 2'000'000, {7, 8, 9});
+    Read r = readAll(w.out);
+    ASSERT_EQ(r.packets.size(), 1u) << r.error;
+    EXPECT_EQ(r.packets[0].linkType, 101);
+    EXPECT_EQ(r.packets[0].timeNs, 2'000'000'000);
+    EXPECT_EQ(r.data[0], (Octets{7, 8, 9}));
   }
 }
 
