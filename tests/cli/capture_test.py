@@ -193,6 +193,7 @@ def decode(path):
 @unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
 class IpFragments(unittest.TestCase):
     FIELDS = cli_test.Tshark.FIELDS
+    OPTIONS = cli_test.Tshark.OPTIONS
     tshark = cli_test.Tshark.tshark
     check_capture = cli_test.Tshark.check_capture
 
@@ -254,6 +255,7 @@ class IpFragments(unittest.TestCase):
 @unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
 class PcapngInterfaces(unittest.TestCase):
     FIELDS = cli_test.Tshark.FIELDS
+    OPTIONS = cli_test.Tshark.OPTIONS
     tshark = cli_test.Tshark.tshark
     check_capture = cli_test.Tshark.check_capture
 
