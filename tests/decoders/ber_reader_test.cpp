@@ -94,16 +94,20 @@ Bytes nestedIndefinite(unsigned depth) {
   return b;
 }
 
-TEST(ber_element, indefinite_nesting_is_bounded) {
-  std::size_t consumed = 0;
-  BerError error = BerError::none;
-  EXPECT_TRUE(px::ber::readElement(nestedIndefinite(px::ber::kMaxIndefiniteDepth), consumed));
-  EXPECT_FALSE(
-      px::ber::readElement(nestedIndefinite(px::ber::kMaxIndefiniteDepth + 1), consumed, &error));
-  EXPECT_EQ(error, BerError::tooDeep);
-  // Far deeper than any stack would allow if the walk recursed.
-  EXPECT_FALSE(px::ber::readElement(nestedIndefinite(200000), consumed, &error));
-  EXPECT_EQ(error, BerError::tooDeep);
+// Nesting is counted, not limited: valid BER of any depth reads as one
+// element, and the walk never recurses.
+TEST(ber_element, indefinite_nesting_is_counted_not_limited) {
+  for (const unsigned depth : {1u, 32u, 33u, 40u, 1000u, 200000u}) {
+    SCOPED_TRACE(depth);
+    const Bytes b = nestedIndefinite(depth);
+    std::size_t consumed = 0;
+    ASSERT_TRUE(px::ber::readElement(b, consumed));
+    EXPECT_EQ(consumed, b.size());
+    // One end-of-contents short: the outermost element has no end.
+    BerError error = BerError::none;
+    EXPECT_FALSE(px::ber::readElement(std::span(b).first(b.size() - 2), consumed, &error));
+    EXPECT_EQ(error, BerError::missingEndOfContents);
+  }
 }
 
 TEST(ber_element, every_truncation_of_a_nested_element_fails_cleanly) {

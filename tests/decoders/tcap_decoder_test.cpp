@@ -41,8 +41,9 @@ Bytes begin(std::initializer_list<Bytes> components) {
 std::string decoded(const Bytes& bytes) {
   PXTCAP_itu_asn1_message m;
   if (!m.decode(bytes)) return "absent";
-  return std::string(messageTypeName(m.messageType())) + (m.isDamaged() ? " damaged " : " ") +
-         dumpComponents(&m);
+  const std::string damage =
+      m.isDamaged() ? " damaged(" + std::string(tcapDamageName(m.damage())) + ") " : " ";
+  return std::string(messageTypeName(m.messageType())) + damage + dumpComponents(&m);
 }
 
 struct DamageCase {
@@ -51,39 +52,45 @@ struct DamageCase {
   const char* expected;
 };
 
-// A denied operation in the second component must not be hidden by garbage in
-// the third: components are kept up to the first one that cannot be read.
-TEST(tcap_damage, components_before_the_damage_are_kept) {
+// A denied operation must not be hidden by anything around it: a component
+// whose fields cannot be read is skipped and the next one is read; only broken
+// framing of a component itself ends the portion.
+TEST(tcap_damage, components_around_the_damage_are_kept) {
   const Bytes two = cat({invoke(1, 46, kForwardSmArg), invoke(2, 2)});
   const DamageCase cases[] = {
       {"unknown component tag", begin({two, tlv(0xA9, {integer(3)}), invoke(4, 3)}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"component length beyond the portion", begin({two, hex("a1 40 02 01 03")}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
+       "begin damaged(unknownComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
+      {"primitive component", begin({two, hex("81 01 00"), invoke(4, 3)}),
+       "begin damaged(unknownComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
       {"invoke without operation code", begin({two, tlv(0xA1, {integer(3)}), invoke(4, 3)}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"invoke ID of nine octets",
-       begin({two, tlv(0xA1, {hex("02 09 00 00 00 00 00 00 00 00 01"), integer(3)})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
       {"operation code neither INTEGER nor OID",
-       begin({two, tlv(0xA1, {integer(3), hex("04 01 03")})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
+       begin({two, tlv(0xA1, {integer(3), hex("04 01 03")}), invoke(4, 3)}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
       {"unterminated global operation code",
-       begin({two, tlv(0xA1, {integer(3), hex("06 02 04 81")})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"return result SEQUENCE without code", begin({two, tlv(0xA2, {integer(3), hex("30 00")})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"return result that is not a SEQUENCE", begin({two, tlv(0xA2, {integer(3), hex("04 00")})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"reject without problem", begin({two, tlv(0xA4, {integer(3)})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"primitive component", begin({two, hex("81 01 00")}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"end-of-contents inside a definite portion", begin({two, hex("00 00")}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"damaged parameter", begin({two, tlv(0xA1, {integer(3), integer(4), hex("30 05 02")})}),
-       "begin damaged invoke:1:L46;invoke:2:L2"},
-      {"damage in the first component", begin({hex("a1 03 02 01"), two}), "begin damaged -"},
+       begin({two, tlv(0xA1, {integer(3), hex("06 02 04 81")}), invoke(4, 3)}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
+      {"empty invoke ID", begin({two, tlv(0xA1, {hex("02 00"), integer(3)}), invoke(4, 3)}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
+      {"return result SEQUENCE without code",
+       begin({two, tlv(0xA2, {integer(3), hex("30 00")}), invoke(4, 3)}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
+      {"return result that is not a SEQUENCE",
+       begin({two, tlv(0xA2, {integer(3), hex("04 00")}), invoke(4, 3)}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
+      {"reject without problem", begin({two, tlv(0xA4, {integer(3)}), invoke(4, 3)}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2;invoke:4:L3"},
+      {"damage in the first component", begin({hex("a1 03 02 01 01"), two}),
+       "begin damaged(unreadableComponent) invoke:1:L46;invoke:2:L2"},
+      // The parameter is opaque: its damage never costs the operation code.
+      {"damaged parameter",
+       begin({two, tlv(0xA1, {integer(3), integer(4), hex("30 05 02")}), invoke(5, 6)}),
+       "begin damaged(damagedParameter) invoke:1:L46;invoke:2:L2;invoke:3:L4;invoke:5:L6"},
+      // Broken framing of a component: nothing after it can be found.
+      {"component length beyond the portion", begin({two, hex("a1 40 02 01 03")}),
+       "begin damaged(componentFraming) invoke:1:L46;invoke:2:L2"},
+      {"end-of-contents inside a definite portion", begin({two, hex("00 00"), invoke(4, 3)}),
+       "begin damaged(componentFraming) invoke:1:L46;invoke:2:L2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,17 +98,81 @@ TEST(tcap_damage, components_before_the_damage_are_kept) {
   }
 }
 
+// An unreadable first component must not hide a denied operation after it.
+// tshark reads this Begin's second component as invoke 2, operation 71.
+TEST(tcap_damage, unreadable_first_component_does_not_hide_the_next) {
+  const Bytes bytes = begin({tlv(0xA1, {integer(1), hex("04 01 47")}), invoke(2, 71)});
+  PXTCAP_itu_asn1_message m;
+  ASSERT_TRUE(m.decode(bytes));
+  EXPECT_EQ(m.damage(), PXTCAP_Damage::unreadableComponent);
+  ASSERT_NE(m.componentPortion(), nullptr);
+  EXPECT_EQ(m.componentPortion()->damage(), PXTCAP_Damage::unreadableComponent);
+  EXPECT_EQ(dumpComponents(&m), "invoke:2:L71");
+}
+
+// An ID beyond 8 octets is an oversized value: the component keeps its
+// operation code and parameter, and so do the components after it.
+TEST(tcap_damage, oversized_ids_keep_the_component) {
+  const Bytes nineOctets = hex("02 09 00 00 00 00 00 00 00 00 01");
+  const Bytes linkedNine = hex("80 09 00 00 00 00 00 00 00 00 01");
+  const DamageCase cases[] = {
+      {"invoke ID of nine octets", begin({tlv(0xA1, {nineOctets, integer(71)}), invoke(2, 3)}),
+       "begin damaged(oversizedId) invoke:-:L71;invoke:2:L3"},
+      {"linked ID of nine octets",
+       begin({tlv(0xA1, {integer(1), linkedNine, integer(71), kForwardSmArg})}),
+       "begin damaged(oversizedId) invoke:1:L71"},
+      {"return result with an invoke ID of nine octets",
+       tlv(0x64, {kDtid, tlv(0x6C, {tlv(0xA2, {nineOctets, tlv(0x30, {integer(56)})})})}),
+       "end damaged(oversizedId) returnResultLast:-:L56"},
+      {"reject with an invoke ID of nine octets",
+       tlv(0x64, {kDtid, tlv(0x6C, {tlv(0xA4, {nineOctets, hex("81 01 01")})})}),
+       "end damaged(oversizedId) reject:-:-"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(decoded(c.bytes), c.expected);
+  }
+  PXTCAP_itu_asn1_message m;
+  ASSERT_TRUE(m.decode(begin({tlv(0xA1, {integer(1), linkedNine, integer(71), kForwardSmArg})})));
+  const auto& c = m.componentPortion()->arrayOfComponents()[0];
+  EXPECT_EQ(c.invokeId(), 1);
+  EXPECT_FALSE(c.linkedId());
+  EXPECT_NE(c.params(), nullptr);
+}
+
+// Valid BER nests as deep as it likes: the operation code before a parameter
+// of 200 indefinite levels is read, and the parameter is kept whole.
+TEST(tcap_damage, deeply_nested_parameter_keeps_the_operation) {
+  Bytes nested = hex("05 00");
+  for (int i = 0; i < 200; ++i) nested = cat({hex("30 80"), nested, hex("00 00")});
+  const Bytes bytes = cat({hex("62 80"), kOtid, hex("6c 80 a1 80"), integer(1), integer(71), nested,
+                           hex("00 00 00 00 00 00")});
+  PXTCAP_itu_asn1_message m;
+  ASSERT_TRUE(m.decode(bytes));
+  EXPECT_FALSE(m.isDamaged());
+  EXPECT_EQ(dumpComponents(&m), "invoke:1:L71");
+  ASSERT_NE(m.componentPortion()->arrayOfComponents()[0].params(), nullptr);
+  EXPECT_EQ(m.componentPortion()->arrayOfComponents()[0].params()->contents().size(),
+            nested.size() - 4);
+}
+
+TEST(tcap_damage, damage_names) {
+  EXPECT_EQ(tcapDamageName(PXTCAP_Damage::none), "none");
+  EXPECT_EQ(tcapDamageName(PXTCAP_Damage::componentFraming), "componentFraming");
+  EXPECT_EQ(tcapDamageName(PXTCAP_Damage::damagedParameter), "damagedParameter");
+}
+
 TEST(tcap_damage, message_cut_short_keeps_its_complete_components) {
   const Bytes whole = begin({invoke(1, 46, kForwardSmArg), invoke(2, 2), invoke(3, 71)});
   // Cut inside the third invoke: the outer lengths now run past the end.
   const Bytes cut(whole.begin(), whole.end() - 2);
-  EXPECT_EQ(decoded(cut), "begin damaged invoke:1:L46;invoke:2:L2");
+  EXPECT_EQ(decoded(cut), "begin damaged(portionLength) invoke:1:L46;invoke:2:L2");
 
   const Bytes indefinite = cat({hex("62 80"), kOtid, hex("6c 80"), invoke(1, 46, kForwardSmArg),
                                 invoke(2, 2), hex("00 00 00 00")});
   EXPECT_EQ(decoded(indefinite), "begin invoke:1:L46;invoke:2:L2");
   const Bytes noEnd(indefinite.begin(), indefinite.end() - 4);
-  EXPECT_EQ(decoded(noEnd), "begin damaged invoke:1:L46;invoke:2:L2");
+  EXPECT_EQ(decoded(noEnd), "begin damaged(portionLength) invoke:1:L46;invoke:2:L2");
 }
 
 // Every prefix: no crash, and whatever is delivered is a prefix of the whole

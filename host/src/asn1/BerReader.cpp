@@ -95,8 +95,11 @@ std::optional<PXASN1Object> readAnyForm(std::span<const std::uint8_t> bytes, std
 
   // The end of an indefinite element is found by walking its contents: definite
   // elements are stepped over by their length, nested indefinite ones only
-  // raise a depth counter, so the walk is linear and needs no recursion.
-  unsigned depth = 1;
+  // raise a depth counter, so the walk is linear and needs no recursion. The
+  // count has no limit of its own: valid BER may nest as deep as it likes (an
+  // extension container 40 levels down is still one parameter), and every
+  // level costs two input octets, so the input bounds the count.
+  std::size_t depth = 1;
   std::size_t pos = h->headerLength;
   for (;;) {
     if (pos >= size) return fail(error, BerError::missingEndOfContents), std::nullopt;
@@ -120,7 +123,7 @@ std::optional<PXASN1Object> readAnyForm(std::span<const std::uint8_t> bytes, std
     }
     pos += child->headerLength;
     if (child->indefinite) {
-      if (++depth > kMaxIndefiniteDepth) return fail(error, BerError::tooDeep), std::nullopt;
+      ++depth;
     } else {
       if (child->contentLength > size - pos)
         return fail(error, BerError::lengthBeyondInput), std::nullopt;
@@ -184,8 +187,6 @@ std::string_view berErrorName(BerError e) {
       return "indefinitePrimitive";
     case BerError::missingEndOfContents:
       return "missingEndOfContents";
-    case BerError::tooDeep:
-      return "tooDeep";
     case BerError::unexpectedEndOfContents:
       return "unexpectedEndOfContents";
   }

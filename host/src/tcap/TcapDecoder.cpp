@@ -3,8 +3,9 @@
 // Damage handling: the message and its component portion are read leniently,
 // so that a length running past the end or a missing end-of-contents still
 // lets the complete components before the damage through (marked damaged). A
-// component is taken whole or not at all: the first component that cannot be
-// read ends the portion.
+// component is taken whole or not at all; one whose fields cannot be read is
+// skipped and the next one is read, since its own length says where that one
+// starts. Only a component whose own tag or length is broken ends the portion.
 #include "TcapTags.hpp"
 #include "px/asn1/BerReader.hpp"
 #include "px/tcap/Tcap.hpp"
@@ -101,76 +102,128 @@ bool setOperationCode(const PXASN1Object& o, PXTCAP_itu_asn1_componentPDU& c) {
   return true;
 }
 
+// An INTEGER ID (invoke or linked) is a one-octet value in Q.773; one longer
+// than kMaxIntegerOctets is oversized. It is noted on the portion and the
+// component keeps its other fields, because an operation code never depends on
+// the ID before it. An empty INTEGER is unreadable.
+enum class IdRead : std::uint8_t { value, oversized, unreadable };
+
+[[gnu::always_inline]] inline IdRead readId(const PXASN1Object& o,
+                                            std::optional<std::int64_t>& id) {
+  const auto contents = o.contents();
+  if (contents.empty()) return IdRead::unreadable;
+  if (contents.size() > px::ber::kMaxIntegerOctets) return IdRead::oversized;
+  id = px::ber::decodeInteger(contents);
+  return IdRead::value;
+}
+
 // The invoke ID that starts every component but a reject: an INTEGER.
-[[gnu::always_inline]] inline bool readInvokeId(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
+[[gnu::always_inline]] inline bool readInvokeId(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+                                                PXTCAP_itu_asn1_componentPortion& portion) {
   PXASN1Object o;
   if (!r.next(o) || !isUniversalPrimitive(o, tags::kInteger)) return false;
-  const auto id = px::ber::decodeInteger(o.contents());
-  if (!id) return false;
-  c.setInvokeId(id);
-  return true;
+  std::optional<std::int64_t> id;
+  switch (readId(o, id)) {
+    case IdRead::value:
+      c.setInvokeId(id);
+      return true;
+    case IdRead::oversized:
+      portion.noteDamage(PXTCAP_Damage::oversizedId);
+      return true;
+    case IdRead::unreadable:
+      break;
+  }
+  return false;
 }
 
 // The optional parameter at the end of a component; the elements after it are
-// not read.
-[[gnu::always_inline]] inline bool readParameter(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
+// not read. It is kept as an opaque view: a parameter that is not one sound
+// element leaves the component without a parameter (and the portion damaged),
+// never without the operation code read before it.
+[[gnu::always_inline]] inline void readParameter(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+                                                 PXTCAP_itu_asn1_componentPortion& portion) {
   PXASN1Object parameter;
-  if (r.next(parameter)) c.setParams(parameter);
-  return !r.damaged();
+  if (r.next(parameter))
+    c.setParams(parameter);
+  else if (r.damaged())
+    portion.noteDamage(PXTCAP_Damage::damagedParameter);
 }
 
 // Q.773 table 12: Invoke ::= [1] SEQUENCE { invokeID, linkedID [0] OPTIONAL,
 // operationCode, parameter ANY OPTIONAL }.
-bool decodeInvoke(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
-  if (!readInvokeId(r, c)) return false;
+bool decodeInvoke(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+                  PXTCAP_itu_asn1_componentPortion& portion) {
+  if (!readInvokeId(r, c, portion)) return false;
   PXASN1Object e;
   if (!r.next(e)) return false;
   if (e.is(Class::contextSpecific, false, tags::kLinkedIdPresent)) {
-    const auto linked = px::ber::decodeInteger(e.contents());
-    if (!linked) return false;
-    c.setLinkedId(linked);
+    std::optional<std::int64_t> linked;
+    switch (readId(e, linked)) {
+      case IdRead::value:
+        c.setLinkedId(linked);
+        break;
+      case IdRead::oversized:
+        portion.noteDamage(PXTCAP_Damage::oversizedId);
+        break;
+      case IdRead::unreadable:
+        return false;
+    }
     if (!r.next(e)) return false;
   } else if (e.is(Class::contextSpecific, false, tags::kLinkedIdAbsent)) {
     if (!r.next(e)) return false;
   }
   if (!setOperationCode(e, c)) return false;
-  return readParameter(r, c);
+  readParameter(r, c, portion);
+  return true;
 }
 
 // ReturnResult ::= SEQUENCE { invokeID, result SEQUENCE { operationCode,
 // parameter } OPTIONAL }. The parameter is taken as optional, as stacks omit it.
-bool decodeReturnResult(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
-  if (!readInvokeId(r, c)) return false;
+bool decodeReturnResult(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+                        PXTCAP_itu_asn1_componentPortion& portion) {
+  if (!readInvokeId(r, c, portion)) return false;
   PXASN1Object result;
   if (!r.next(result)) return !r.damaged();
   if (!result.is(Class::universal, true, tags::kSequence)) return false;
   BerReader inner(result.contents());
   PXASN1Object code;
   if (!inner.next(code) || !setOperationCode(code, c)) return false;
-  return readParameter(inner, c);
+  readParameter(inner, c, portion);
+  return true;
 }
 
 // ReturnError ::= SEQUENCE { invokeID, errorCode, parameter ANY OPTIONAL }.
-bool decodeReturnError(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
-  if (!readInvokeId(r, c)) return false;
+bool decodeReturnError(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+                       PXTCAP_itu_asn1_componentPortion& portion) {
+  if (!readInvokeId(r, c, portion)) return false;
   PXASN1Object e;
   if (!r.next(e)) return false;
   bool global = false;
   const auto code = decodeCode(e, global);
   if (!code) return false;
   c.setErrorCode(*code, global);
-  return readParameter(r, c);
+  readParameter(r, c, portion);
+  return true;
 }
 
 // Reject ::= SEQUENCE { invokeID CHOICE { derivable INTEGER, not-derivable
 // NULL }, problem CHOICE { [0] ... [3] IMPLICIT INTEGER } }.
-bool decodeReject(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
+bool decodeReject(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+                  PXTCAP_itu_asn1_componentPortion& portion) {
   PXASN1Object id;
   if (!r.next(id)) return false;
   if (isUniversalPrimitive(id, tags::kInteger)) {
-    const auto v = px::ber::decodeInteger(id.contents());
-    if (!v) return false;
-    c.setInvokeId(v);
+    std::optional<std::int64_t> v;
+    switch (readId(id, v)) {
+      case IdRead::value:
+        c.setInvokeId(v);
+        break;
+      case IdRead::oversized:
+        portion.noteDamage(PXTCAP_Damage::oversizedId);
+        break;
+      case IdRead::unreadable:
+        return false;
+    }
   } else if (!isUniversalPrimitive(id, tags::kNull)) {
     return false;
   }
@@ -181,45 +234,51 @@ bool decodeReject(BerReader& r, PXTCAP_itu_asn1_componentPDU& c) {
 }
 
 bool decodeComponentBody(const PXASN1Object& o, PXTCAP_ComponentKind kind,
-                         PXTCAP_itu_asn1_componentPDU& c) {
+                         PXTCAP_itu_asn1_componentPDU& c,
+                         PXTCAP_itu_asn1_componentPortion& portion) {
   BerReader r(o.contents());
   switch (kind) {
     case PXTCAP_ComponentKind::invoke:
-      return decodeInvoke(r, c);
+      return decodeInvoke(r, c, portion);
     case PXTCAP_ComponentKind::returnResultLast:
     case PXTCAP_ComponentKind::returnResultNotLast:
-      return decodeReturnResult(r, c);
+      return decodeReturnResult(r, c, portion);
     case PXTCAP_ComponentKind::returnError:
-      return decodeReturnError(r, c);
+      return decodeReturnError(r, c, portion);
     case PXTCAP_ComponentKind::reject:
-      return decodeReject(r, c);
+      return decodeReject(r, c, portion);
   }
   return false;
 }
 
-// The component `o` as the next one of `portion`; false (and nothing added)
-// when it cannot be read.
-bool decodeComponent(const PXASN1Object& o, PXTCAP_itu_asn1_componentPortion& portion) {
-  if (o.tagClass() != Class::contextSpecific || !o.isConstructed()) return false;
-  const auto kind = componentKindOf(o.tagNumber());
-  if (!kind) return false;
+// The component `o`, whose own tag and length are sound, as the next one of
+// `portion`. One that is not a component type, or whose fields cannot be read,
+// is skipped whole (nothing added) and noted as damage.
+void decodeComponent(const PXASN1Object& o, PXTCAP_itu_asn1_componentPortion& portion) {
+  const auto kind = o.tagClass() == Class::contextSpecific && o.isConstructed()
+                        ? componentKindOf(o.tagNumber())
+                        : std::nullopt;
+  if (!kind) {
+    portion.noteDamage(PXTCAP_Damage::unknownComponent);
+    return;
+  }
   // Decoded in place; the vector keeps its capacity from message to message.
   PXTCAP_itu_asn1_componentPDU& c = portion.addNew(*kind);
-  if (decodeComponentBody(o, *kind, c)) return true;
+  if (decodeComponentBody(o, *kind, c, portion)) return;
   portion.removeLast();
-  return false;
+  portion.noteDamage(PXTCAP_Damage::unreadableComponent);
 }
 
-// Components in order until the end of the portion or the first one that
-// cannot be read; returns false at damage.
-bool decodeComponents(std::span<const std::uint8_t> contents,
+// Components in order until the end of the portion. Damage inside a component
+// skips that component only: each one's own tag and length say where the next
+// begins. Only when those are broken is there no next one to find, and the
+// portion ends there.
+void decodeComponents(std::span<const std::uint8_t> contents,
                       PXTCAP_itu_asn1_componentPortion& portion) {
   BerReader r(contents);
   PXASN1Object element;
-  while (r.next(element)) {
-    if (!decodeComponent(element, portion)) return false;
-  }
-  return !r.damaged();
+  while (r.next(element)) decodeComponent(element, portion);
+  if (r.damaged()) portion.noteDamage(PXTCAP_Damage::componentFraming);
 }
 
 // The transaction ID `number` ([APPLICATION 8] or [9], primitive) at the start
@@ -242,8 +301,8 @@ bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
   const auto type = messageTypeOf(h->tagNumber);
   if (!type) return false;
 
-  bool damaged = false;
-  auto rest = lenientContents(bytes, *h, damaged);
+  bool cut = false;
+  auto rest = lenientContents(bytes, *h, cut);
 
   // Q.773 4.2.1: the transaction IDs each message type must carry, in order.
   // Without them the message cannot be a valid one of its type.
@@ -257,6 +316,7 @@ bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
   _type = *type;
   _otid = otid;
   _dtid = dtid;
+  if (cut) noteDamage(PXTCAP_Damage::messageLength);
 
   // The abort cause (P-abort or a dialogue portion) is not read.
   if (*type != PXTCAP_MessageType::abort) {
@@ -265,27 +325,30 @@ bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
     while (!rest.empty()) {
       const auto eh = px::ber::readHeader(rest);
       if (!eh) {
-        damaged = true;
+        noteDamage(PXTCAP_Damage::elementBeforeComponents);
         break;
       }
       if (eh->tagClass == Class::application && eh->constructed &&
           eh->tagNumber == tags::kComponentPortion) {
-        bool portionDamaged = false;
-        const auto contents = lenientContents(rest, *eh, portionDamaged);
+        bool portionCut = false;
+        const auto contents = lenientContents(rest, *eh, portionCut);
         auto& portion = mutableComponentPortion();
-        if (!decodeComponents(contents, portion)) portionDamaged = true;
-        portion.setDamaged(portionDamaged);
-        damaged = damaged || portionDamaged;
+        if (portionCut) portion.noteDamage(PXTCAP_Damage::portionLength);
+        decodeComponents(contents, portion);
+        // The cut end of the message lies after whatever the portion found.
+        if (portion.isDamaged()) {
+          if (cut) _damage = PXTCAP_Damage::none;
+          noteDamage(portion.damage());
+        }
         break;
       }
       std::size_t consumed = 0;
       if (!px::ber::readElement(rest, consumed)) {
-        damaged = true;
+        noteDamage(PXTCAP_Damage::elementBeforeComponents);
         break;
       }
       rest = rest.subspan(consumed);
     }
   }
-  _damaged = damaged;
   return true;
 }

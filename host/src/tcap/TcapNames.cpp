@@ -2,22 +2,56 @@
 
 std::string_view messageTypeName(PXTCAP_MessageType t) {
   switch (t) {
-    case PXTCAP_MessageType::unidirectional: return "unidirectional";
-    case PXTCAP_MessageType::begin: return "begin";
-    case PXTCAP_MessageType::end: return "end";
-    case PXTCAP_MessageType::continue_: return "continue";
-    case PXTCAP_MessageType::abort: return "abort";
+    case PXTCAP_MessageType::unidirectional:
+      return "unidirectional";
+    case PXTCAP_MessageType::begin:
+      return "begin";
+    case PXTCAP_MessageType::end:
+      return "end";
+    case PXTCAP_MessageType::continue_:
+      return "continue";
+    case PXTCAP_MessageType::abort:
+      return "abort";
   }
   return "unknown";
 }
 
 std::string_view componentKindName(PXTCAP_ComponentKind k) {
   switch (k) {
-    case PXTCAP_ComponentKind::invoke: return "invoke";
-    case PXTCAP_ComponentKind::returnResultLast: return "returnResultLast";
-    case PXTCAP_ComponentKind::returnError: return "returnError";
-    case PXTCAP_ComponentKind::reject: return "reject";
-    case PXTCAP_ComponentKind::returnResultNotLast: return "returnResultNotLast";
+    case PXTCAP_ComponentKind::invoke:
+      return "invoke";
+    case PXTCAP_ComponentKind::returnResultLast:
+      return "returnResultLast";
+    case PXTCAP_ComponentKind::returnError:
+      return "returnError";
+    case PXTCAP_ComponentKind::reject:
+      return "reject";
+    case PXTCAP_ComponentKind::returnResultNotLast:
+      return "returnResultNotLast";
+  }
+  return "unknown";
+}
+
+std::string_view tcapDamageName(PXTCAP_Damage d) {
+  switch (d) {
+    case PXTCAP_Damage::none:
+      return "none";
+    case PXTCAP_Damage::messageLength:
+      return "messageLength";
+    case PXTCAP_Damage::elementBeforeComponents:
+      return "elementBeforeComponents";
+    case PXTCAP_Damage::portionLength:
+      return "portionLength";
+    case PXTCAP_Damage::componentFraming:
+      return "componentFraming";
+    case PXTCAP_Damage::unknownComponent:
+      return "unknownComponent";
+    case PXTCAP_Damage::unreadableComponent:
+      return "unreadableComponent";
+    case PXTCAP_Damage::oversizedId:
+      return "oversizedId";
+    case PXTCAP_Damage::damagedParameter:
+      return "damagedParameter";
   }
   return "unknown";
 }

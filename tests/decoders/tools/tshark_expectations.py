@@ -148,6 +148,15 @@ def begin(*components, otid=b"\x00\x00\x00\x01", dialogue=DIALOGUE, form="short"
     return tlv(0x62, tlv(0x48, otid), dialogue, cp, form=form)
 
 
+def ati_arg(depth):
+    nested = tlv(0x05, b"")
+    for _ in range(depth - 2):
+        nested = tlv(0x30, nested, form="indef")
+    extension = tlv(0xA2, tlv(0xA1, nested, form="indef"), form="indef")
+    return tlv(0x30, tlv(0xA0, tlv(0x80, tbcd("228012120109856"))), tlv(0xA1, tlv(0x80, b"")),
+               tlv(0x83, bytes.fromhex("914477790000")), extension, form="indef")
+
+
 IMSI = "228012120109856"
 CALLED = address(0x12, ssn=8, gt=gt4("447700900123"))
 CALLING = address(0x12, ssn=8, gt=gt4("4477009001234"))
@@ -220,6 +229,11 @@ def vectors():
                                      tlv(0xA4, tlv(0x05, b""), tlv(0x80, b"\x00"))))))
     add("tcap_abort_p_abort", u(tlv(0x67, tlv(0x49, b"\x00\x00\x00\x01"), tlv(0x4A, b"\x01"))))
     add("tcap_unidirectional", u(tlv(0x61, DIALOGUE, tlv(0x6C, invoke(1, 46, fsm_arg(tlv(0x80, tbcd(IMSI))))))))
+    # An anyTimeInterrogation whose extension container nests `depth` indefinite
+    # levels: valid BER, so its operation code must be read whatever the depth.
+    for depth in (29, 40):
+        add("tcap_begin_ati_extension_nested_%d" % depth,
+            u(begin(invoke(1, 71, ati_arg(depth), form="indef"), form="indef")))
     add("ansi_tcap_not_itu", u(bytes.fromhex("e20ec7040000000be806e904cf0100d0")))
     return v
 

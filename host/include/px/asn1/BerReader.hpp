@@ -28,10 +28,6 @@ inline constexpr std::uint32_t kMaxTagNumber = 0xFFFF'FFFF;
 // use at most 4, and non-minimal forms pad with leading zeros. Eight covers
 // every padding seen in practice while any longer form is refused outright.
 inline constexpr std::size_t kMaxLengthOctets = 8;
-// Indefinite-length elements nested inside one another that the reader follows
-// to find an end-of-contents; deeper nesting is treated as damage. TCAP nests at
-// most five or six levels.
-inline constexpr unsigned kMaxIndefiniteDepth = 32;
 // X.690 8.3: INTEGER values the host decodes fit in a signed 64-bit integer.
 inline constexpr std::size_t kMaxIntegerOctets = 8;
 
@@ -44,7 +40,6 @@ enum class BerError : std::uint8_t {
   lengthBeyondInput,        // definite length larger than what is left
   indefinitePrimitive,      // X.690 8.1.3.2 a: the indefinite form on a primitive element
   missingEndOfContents,     // indefinite element without its 00 00 before the end of the input
-  tooDeep,                  // indefinite elements nested beyond kMaxIndefiniteDepth
   unexpectedEndOfContents,  // 00 00 where an element was expected (outside an indefinite element)
 };
 

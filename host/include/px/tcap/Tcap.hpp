@@ -27,8 +27,24 @@ enum class PXTCAP_ComponentKind : std::uint8_t {
   returnResultNotLast,  // [7] 0xA7
 };
 
-std::string_view messageTypeName(PXTCAP_MessageType t);  // "begin", "continue", ...
+// Why a TCAP message, or its component portion, was decoded only in part. A
+// message records the first damage found, in the order of its octets.
+enum class PXTCAP_Damage : std::uint8_t {
+  none = 0,
+  messageLength,  // the message's length runs past the end, or its end-of-contents is missing
+  elementBeforeComponents,  // an element between the transaction IDs and the components is broken
+  portionLength,        // the component portion's length runs past the end, or its end is missing
+  componentFraming,     // a component's own tag or length is broken: the portion ends there
+  unknownComponent,     // an element that is not a component type (skipped whole)
+  unreadableComponent,  // a component whose invoke ID or operation code cannot be read (skipped
+                        // whole)
+  oversizedId,          // an invoke or linked ID longer than 8 octets (component kept without it)
+  damagedParameter,     // a parameter that is not one sound element (component kept without it)
+};
+
+std::string_view messageTypeName(PXTCAP_MessageType t);      // "begin", "continue", ...
 std::string_view componentKindName(PXTCAP_ComponentKind k);  // "invoke", "returnResultLast", ...
+std::string_view tcapDamageName(PXTCAP_Damage d);            // "none", "messageLength", ...
 
 class PXTCAP_itu_asn1_componentPDU {
  public:
@@ -86,12 +102,15 @@ class PXTCAP_itu_asn1_componentPDU {
 class PXTCAP_itu_asn1_componentPortion {
  public:
   std::span<const PXTCAP_itu_asn1_componentPDU> arrayOfComponents() const { return _components; }
-  // True when the decoding stopped at damaged bytes after the components listed.
-  bool isDamaged() const { return _damaged; }
+  // True when some of the portion could not be read: components were skipped,
+  // kept without an ID or parameter, or the decoding stopped after the
+  // components listed. damage() says why (the first damage found).
+  bool isDamaged() const { return _damage != PXTCAP_Damage::none; }
+  PXTCAP_Damage damage() const { return _damage; }
 
   void clear() {
     _components.clear();
-    _damaged = false;
+    _damage = PXTCAP_Damage::none;
   }
   void add(const PXTCAP_itu_asn1_componentPDU& c) { _components.push_back(c); }
   // For decoders: a new last component to fill in place, and its removal when
@@ -100,12 +119,15 @@ class PXTCAP_itu_asn1_componentPortion {
     return _components.emplace_back(kind);
   }
   void removeLast() { _components.pop_back(); }
-  void setDamaged(bool d) { _damaged = d; }
+  // Records `d` unless an earlier damage is recorded already.
+  void noteDamage(PXTCAP_Damage d) {
+    if (_damage == PXTCAP_Damage::none) _damage = d;
+  }
 
  private:
   // Cleared, not freed, between messages so a reused packet allocates nothing.
   std::vector<PXTCAP_itu_asn1_componentPDU> _components;
-  bool _damaged = false;
+  PXTCAP_Damage _damage = PXTCAP_Damage::none;
 };
 
 // An ITU TCAP message of any type. The Begin that screening reads is a message
@@ -122,9 +144,11 @@ class PXTCAP_itu_asn1_message {
   bool decode(std::span<const std::uint8_t> bytes);
 
   PXTCAP_MessageType messageType() const { return _type; }
-  // True when decoding stopped at damage after the header: a length running
-  // past the end, a broken element, or a damaged component portion.
-  bool isDamaged() const { return _damaged; }
+  // True when something after the header could not be read: a length running
+  // past the end, a broken element, or a damaged component portion. damage()
+  // says why (the first damage found); components around it are still listed.
+  bool isDamaged() const { return _damage != PXTCAP_Damage::none; }
+  PXTCAP_Damage damage() const { return _damage; }
   std::optional<std::span<const std::uint8_t>> otid() const { return _otid; }
   std::optional<std::span<const std::uint8_t>> dtid() const { return _dtid; }
   // The component portion, or nullptr when the message has none.
@@ -135,7 +159,10 @@ class PXTCAP_itu_asn1_message {
   void setMessageType(PXTCAP_MessageType t) { _type = t; }
   void setOtid(std::optional<std::span<const std::uint8_t>> id) { _otid = id; }
   void setDtid(std::optional<std::span<const std::uint8_t>> id) { _dtid = id; }
-  void setDamaged(bool d) { _damaged = d; }
+  // Records `d` unless an earlier damage is recorded already.
+  void noteDamage(PXTCAP_Damage d) {
+    if (_damage == PXTCAP_Damage::none) _damage = d;
+  }
   // Makes the component portion present (and empty on first use) and returns it.
   PXTCAP_itu_asn1_componentPortion& mutableComponentPortion() {
     _hasComponentPortion = true;
@@ -147,7 +174,7 @@ class PXTCAP_itu_asn1_message {
     _dtid.reset();
     _componentPortion.clear();
     _hasComponentPortion = false;
-    _damaged = false;
+    _damage = PXTCAP_Damage::none;
   }
 
  private:
@@ -156,7 +183,7 @@ class PXTCAP_itu_asn1_message {
   std::optional<std::span<const std::uint8_t>> _dtid;
   PXTCAP_MessageType _type = PXTCAP_MessageType::begin;
   bool _hasComponentPortion = false;
-  bool _damaged = false;
+  PXTCAP_Damage _damage = PXTCAP_Damage::none;
 };
 
 using PXTCAP_itu_asn1_begin = PXTCAP_itu_asn1_message;
