@@ -5,17 +5,20 @@
 #include <unistd.h>
 
 #include <toml++/toml.h>
+
 #include <cerrno>
 #include <system_error>
 #include <utility>
+#include "TomlNesting.hpp"
 
 namespace {
 
-// toml++ refuses deeper nesting itself (TOML_MAX_NESTED_VALUES); the same
-// bound here keeps the conversion's recursion bounded whatever it was built with.
-constexpr int kMaxNesting = 256;
+// Files nesting deeper are refused before parsing (TomlNesting.hpp); the same
+// bound here (a value inside that many arrays) keeps the conversion's recursion
+// bounded on its own.
+constexpr unsigned kMaxNesting = px::config::kMaxNesting + 1;
 
-PXValue convert(const toml::node& node, int depth) {
+PXValue convert(const toml::node& node, unsigned depth) {
   if (depth > kMaxNesting) return PXValue(PXOther{});
   switch (node.type()) {
     case toml::node_type::string:
@@ -60,14 +63,19 @@ PXConfigReadResult cannotRead(const std::string& fileName, int error) {
   return cannotRead(fileName, std::error_code(error, std::generic_category()).message());
 }
 
-PXConfigReadResult syntaxError(const std::string& fileName, const toml::parse_error& e) {
+PXConfigReadResult syntaxError(const std::string& fileName, std::uint32_t line,
+                               std::uint32_t column, std::string_view reason) {
   PXConfigReadResult r;
   r.status = PXConfigReadResult::Status::syntaxError;
-  r.line = e.source().begin.line;
-  r.column = e.source().begin.column;
+  r.line = line;
+  r.column = column;
   r.message = displayName(fileName) + ':' + std::to_string(r.line) + ':' +
-              std::to_string(r.column) + ": " + std::string(e.description());
+              std::to_string(r.column) + ": " + std::string(reason);
   return r;
+}
+
+PXConfigReadResult syntaxError(const std::string& fileName, const toml::parse_error& e) {
+  return syntaxError(fileName, e.source().begin.line, e.source().begin.column, e.description());
 }
 
 // Closes the descriptor on every way out of readFile.
@@ -87,14 +95,28 @@ struct FileText {
 
 FileText readFile(const std::string& fileName) {
   FileText out;
-  FileDescriptor file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  // Opened without blocking, so that a FIFO (or a device) named as the file
+  // cannot hold the open, and with it a reload, without end; only a regular
+  // file is read.
+  FileDescriptor file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
   if (file.fd < 0) {
     out.error = errno;
     return out;
   }
   struct stat st {};
-  if (::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<std::uintmax_t>(st.st_size) <= PXConfig::kMaxFileSize) {
+  if (::fstat(file.fd, &st) != 0) {
+    out.error = errno;
+    return out;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    out.error = EISDIR;
+    return out;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    out.problem = "not a regular file";
+    return out;
+  }
+  if (static_cast<std::uintmax_t>(st.st_size) <= PXConfig::kMaxFileSize) {
     out.text.reserve(static_cast<std::size_t>(st.st_size));
   }
   char buffer[16384];
@@ -144,6 +166,11 @@ PXConfigReadResult PXConfig::read() noexcept {
     FileText file = readFile(_fileName);
     if (file.error != 0) return cannotRead(_fileName, file.error);
     if (file.problem) return cannotRead(_fileName, file.problem);
+    if (const auto excess = px::config::findExcessNesting(file.text)) {
+      return syntaxError(_fileName, excess->line, excess->column,
+                         "nested deeper than " + std::to_string(px::config::kMaxNesting) +
+                             " levels (dotted keys, table headers, arrays, inline tables)");
+    }
 
     // Every top-level table is converted, allowed or not: configuration files
     // are small, and groups allowed after read() then need no second parse.
@@ -162,9 +189,9 @@ PXConfigReadResult PXConfig::read() noexcept {
       return syntaxError(_fileName, e);
     }
 #else
-    toml::parse_result parsed = toml::parse(file.text, _fileName);
-    if (!parsed) return syntaxError(_fileName, parsed.error());
-    collect(parsed.table());
+  toml::parse_result parsed = toml::parse(file.text, _fileName);
+  if (!parsed) return syntaxError(_fileName, parsed.error());
+  collect(parsed.table());
 #endif
     _groups = std::move(groups);
     return {};
