@@ -11,12 +11,13 @@
 #include "px/Config.hpp"
 
 PXErrorRef QelScreeningSCCP::loadConfigFromFile(const std::string& fileName) {
-  _configFileName.store(std::make_shared<const std::string>(fileName));
+  auto name = std::make_shared<const std::string>(fileName);
+  _rules.update([&](qel::RuleSet& rules) { rules.configFileName = name; });
   return reloadConfig();
 }
 
 PXErrorRef QelScreeningSCCP::reloadConfig() {
-  const auto fileName = _configFileName.load();
+  const std::shared_ptr<const std::string> fileName = _rules.read()->configFileName;
   // Before any loadConfigFromFile there is no name; the reader then reports
   // that it cannot open "" and yields no group.
   PXConfig reader(fileName ? *fileName : std::string());

@@ -94,7 +94,6 @@ class QelScreeningSCCP : public PXPlugin,
 
  protected:
   // The rules, published whole (fields _allowedCallingSccpPrefixE164 ... _defaultDenyTT).
+  // The rules and the name of the configuration file (RuleSet::configFileName).
   qel::RuleSetCell _rules;
-  // The file named by the last loadConfigFromFile; null before it.
-  std::atomic<std::shared_ptr<const std::string>> _configFileName;
 };

@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "px/Value.hpp"
 
@@ -51,6 +53,10 @@ struct RuleSet {
 #define QEL_DECLARE_FLAG(getter, setter, member) std::uint8_t member = 0;
   QEL_RULE_FLAGS(QEL_DECLARE_FLAG)
 #undef QEL_DECLARE_FLAG
+  // Not a rule: the file named by the last loadConfigFromFile (null before
+  // it), published with the rules so that the load path, like the screening
+  // path, takes no lock. Screening never reads it.
+  std::shared_ptr<const std::string> configFileName;
 };
 
 // The lists of one numbering plan, indexed E.164, E.212, E.214.

@@ -24,10 +24,19 @@ class PXPlugin {
   virtual bool init();
 
   PXDictionaryRef config() const { return _config.load(std::memory_order_acquire); }
-  void setConfig(PXDictionaryRef group) { _config.store(std::move(group), std::memory_order_release); }
+  void setConfig(PXDictionaryRef group) {
+    _config.store(std::move(group), std::memory_order_release);
+  }
 
  protected:
   // The configuration group as last read; absent until a plug-in sets it.
+  //
+  // libstdc++ implements this atomic with a lock (a spin bit in the pointer,
+  // then a futex wait). That is acceptable here: only a load (setConfig) and
+  // the host's config() take it, each for a pointer swap or one reference-count
+  // increment, with no allocation, I/O or other lock inside; no screening
+  // touches it. A lock-free publication would need the plug-in's hazard slots
+  // in the host, for a field read a few times per reload.
   std::atomic<PXDictionaryRef> _config;
 };
 
