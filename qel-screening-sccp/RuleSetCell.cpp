@@ -1,6 +1,7 @@
 #include "RuleSetCell.hpp"
 
 #include <array>
+#include <new>
 #include <vector>
 
 // Memory ordering. A reader stores the set it is about to use into its slot
@@ -12,22 +13,77 @@
 // reader's re-read, which therefore sees the new set and retries instead of
 // using the retired one. The fallback reader count follows the same argument
 // with the count in place of a slot.
+//
+// The scan reaches every slot a reader may use: a reader's thread reads the
+// high-water mark gSlotsInUse (or raises it), seq_cst, after claiming its slot
+// and before its first hazard store. A scan that read a lower mark read it
+// before that, so before the reader's hazard store and re-read: the case above
+// where the re-read sees the new set. A scan that read the mark as covering the
+// slot also finds the slot's block, whose link was published (seq_cst) before
+// the mark was raised past it.
 
 namespace qel {
 
 namespace {
 
-constexpr std::size_t kHazardSlots = 128;
+constexpr std::size_t kSlotsPerBlock = 128;
 
 struct alignas(64) HazardSlot {
   std::atomic<const void*> hazard{nullptr};
   std::atomic<bool> claimed{false};
 };
 
-std::array<HazardSlot, kHazardSlots> gSlots;
-// Slots at or above this index have never been claimed; scans stop there.
+// Blocks are linked, never moved and never freed: a slot's address stays valid
+// for every thread that holds it and every scan that reads it.
+struct SlotBlock {
+  std::array<HazardSlot, kSlotsPerBlock> slots;
+  std::atomic<SlotBlock*> next{nullptr};
+};
+
+constinit SlotBlock gFirstBlock;
+// Slots at or above this index (counted over the blocks in order) have never
+// been claimed; scans stop there.
 std::atomic<std::size_t> gSlotsInUse{0};
 std::atomic<std::size_t> gFallbackReaders{0};
+
+void raiseSlotsInUse(std::size_t n) {
+  std::size_t inUse = gSlotsInUse.load(std::memory_order_seq_cst);
+  while (inUse < n && !gSlotsInUse.compare_exchange_weak(inUse, n, std::memory_order_seq_cst)) {
+  }
+}
+
+// A free slot, claimed; the table grows by a block when every slot is taken.
+// Null only when a block cannot be allocated.
+HazardSlot* claimSlot() {
+  SlotBlock* block = &gFirstBlock;
+  for (std::size_t base = 0;; base += kSlotsPerBlock) {
+    for (std::size_t i = 0; i < kSlotsPerBlock; ++i) {
+      HazardSlot& slot = block->slots[i];
+      bool expected = false;
+      if (!slot.claimed.load(std::memory_order_relaxed) &&
+          slot.claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+        raiseSlotsInUse(base + i + 1);
+        return &slot;
+      }
+    }
+    SlotBlock* next = block->next.load(std::memory_order_seq_cst);
+    if (!next) {
+      auto* fresh = new (std::nothrow) SlotBlock;
+      if (!fresh) return nullptr;
+      if (block->next.compare_exchange_strong(next, fresh, std::memory_order_seq_cst)) {
+        next = fresh;
+      } else {
+        delete fresh;  // another thread linked one first; `next` is that one
+      }
+    }
+    block = next;
+  }
+}
+
+void releaseSlot(HazardSlot* slot) {
+  slot->hazard.store(nullptr, std::memory_order_release);
+  slot->claimed.store(false, std::memory_order_release);
+}
 
 // A thread's claim on a slot. Constant-initialised and trivially destructible,
 // so reaching it costs no initialisation guard: the slot goes back to the
@@ -37,7 +93,8 @@ struct ThreadSlot {
   // The slot while no read is in progress on this thread, else null; the one
   // field the common read tests.
   HazardSlot* idle = nullptr;
-  bool claimTried = false;
+  // Set once the thread's slot has gone back (the thread is ending).
+  bool ended = false;
 };
 
 // In a dlopen'ed library this is reached through one __tls_get_addr call per
@@ -47,32 +104,16 @@ struct ThreadSlot {
 constinit thread_local ThreadSlot tThreadSlot;
 
 // Gives the thread's slot back when the thread ends. A read that still comes
-// after it (from another thread_local destructor) takes the shared fallback.
+// after it (from another thread_local destructor) borrows a slot.
 struct SlotReturn {
   ~SlotReturn() {
     ThreadSlot& t = tThreadSlot;
     HazardSlot* s = t.slot;
     t.slot = t.idle = nullptr;
-    if (s) s->claimed.store(false, std::memory_order_release);
+    t.ended = true;
+    if (s) releaseSlot(s);
   }
 };
-
-// The thread's first read: claims a free slot, if any is left.
-void claim(ThreadSlot& t) {
-  t.claimTried = true;
-  [[maybe_unused]] thread_local SlotReturn slotReturn;
-  for (std::size_t i = 0; i < kHazardSlots; ++i) {
-    bool expected = false;
-    if (gSlots[i].claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
-      t.slot = t.idle = &gSlots[i];
-      std::size_t inUse = gSlotsInUse.load(std::memory_order_relaxed);
-      while (inUse < i + 1 &&
-             !gSlotsInUse.compare_exchange_weak(inUse, i + 1, std::memory_order_seq_cst)) {
-      }
-      return;
-    }
-  }
-}
 
 }  // namespace
 
@@ -101,40 +142,66 @@ void RuleSetCell::destroy(Node* node) const {
   _live.fetch_sub(1, std::memory_order_acq_rel);
 }
 
+[[gnu::always_inline]] inline RuleSetCell::Node* RuleSetCell::protect(void* s) const {
+  auto* slot = static_cast<HazardSlot*>(s);
+  Node* p = _current.load(std::memory_order_relaxed);
+  for (;;) {
+    slot->hazard.store(p, std::memory_order_seq_cst);
+    Node* q = _current.load(std::memory_order_seq_cst);
+    if (q == p) return p;
+    p = q;
+  }
+}
+
 RuleSetCell::Reader RuleSetCell::read() const {
   ThreadSlot* t = &tThreadSlot;
   // Computed once: the compiler would otherwise repeat the lookup at each use.
   asm("" : "+r"(t));
   HazardSlot* slot = t->idle;
-  if (!slot && !t->claimTried) [[unlikely]] {
-    claim(*t);
-    slot = t->idle;
-  }
   if (slot) [[likely]] {
-    t->idle = nullptr;  // a nested read on this thread takes the fallback
-    Node* p = _current.load(std::memory_order_relaxed);
-    for (;;) {
-      slot->hazard.store(p, std::memory_order_seq_cst);
-      Node* q = _current.load(std::memory_order_seq_cst);
-      if (q == p) break;
-      p = q;
+    t->idle = nullptr;  // a nested read on this thread borrows another slot
+    return Reader(protect(slot), slot, t);
+  }
+  return readSlow();
+}
+
+// The thread's first read claims its slot. A nested read, or one after the
+// thread's slot went back, borrows a free slot for its length. A thread whose
+// claim failed (no memory for a block) tries again on its next read.
+RuleSetCell::Reader RuleSetCell::readSlow() const {
+  ThreadSlot& t = tThreadSlot;
+  if (!t.slot && !t.ended) {
+    if (HazardSlot* own = claimSlot()) {
+      [[maybe_unused]] thread_local SlotReturn slotReturn;
+      t.slot = own;
+      return Reader(protect(own), own, &t);
     }
-    return Reader(p, t);
+  } else if (HazardSlot* borrowed = claimSlot()) {
+    return Reader(protect(borrowed), borrowed, nullptr);
   }
   gFallbackReaders.fetch_add(1, std::memory_order_seq_cst);
-  return Reader(_current.load(std::memory_order_seq_cst), nullptr);
+  return Reader(_current.load(std::memory_order_seq_cst), nullptr, nullptr);
 }
 
 void RuleSetCell::Reader::release() {
   if (!_node) return;
   _node = nullptr;
-  if (_slot) {
-    auto* t = static_cast<ThreadSlot*>(_slot);
-    t->slot->hazard.store(nullptr, std::memory_order_release);
-    t->idle = t->slot;
-  } else {
+  auto* slot = static_cast<HazardSlot*>(_slot);
+  if (!slot) {
     gFallbackReaders.fetch_sub(1, std::memory_order_release);
+  } else if (_owner) {
+    slot->hazard.store(nullptr, std::memory_order_release);
+    static_cast<ThreadSlot*>(_owner)->idle = slot;
+  } else {
+    releaseSlot(slot);
   }
+}
+
+std::size_t RuleSetCell::slotCount() {
+  std::size_t count = 0;
+  for (const SlotBlock* b = &gFirstBlock; b; b = b->next.load(std::memory_order_acquire))
+    count += kSlotsPerBlock;
+  return count;
 }
 
 RuleSetCell::NodePtr RuleSetCell::copyOf(const RuleSet& rules) {
@@ -173,8 +240,13 @@ void RuleSetCell::reclaim() {
     const std::size_t inUse = gSlotsInUse.load(std::memory_order_seq_cst);
     std::vector<const void*> hazards;
     hazards.reserve(inUse);
-    for (std::size_t i = 0; i < inUse; ++i) {
-      if (const void* h = gSlots[i].hazard.load(std::memory_order_seq_cst)) hazards.push_back(h);
+    std::size_t seen = 0;
+    for (const SlotBlock* b = &gFirstBlock; b && seen < inUse;
+         b = b->next.load(std::memory_order_seq_cst)) {
+      for (std::size_t i = 0; i < kSlotsPerBlock && seen < inUse; ++i, ++seen) {
+        if (const void* h = b->slots[i].hazard.load(std::memory_order_seq_cst))
+          hazards.push_back(h);
+      }
     }
     for (Node* n = list; n;) {
       Node* next = n->retiredNext;

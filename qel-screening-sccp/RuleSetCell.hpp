@@ -1,12 +1,16 @@
 // The one published RuleSet of a filter, read without locks or shared writes.
 //
 // Readers protect the set they use with a hazard pointer: a slot of their own
-// in a fixed, cache-line-padded table shared by every filter of the plug-in.
-// Writers build a new set, publish it with a compare-and-swap (retrying when
-// another writer got there first, so no write is lost), retire the old set and
-// free every retired set that no slot holds. Threads beyond the table's size,
-// and nested reads on one thread, fall back to a shared reader count that
-// makes writers defer freeing; they are correct, only slower.
+// in a cache-line-padded table shared by every filter of the plug-in. The table
+// grows in blocks that never move and are never freed, and a slot goes back to
+// it when its thread ends, so it holds as many slots as threads ever read at
+// once. Writers build a new set, publish it with a compare-and-swap (retrying
+// when another writer got there first, so no write is lost), retire the old
+// set and free every retired set that no slot holds: the sets alive are the
+// current one plus at most one per slot, whatever the number of threads.
+// A nested read on one thread borrows a free slot for its length. Only when a
+// block cannot be allocated does a reader fall back to a shared count that
+// makes writers defer freeing; correct, only slower.
 #pragma once
 
 #include <atomic>
@@ -33,7 +37,7 @@ class RuleSetCell {
   // Keeps the rule set it was given alive until it goes out of scope.
   class Reader {
    public:
-    Reader(Reader&& other) noexcept : _node(other._node), _slot(other._slot) {
+    Reader(Reader&& other) noexcept : _node(other._node), _slot(other._slot), _owner(other._owner) {
       other._node = nullptr;
     }
     Reader(const Reader&) = delete;
@@ -46,14 +50,17 @@ class RuleSetCell {
 
    private:
     friend class RuleSetCell;
-    Reader(Node* node, void* slot) : _node(node), _slot(slot) {}
+    Reader(Node* node, void* slot, void* owner) : _node(node), _slot(slot), _owner(owner) {}
     void release();
 
     Node* _node;
-    void* _slot;  // the thread's hazard slot, or nullptr for the shared fallback
+    void* _slot;   // the hazard slot, or nullptr for the shared fallback
+    void* _owner;  // the thread's own slot record, or nullptr for a borrowed slot
   };
 
   Reader read() const;
+  // Slots the table holds (for tests: it grows with the threads that read at once).
+  static std::size_t slotCount();
 
   // Publishes change(copy of the current set). `change` may run more than once
   // (once per lost race), each time on a fresh copy of the then current set.
@@ -83,6 +90,8 @@ class RuleSetCell {
   using NodePtr = std::unique_ptr<Node, NodeDeleter>;
 
   NodePtr copyOf(const RuleSet& rules);
+  Reader readSlow() const;
+  Node* protect(void* slot) const;
   // Publishes next in place of base's set; on success releases base, retires
   // its set and frees what it can.
   bool tryPublish(Reader& base, NodePtr& next);

@@ -3,8 +3,10 @@
 // build it checks that concurrent setters lose no write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -151,6 +153,61 @@ TEST(Concurrency, ThreadsThatEndGiveTheirHazardSlotBack) {
   EXPECT_EQ(f.ruleSetCell().liveCount(), 2u);
   done = true;
   reader.join();
+}
+
+// With more threads screening than one block of hazard slots holds, memory
+// stays bounded while the rules change: every retired set that no thread
+// holds is freed, so the sets alive never exceed the current one plus one
+// per thread.
+TEST(Concurrency, RuleSetsStayBoundedWithMoreThreadsThanSlots) {
+  constexpr int kThreads = 160;
+  constexpr int kReplacements = 300;
+  QelScreeningSCCP f;
+  std::vector<PXValue> entries;
+  for (int i = 0; i < 20000; ++i) entries.emplace_back(std::to_string(1000000 + i));
+  const PXListRef big = std::make_shared<const PXList>(std::move(entries));
+  f.setDeniedCallingSccpPrefixE164(big);
+  std::atomic<bool> stop{false};
+  std::atomic<int> started{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      PXSCCP_Packet p;
+      f.screenSccpPacketInbound(&p, nullptr);
+      started.fetch_add(1);
+      while (!stop.load(std::memory_order_relaxed)) f.screenSccpPacketInbound(&p, nullptr);
+    });
+  }
+  while (started.load() < kThreads) std::this_thread::yield();
+  EXPECT_GE(qel::RuleSetCell::slotCount(), static_cast<std::size_t>(kThreads));
+  std::size_t mostAlive = 0;
+  for (int i = 0; i < kReplacements; ++i) {
+    // A fresh list each time, as a reload gives: a set kept too long keeps it.
+    f.setAllowedOP(makeList({i}));
+    f.setDefaultAllowTT(static_cast<std::uint8_t>(i % 2));
+    mostAlive = std::max(mostAlive, f.ruleSetCell().liveCount());
+  }
+  stop = true;
+  for (auto& t : threads) t.join();
+  EXPECT_LE(mostAlive, static_cast<std::size_t>(kThreads) + 2);
+  f.setAllowedOP(nullptr);
+  EXPECT_EQ(f.ruleSetCell().liveCount(), 1u);
+}
+
+// A nested read borrows a slot of its own: a set retired under it is kept,
+// and one nobody holds is freed at once.
+TEST(Concurrency, NestedReadsHoldOnlyTheirOwnSet) {
+  QelScreeningSCCP f;
+  qel::RuleSetCell& cell = const_cast<qel::RuleSetCell&>(f.ruleSetCell());
+  {
+    auto outer = cell.read();
+    auto inner = cell.read();
+    f.setAllowedTT(makeList({1}));  // retires the set both hold
+    f.setAllowedTT(makeList({2}));  // retires a set nobody holds
+    EXPECT_EQ(cell.liveCount(), 2u);
+  }
+  f.setAllowedTT(makeList({3}));
+  EXPECT_EQ(cell.liveCount(), 1u);
 }
 
 }  // namespace
