@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,7 +176,13 @@ TEST(Concurrency, RuleSetsStayBoundedWithMoreThreadsThanSlots) {
       PXSCCP_Packet p;
       f.screenSccpPacketInbound(&p, nullptr);
       started.fetch_add(1);
-      while (!stop.load(std::memory_order_relaxed)) f.screenSccpPacketInbound(&p, nullptr);
+      // Each thread holds a set most of the time, as a slow screening does,
+      // and sleeps while it does so that the writer is not starved.
+      while (!stop.load(std::memory_order_relaxed)) {
+        f.screenSccpPacketInbound(&p, nullptr);
+        const auto held = f.ruleSetCell().read();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+      }
     });
   }
   while (started.load() < kThreads) std::this_thread::yield();
