@@ -65,7 +65,8 @@ constexpr std::int64_t kMtForwardSM = 44;
 constexpr std::int64_t kMoForwardSM = 46;
 
 template <class Argument>
-void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPartials& fsm) {
+void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPartials& fsm,
+                     PXSccpScreeningTrace* trace) {
   // The IMSI text views the argument, which lives to the end of this call.
   const auto argument = Argument::initWithASN1Object(params, nullptr);
   const auto imsi = px::maybe(argument)
@@ -75,6 +76,7 @@ void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPa
   // Each ForwardSM component replaces what an earlier one found, even without an IMSI.
   fsm.allowed = QelScreeningSCCP::screenFSM(imsi, rules._allowedFSM_IMSI_PREFIX, kPermitted);
   fsm.denied = QelScreeningSCCP::screenFSM(imsi, rules._deniedFSM_IMSI_PREFIX, kDenied);
+  if (trace) trace->setImsi(imsi);
 }
 
 struct WalkOutcome {
@@ -86,7 +88,9 @@ struct WalkOutcome {
   bool deniedGlobal = false;
 };
 
-WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet) {
+// `trace`, when given, receives the IMSI read.
+WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet,
+                           PXSccpScreeningTrace* trace) {
   WalkOutcome out;
   const auto components = px::maybe(packet)
                               .then(&PXSCCP_Packet::incomingTcapBegin)
@@ -96,9 +100,9 @@ WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet) {
   for (const PXTCAP_itu_asn1_componentPDU& c : components) {
     const std::int64_t code = c.operationCode();
     if (code == kMoForwardSM) {
-      screenForwardSM<PXGSMMAP_MO_ForwardSM_Arg>(rules, c.params(), out.fsm);
+      screenForwardSM<PXGSMMAP_MO_ForwardSM_Arg>(rules, c.params(), out.fsm, trace);
     } else if (code == kMtForwardSM) {
-      screenForwardSM<PXGSMMAP_MT_ForwardSM_Arg>(rules, c.params(), out.fsm);
+      screenForwardSM<PXGSMMAP_MT_ForwardSM_Arg>(rules, c.params(), out.fsm, trace);
     }
     const auto screenCode = [&](const PXListRef& denied, const PXListRef& allowed, bool global) {
       if (numberListHits(denied.get(), code)) {
@@ -156,7 +160,7 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
 
   WalkOutcome walk;
   const bool walked = walkGateOpen(rules);
-  if (walked) walk = walkComponents(rules, packet);
+  if (walked) walk = walkComponents(rules, packet, kTrace ? trace : nullptr);
 
   if constexpr (kTrace) {
     trace->calling_allowed = callingPartials.allowed;

@@ -18,8 +18,10 @@ import tempfile
 import unittest
 
 ARGS = None
-SCREEN_KEYS = ["frame", "index", "verdict", "code"]
-DECODE_KEYS = ["frame", "index", "type", "calling", "called", "tcap"]
+SCREEN_KEYS = ["frame", "index", "direction", "verdict", "code"]
+DECODE_KEYS = ["frame", "index", "type", "time", "opc", "dpc"]
+# Where a message came from: these differ between encapsulations of one traffic.
+ORIGIN_KEYS = {"time", "opc", "dpc", "si", "src", "dst", "sport", "dport", "stream"}
 ADDRESS_KEYS = {"ri", "gti", "pc", "ssn", "tt", "npi", "nai", "digits"}
 VERDICTS = {"explicitlyPermitted", "implicitlyPermitted", "explicitlyDenied",
             "implicitlyDenied", "undefined"}
@@ -57,6 +59,19 @@ def generate(directory, name, *args):
     return path
 
 
+def check_origin(test, rec):
+    """The origin keys of a sample record: all M3UA over SCTP over IP but SUA and M2PA."""
+    test.assertIsInstance(rec["time"], float)
+    test.assertGreater(rec["time"], 1.7e9)
+    for key in ("opc", "dpc"):
+        test.assertTrue(rec[key] is None or isinstance(rec[key], int), rec)
+    test.assertIn(rec.get("si"), (None, 3))
+    test.assertIsInstance(rec["src"], str)
+    test.assertIsInstance(rec["dst"], str)
+    test.assertIsInstance(rec["sport"], int)
+    test.assertIsInstance(rec["stream"], int)
+
+
 class Golden(unittest.TestCase):
     def compare(self, name, produced):
         path = data(name)
@@ -74,9 +89,13 @@ class Golden(unittest.TestCase):
         records = jsonl(r.stdout)
         self.assertGreater(len(records), 100)
         for rec in records:
-            self.assertEqual(list(rec)[:4], SCREEN_KEYS)
+            self.assertEqual(list(rec)[:5], SCREEN_KEYS)
             if rec["verdict"] is not None:
                 self.assertIn(rec["verdict"], VERDICTS)
+            check_origin(self, rec)
+            for code, name in rec.get("operation_names", {}).items():
+                self.assertIn(int(code), rec["operations"])
+                self.assertTrue(name)
         # A spread of verdicts, and the damaged messages reported.
         self.assertGreaterEqual(len({rec["verdict"] for rec in records}), 3)
         self.assertTrue(any("error" in rec for rec in records))
@@ -100,6 +119,7 @@ class Golden(unittest.TestCase):
         records = jsonl(r.stdout)
         for rec in records:
             self.assertEqual(list(rec)[:6], DECODE_KEYS)
+            check_origin(self, rec)
             for side in ("calling", "called"):
                 if rec[side] is not None:
                     self.assertEqual(set(rec[side]), ADDRESS_KEYS)
@@ -374,7 +394,8 @@ class Check(unittest.TestCase):
 
 
 def without_frame(records):
-    return [{k: v for k, v in rec.items() if k != "frame"} for rec in records]
+    return [{k: v for k, v in rec.items() if k != "frame" and k not in ORIGIN_KEYS}
+            for rec in records]
 
 
 class LinkTypes(unittest.TestCase):
@@ -568,10 +589,207 @@ class Install(unittest.TestCase):
             finally:
                 shutil.move(moved, prefix)
 
+# A TCAP Begin with two invokes: sendRoutingInfoForSM (45), then
+# anyTimeInterrogation (71), which the example configuration denies.
+SEG_BEGIN = bytes.fromhex("62184804010203046c10a10602010102012da106020102020147")
+# A partner's calling GT (permitted) and a home called GT, E.164, SSNs 8 and 6.
+SEG_CALLING = "1208001204" + "821500629087"
+SEG_CALLED = "1206001204" + "827909102371"
+
+
+def xudt(data, first, remaining, ref, calling=SEG_CALLING):
+    """An XUDT with a segmentation parameter."""
+    called, calling = bytes.fromhex(SEG_CALLED), bytes.fromhex(calling)
+    m = bytearray([0x11, 0x00, 0x0F, 0, 0, 0, 0])
+    for i, part in ((3, called), (4, calling), (5, data)):
+        m[i] = len(m) - i
+        m += bytes([len(part)]) + part
+    m[6] = len(m) - 6
+    m += bytes([0x10, 4, (0x80 if first else 0) | remaining,
+                ref & 0xFF, (ref >> 8) & 0xFF, ref >> 16, 0])
+    return bytes(m)
+
+
+def sccp_pcap(path, messages):
+    """A pcap of link type 142 (bare SCCP), one message a second."""
+    import struct
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 142))
+        for i, m in enumerate(messages):
+            f.write(struct.pack("<IIII", 1700000000 + i, 250, len(m), len(m)) + m)
+    return path
+
+
+class Segments(unittest.TestCase):
+    """Segmented XUDT messages screened whole, and given up ones from their first segment."""
+
+    def screen(self, path, *extra):
+        r = run("screen", "--config", config(), "--format", "jsonl", *extra, path)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return jsonl(r.stdout), r.stderr.decode()
+
+    def test_denied_operation_in_a_later_segment_denies_every_segment(self):
+        with tempfile.TemporaryDirectory() as d:
+            n = len(SEG_BEGIN)
+            for cut in range(1, n):
+                path = sccp_pcap(os.path.join(d, "two.pcap"),
+                                 [xudt(SEG_BEGIN[:cut], True, 1, 7),
+                                  xudt(SEG_BEGIN[cut:], False, 0, 7)])
+                records, _ = self.screen(path)
+                self.assertEqual([r["segment"] for r in records], [[1, 2], [2, 2]], cut)
+                self.assertEqual([r["frame"] for r in records], [1, 2])
+                for r in records:
+                    self.assertEqual(r["verdict"], "explicitlyDenied", (cut, r))
+                    self.assertEqual(r["operations"], [45, 71])
+                    self.assertNotIn("reassembly", r)
+            for i in range(1, n, 3):
+                for j in range(i, n, 2):
+                    path = sccp_pcap(os.path.join(d, "three.pcap"),
+                                     [xudt(SEG_BEGIN[:i], True, 2, 9),
+                                      xudt(SEG_BEGIN[i:j], False, 1, 9),
+                                      xudt(SEG_BEGIN[j:], False, 0, 9)])
+                    records, _ = self.screen(path)
+                    self.assertEqual([r["verdict"] for r in records], ["explicitlyDenied"] * 3)
+                    self.assertEqual([r["segment"] for r in records], [[1, 3], [2, 3], [3, 3]])
+
+    def test_interleaved_callers(self):
+        other = "1208001204" + "821500629088"
+        with tempfile.TemporaryDirectory() as d:
+            path = sccp_pcap(os.path.join(d, "mix.pcap"), [
+                xudt(SEG_BEGIN[:10], True, 1, 5),
+                xudt(SEG_BEGIN[:12], True, 1, 5, other),
+                xudt(SEG_BEGIN[12:], False, 0, 5, other),
+                xudt(SEG_BEGIN[10:], False, 0, 5)])
+            records, err = self.screen(path)
+            self.assertEqual([(r["frame"], r["segment"]) for r in records],
+                             [(2, [1, 2]), (3, [2, 2]), (1, [1, 2]), (4, [2, 2])])
+            self.assertEqual({r["verdict"] for r in records}, {"explicitlyDenied"})
+            self.assertIn("segmented messages            2 reassembled, 0 given up", err)
+
+    def test_segments_that_do_not_fit(self):
+        b = SEG_BEGIN
+        cases = {
+            "out of order": [xudt(b[:8], True, 2, 3), xudt(b[16:], False, 0, 3),
+                             xudt(b[8:16], False, 1, 3)],
+            "duplicate": [xudt(b[:8], True, 2, 3), xudt(b[8:16], False, 1, 3),
+                          xudt(b[8:16], False, 1, 3)],
+            "count does not follow": [xudt(b[:8], True, 1, 3), xudt(b[8:], False, 4, 3)],
+            "never completed": [xudt(b[:8], True, 1, 3)],
+            "no first segment": [xudt(b[8:], False, 0, 3)],
+        }
+        with tempfile.TemporaryDirectory() as d:
+            for reason, messages in cases.items():
+                path = sccp_pcap(os.path.join(d, "bad.pcap"), messages)
+                records, err = self.screen(path)
+                self.assertEqual(len(records), len(messages), reason)
+                self.assertIn(reason + " 1", err)
+                for r in records:
+                    self.assertEqual(r["reassembly"], "incomplete", (reason, r))
+                    # The first segment alone holds no denied operation.
+                    self.assertNotEqual(r["verdict"], "explicitlyDenied", (reason, r))
+
+    def test_decode_shows_the_joined_message_as_tshark_does(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = sccp_pcap(os.path.join(d, "two.pcap"), [xudt(SEG_BEGIN[:11], True, 1, 4),
+                                                          xudt(SEG_BEGIN[11:], False, 0, 4)])
+            r = run("decode", "--format", "jsonl", path)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            records = jsonl(r.stdout)
+            self.assertEqual([x["segment"] for x in records], [[1, 2], [2, 2]])
+            ours = [c["opcode"] for c in records[1]["tcap"]["components"]]
+            t = subprocess.run(["tshark", "-r", path, "-T", "fields", "-e", "frame.number",
+                                "-e", "gsm_old.localValue", "-E", "aggregator=,"],
+                               capture_output=True, check=True)
+            theirs = {}
+            for line in t.stdout.decode().splitlines():
+                frame, _, ops = line.partition("\t")
+                theirs[int(frame)] = [int(x) for x in ops.split(",") if x]
+            self.assertEqual(theirs[2], ours)
+            self.assertEqual(ours, [45, 71])
+
+
+class Direction(unittest.TestCase):
+    """--home-pc, --home-ip, --home-gt: only inbound messages are screened."""
+
+    def screen(self, *extra):
+        r = run("screen", "--config", config(), "--format", "jsonl", *extra, sample())
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return jsonl(r.stdout), r.stderr.decode()
+
+    def test_kinds_and_values(self):
+        everything, _ = self.screen()
+        self.assertEqual({r["direction"] for r in everything}, {"inbound"})
+        for options, rule in [
+                (["--home-pc", "257"], lambda r: r["dpc"] == 257),
+                (["--home-pc", "0-32-1,9"], lambda r: r["dpc"] in (257, 9)),
+                (["--home-ip", "192.0.2.0/24"],
+                 lambda r: r["dst"] is not None and r["dst"].startswith("192.0.2.")),
+                (["--home-gt", "2897"],
+                 lambda r: (r["called_digits"] or "").startswith("2897")),
+                (["--home-gt", "2897", "--home-pc", "999"], lambda r: False)]:
+            records, err = self.screen(*options)
+            self.assertEqual(len(records), len(everything))
+            outbound = 0
+            for r, ref in zip(records, everything):
+                if rule(r):
+                    self.assertEqual(r["direction"], "inbound", options)
+                    self.assertEqual(r["verdict"], ref["verdict"])
+                else:
+                    outbound += 1
+                    self.assertEqual(r["direction"], "outbound", (options, r))
+                    self.assertIsNone(r["verdict"])
+                    self.assertIsNone(r["code"])
+            if outbound:
+                self.assertRegex(err, r"outbound\s+%d \(not screened\)" % outbound)
+        only, _ = self.screen("--home-pc", "999", "--only", "outbound")
+        self.assertEqual(len(only), len(everything))
+        none, _ = self.screen("--home-pc", "999", "--only", "denied")
+        self.assertEqual(none, [])
+
+    def test_text_shows_outbound(self):
+        r = run("screen", "--config", config(), "--home-gt", "1", sample())
+        lines = r.stdout.decode().splitlines()
+        at = lines[0].index("VERDICT")
+        self.assertTrue(lines[1:])
+        self.assertTrue(all(line[at:].startswith("outbound ") for line in lines[1:]))
+
+    def test_bad_values(self):
+        for option, value in [("--home-pc", "1-2"), ("--home-pc", "8-0-0"),
+                              ("--home-ip", "10.0.0.0/33"), ("--home-ip", "nowhere"),
+                              ("--home-gt", "+41")]:
+            r = run("screen", "--config", config(), option, value, sample())
+            self.assertEqual(r.returncode, 2, (option, value))
+            self.assertEqual(r.stdout, b"")
+            self.assertIn(option, r.stderr.decode())
+            self.assertIn(value, r.stderr.decode())
+
+
+class TextTable(unittest.TestCase):
+    """Columns stay where the header puts them, however wide a cell."""
+
+    def test_columns_line_up(self):
+        r = run("screen", "--config", config(), "--explain", sample())
+        lines = r.stdout.decode().splitlines()
+        header = lines[0]
+        verdict_at, why_at = header.index("VERDICT"), header.index("WHY")
+        for line in lines[1:]:
+            words = line[verdict_at:].split()
+            self.assertEqual(line[verdict_at - 1], " ", line)
+            if words[0] == "undecodable":
+                continue
+            self.assertIn(words[0], VERDICTS, line)
+            self.assertEqual(line[why_at - 1], " ", line)
+            self.assertTrue(line[why_at:].startswith("by "), line)
+        # Named operations, and permitted rows name every agreeing dimension.
+        self.assertTrue(any("71 anyTimeInterrogation" in line for line in lines))
+        self.assertFalse(any("explicitlyPermitted" in line and "by calling:" in line
+                             for line in lines))
+
 
 GROUPS = {"golden": Golden, "bad_input": BadInput, "check": Check, "link_types": LinkTypes,
           "tshark": Tshark, "install": Install, "hostile_files": HostileFiles,
-          "sctp_reassembly": SctpReassembly, "damaged_tcap": DamagedTcap}
+          "sctp_reassembly": SctpReassembly, "damaged_tcap": DamagedTcap, "segments": Segments,
+          "direction": Direction, "text_table": TextTable}
 
 
 def main():

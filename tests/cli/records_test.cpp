@@ -1,6 +1,7 @@
 // The record writers: their pieces against independent formatters, and whole
 // records with every field as long as a message can make it, which must stay
 // within the room the writer reserves (past it, the buffer aborts).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -180,7 +181,25 @@ std::string everyRecord(const PXSCCP_Packet& packet) {
   m.index = std::numeric_limits<std::uint32_t>::max();
   m.packet = &packet;
   m.error = std::string_view("unsupportedMessageType");
+  // The longest origin: negative time in nanoseconds, IPv6 addresses without zeros.
+  qs::MessageOrigin origin;
+  origin.hasTime = true;
+  origin.seconds = std::numeric_limits<std::int64_t>::min() + 1;
+  origin.nanoseconds = 999'999'999;
+  origin.nanoPrecision = true;
+  origin.opc = origin.dpc = std::numeric_limits<std::uint32_t>::max();
+  origin.si = 255;
+  origin.ipVersion = 6;
+  origin.src.fill(0xff);
+  origin.dst.fill(0xee);
+  origin.sctp = true;
+  origin.sport = origin.dport = origin.stream = 65535;
+  m.origin = &origin;
+  m.segment = 16;
+  m.segments = 16;
+  m.incomplete = true;
   PXSccpScreeningTrace trace;
+  trace.setImsi(std::string(PXSccpScreeningTrace::kMaxImsiDigits, '8'));
   trace.calling_allowed = trace.called_denied = trace.fsm_result =
       PXSccpScreening_explicitlyPermitted;
   trace.deniedComponent = std::numeric_limits<std::int32_t>::min();
@@ -190,9 +209,12 @@ std::string everyRecord(const PXSCCP_Packet& packet) {
   std::string all;
   for (auto decider : {PXScreeningDecider::operation, PXScreeningDecider::calling}) {
     trace.decidedBy = decider;
-    for (const qs::Verdict& v : {qs::Verdict{true, PXSccpScreening_implicitlyPermitted, &trace},
-                                 qs::Verdict{false, 0, nullptr}}) {
+    for (const qs::Verdict& v :
+         {qs::Verdict{true, PXSccpScreening_implicitlyPermitted, &trace, trace.imsi()},
+          qs::Verdict{false, 0, nullptr, std::nullopt}}) {
       qs::OutputBuffer out(16);  // grown for each record
+      m.direction =
+          v.screened ? qs::MessageView::Direction::inbound : qs::MessageView::Direction::outbound;
       qs::appendScreenText(out, m, v, true);
       qs::appendScreenJson(out, m, v);
       qs::appendDecodeText(out, m);
@@ -241,6 +263,78 @@ TEST(Records, ManyShortComponentsStayWithinTheRoomOfEveryRecord) {
   ASSERT_EQ(packet.tcapMessage()->componentPortion()->arrayOfComponents().size(), 150u);
   std::string all = everyRecord(packet);
   EXPECT_NE(all.find("-9223372036854775808,-9223372036854775808"), std::string::npos);
+}
+
+TEST(Records, ManyNamedOperationsStayWithinTheRoomOfEveryRecord) {
+  // Every code MAP names, the longest names among them, one component each.
+  Octets components;
+  for (int code = 0; code < 128; ++code)
+    components = cat(components, invoke(static_cast<std::uint8_t>(code),
+                                        tlv({0x02}, {static_cast<std::uint8_t>(code)})));
+  auto bytes = ludt(1, components);
+  PXSCCP_Packet packet;
+  ASSERT_EQ(packet.decode(bytes), SccpDecodeError::none);
+  std::string all = everyRecord(packet);
+  EXPECT_NE(all.find("62 anyTimeSubscriptionInterrogation"), std::string::npos);
+  EXPECT_NE(all.find("\"62\":\"anyTimeSubscriptionInterrogation\""), std::string::npos);
+}
+
+// Addresses against libc's formatter, with zero groups placed to make runs
+// of every length in every place, and the IPv4-compatible and -mapped forms.
+TEST(Records, IpAddressesAsInetNtopWritesThem) {
+  std::mt19937 random(7);
+  qs::MessageOrigin o;
+  char buffer[qs::kOriginJsonMax + 64];
+  for (int n = 0; n < 20000; ++n) {
+    o.ipVersion = n % 5 == 0 ? 4 : 6;
+    for (std::size_t g = 0; g < 8; ++g) {
+      const bool zero = random() % 2;
+      const auto v = static_cast<std::uint16_t>(random() % 3 == 0 ? random() % 16 : random());
+      o.dst[2 * g] = zero ? 0 : static_cast<std::uint8_t>(v >> 8);
+      o.dst[2 * g + 1] = zero ? 0 : static_cast<std::uint8_t>(v);
+    }
+    if (n % 7 == 0) o.dst[10] = o.dst[11] = 0xFF;
+    char expected[INET6_ADDRSTRLEN];
+    inet_ntop(o.ipVersion == 6 ? AF_INET6 : AF_INET, o.dst.data(), expected, sizeof expected);
+    std::string json(buffer, qs::originJson(buffer, &o));
+    const auto at = json.find("\"dst\":\"") + 7;
+    EXPECT_EQ(json.substr(at, json.find('"', at) - at), expected);
+  }
+}
+
+TEST(Records, OriginKeys) {
+  qs::MessageOrigin o;
+  char buffer[qs::kOriginJsonMax + 64];
+  auto json = [&](const qs::MessageOrigin* origin) {
+    return std::string(buffer, qs::originJson(buffer, origin));
+  };
+  EXPECT_EQ(json(nullptr), R"(,"time":null,"opc":null,"dpc":null,"src":null,"dst":null)");
+  o.hasTime = true;
+  o.seconds = 1709546400;
+  o.nanoseconds = 21'314'000;
+  o.opc = 8706;
+  o.dpc = 257;
+  o.si = 3;
+  o.ipVersion = 4;
+  o.src = {203, 0, 113, 20};
+  o.dst = {192, 0, 2, 1};
+  o.sctp = true;
+  o.sport = 2905;
+  o.dport = 2906;
+  o.stream = 3;
+  EXPECT_EQ(json(&o),
+            R"(,"time":1709546400.021314,"opc":8706,"dpc":257,"si":3,"src":"203.0.113.20",)"
+            R"("dst":"192.0.2.1","sport":2905,"dport":2906,"stream":3)");
+  o.nanoPrecision = true;
+  o.nanoseconds = 5;
+  o.ipVersion = 6;
+  o.src = {0x20, 0x01, 0x0d, 0xb8};
+  o.dst = {};
+  o.dst[15] = 1;
+  o.sctp = false;
+  o.si.reset();
+  EXPECT_EQ(json(&o), R"(,"time":1709546400.000000005,"opc":8706,"dpc":257,"src":"2001:db8::",)"
+                      R"("dst":"::1")");
 }
 
 }  // namespace

@@ -468,3 +468,66 @@ TEST(InboundDecision, ScreeningAnAbsentPacketReadsAsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ImsiCase {
+  const char* name;
+  std::function<PXSCCP_Packet(Begin&)> make;
+  std::optional<std::string_view> imsi;
+};
+
+// The trace names the IMSI the lists were matched against, and nothing the
+// walk did not read.
+TEST(InboundWalk, TheTraceCarriesTheImsiScreeningRead) {
+  const std::vector<ImsiCase> cases = {
+      {"MT-ForwardSM in a Begin",
+       [](Begin& b) {
+         auto p = packet(std::nullopt, std::nullopt);
+         b.addForwardSM(p, 44, 0x80, "228011234567890");
+         return p;
+       },
+       "228011234567890"},
+      {"the last ForwardSM, even without an IMSI",
+       [](Begin& b) {
+         auto p = packet(std::nullopt, std::nullopt);
+         b.addForwardSM(p, 46, 0x80, "228011234567890");
+         b.addForwardSM(p, 46, 0x84, "41791234567");
+         return p;
+       },
+       std::nullopt},
+      {"a Unidirectional is not walked",
+       [](Begin& b) {
+         auto p = packet(std::nullopt, std::nullopt);
+         b.addForwardSM(p, 46, 0x80, "228011234567890");
+         p.mutableTcap().setMessageType(PXTCAP_MessageType::unidirectional);
+         return p;
+       },
+       std::nullopt},
+      {"no ForwardSM",
+       [](Begin& b) {
+         auto p = packet(std::nullopt, std::nullopt);
+         b.addInvoke(p, 45);
+         return p;
+       },
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    QelScreeningSCCP f;
+    f.setDeniedFSM_IMSI_PREFIX(makeList({"9"}));
+    Begin storage;
+    const PXSCCP_Packet p = c.make(storage);
+    PXSccpScreeningTrace trace;
+    f.screenSccpPacketInboundExplained(&p, nullptr, trace);
+    EXPECT_EQ(trace.imsi(), c.imsi) << c.name;
+  }
+  // Without an IMSI list or operation list the walk does not run: no IMSI.
+  QelScreeningSCCP f;
+  Begin storage;
+  const PXSCCP_Packet p = cases[0].make(storage);
+  PXSccpScreeningTrace trace;
+  f.screenSccpPacketInboundExplained(&p, nullptr, trace);
+  EXPECT_EQ(trace.imsi(), std::nullopt);
+}
+
+}  // namespace

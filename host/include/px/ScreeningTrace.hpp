@@ -5,7 +5,9 @@
 // with the verdict the host gets.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "px/Error.hpp"
@@ -63,6 +65,27 @@ struct PXSccpScreeningTrace {
 
   PXScreeningDecider decidedBy = PXScreeningDecider::none;
   PXSccpScreening_result verdict = PXSccpScreening_undefined;
+
+  // The IMSI the IMSI lists were matched against (SM-RP-DA of the last
+  // ForwardSM component walked), copied, since the argument it came from does
+  // not outlive the screening; absent when the walk read none.
+  static constexpr std::size_t kMaxImsiDigits = 64;
+  std::array<char, kMaxImsiDigits> imsiDigits;
+  std::uint8_t imsiLength = 0;
+  bool imsiRead = false;
+
+  std::optional<std::string_view> imsi() const {
+    if (!imsiRead) return std::nullopt;
+    return std::string_view(imsiDigits.data(), imsiLength);
+  }
+  void setImsi(std::optional<std::string_view> digits) {
+    imsiRead = digits.has_value();
+    imsiLength = 0;
+    if (!digits) return;
+    imsiLength = static_cast<std::uint8_t>(digits->size() < kMaxImsiDigits ? digits->size()
+                                                                           : kMaxImsiDigits);
+    digits->copy(imsiDigits.data(), imsiLength);
+  }
 };
 
 // Optional interface of a screening plug-in: the inbound screening with its trace.

@@ -156,6 +156,7 @@ SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
     if (!at) return note(first, SccpDecodeError::badPointer);
     const std::size_t length = bytes[*at];
     if (length > bytes.size() - *at - 1) return note(first, SccpDecodeError::badParameterLength);
+    if (&a == &_calling) _callingBytes = bytes.subspan(*at + 1, length);
     has = true;
     if (!decodeAddress(bytes.subspan(*at + 1, length), a)) {
       has = false;
@@ -209,9 +210,20 @@ SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
         const std::size_t length = bytes[pos + 1];
         if (name == wire::kSegmentationParameter && length >= 1)
           laterSegment = (bytes[pos + 2] & wire::kFirstSegmentBit) == 0;
+        if (name == wire::kSegmentationParameter && length >= wire::kSegmentationLength) {
+          const std::uint8_t o = bytes[pos + 2];
+          _segmentation =
+              SccpSegmentation{(o & wire::kFirstSegmentBit) != 0, (o & wire::kInSequenceBit) != 0,
+                               static_cast<std::uint8_t>(o & wire::kRemainingSegmentsMask),
+                               std::uint32_t{bytes[pos + 3]} | std::uint32_t{bytes[pos + 4]} << 8 |
+                                   std::uint32_t{bytes[pos + 5]} << 16};
+        }
         pos += 2 + length;
       }
-      if (!ok) note(first, SccpDecodeError::badOptionalPart);
+      if (!ok) {
+        note(first, SccpDecodeError::badOptionalPart);
+        _segmentation.reset();
+      }
     }
   }
 

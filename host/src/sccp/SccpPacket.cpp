@@ -15,6 +15,8 @@ void PXSCCP_Packet::clear() {
   _called.clear();
   _tcap.clear();
   _data = {};
+  _callingBytes = {};
+  _segmentation.reset();
   _hopCounter.reset();
   _type = SccpMessageType::udt;
   _classOrCause = 0;

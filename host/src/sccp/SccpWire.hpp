@@ -39,6 +39,11 @@ inline constexpr std::uint8_t kEncodingSchemeBcdEven = 2;
 inline constexpr std::uint8_t kEndOfOptionalParameters = 0x00;
 inline constexpr std::uint8_t kSegmentationParameter = 0x10;
 inline constexpr std::uint8_t kFirstSegmentBit = 0x80;
+// Bit 7: in-sequence delivery (class 1) requested; bits 4-1: remaining segments;
+// then three octets of segmentation local reference.
+inline constexpr std::uint8_t kInSequenceBit = 0x40;
+inline constexpr std::uint8_t kRemainingSegmentsMask = 0x0F;
+inline constexpr std::size_t kSegmentationLength = 4;
 
 // Q.713 4.10-4.15: layout of the connectionless messages.
 struct MessageLayout {

@@ -64,7 +64,12 @@ View m3uaSccp(Bytes m) {
       // OPC (4), DPC (4), SI, NI, MP, SLS, then the user part.
       if (plen < 4 + 12) return skip(Skip::badM3ua);
       if (m[at + 4 + 8] != kServiceIndicatorSccp) return skip(Skip::notSccp);
-      return View{m.subspan(at + 16, plen - 16)};
+      View v{m.subspan(at + 16, plen - 16)};
+      v.routed = true;
+      v.opc = be32(m, at + 4);
+      v.dpc = be32(m, at + 8);
+      v.si = m[at + 12];
+      return v;
     }
     at += (plen + 3) & ~std::size_t{3};
   }
@@ -100,7 +105,15 @@ View mtp3Sccp(Bytes m) {
   if (m.empty()) return skip(Skip::truncated);
   if ((m[0] & 0x0F) != kServiceIndicatorSccp) return skip(Skip::notSccp);
   if (m.size() <= kMtp3Header) return skip(Skip::truncated);
-  return View{m.subspan(kMtp3Header)};
+  // Q.704 2.2.4: DPC (14 bits), OPC (14 bits), SLS (4 bits), least significant bit first.
+  const std::uint32_t label = std::uint32_t{m[1]} | std::uint32_t{m[2]} << 8 |
+                              std::uint32_t{m[3]} << 16 | std::uint32_t{m[4]} << 24;
+  View v{m.subspan(kMtp3Header)};
+  v.routed = true;
+  v.dpc = label & 0x3FFF;
+  v.opc = (label >> 14) & 0x3FFF;
+  v.si = m[0] & 0x0F;
+  return v;
 }
 
 }  // namespace qs

@@ -29,6 +29,11 @@ UserAdaptation userAdaptation(std::uint32_t ppid, std::uint16_t srcPort, std::ui
 struct View {
   Bytes bytes;
   Skip skip = Skip::none;
+  // The MTP3 routing label or M3UA protocol data header, when the layer has one.
+  bool routed = false;
+  std::uint32_t opc = 0;
+  std::uint32_t dpc = 0;
+  std::uint8_t si = 0;
   explicit operator bool() const { return skip == Skip::none; }
 };
 

@@ -49,6 +49,7 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& inf
   _frameSkip = Skip::none;
   _frame = info;
   _fragmentFrames = {};
+  _origin.resetLayers();
   LinkView link = linkLayer(info.linkType < 0 ? _linkType : info.linkType, bytes);
   if (link)
     network(link.network, link.payload, sink);
@@ -93,8 +94,16 @@ void Extractor::network(Network n, Bytes bytes, UnitSink& sink) {
   }
 }
 
+void Extractor::route(const View& v) {
+  if (!v.routed) return;
+  _origin.opc = v.opc;
+  _origin.dpc = v.dpc;
+  _origin.si = v.si;
+}
+
 void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
   View v = mtp3Sccp(bytes);
+  route(v);
   if (v)
     emit(v.bytes, nullptr, sink);
   else
@@ -103,7 +112,7 @@ void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
 
 void Extractor::emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink) {
   ++_counts.messages;
-  sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames}, _index++);
+  sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, &_origin}, _index++);
 }
 
 void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
@@ -123,10 +132,21 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     note(v.skip);
     return;
   }
+  _origin.ipVersion = v6 ? 6 : 4;
+  _origin.src = v.src;
+  _origin.dst = v.dst;
   SctpPacketInfo info = sctpChunks(v.payload, [&](const DataChunk& c) {
     // Payloads that cannot carry SCCP are not reassembled: they would only
     // take memory.
     std::uint16_t sp = be16(v.payload, 0), dp = be16(v.payload, 2);
+    // Each chunk sets its own routing; a fragment's is that of its last chunk.
+    _origin.opc.reset();
+    _origin.dpc.reset();
+    _origin.si.reset();
+    _origin.sctp = true;
+    _origin.sport = sp;
+    _origin.dport = dp;
+    _origin.stream = c.stream;
     if (c.whole()) {
       sctpUserMessage(c.ppid, sp, dp, c.userData, sink);
       return;
@@ -163,6 +183,7 @@ void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint1
   switch (userAdaptation(ppid, sp, dp)) {
     case UserAdaptation::m3ua: {
       View v = m3uaSccp(message);
+      route(v);
       if (v)
         emit(v.bytes, nullptr, sink);
       else
@@ -179,9 +200,11 @@ void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint1
     }
     case UserAdaptation::sua: {
       Skip s = suaCldt(message, _sua);
-      if (s == Skip::none)
+      if (s == Skip::none) {
+        if (auto pc = _sua.calling.pointCode()) _origin.opc = *pc;
+        if (auto pc = _sua.called.pointCode()) _origin.dpc = *pc;
         emit(_sua.data, &_sua, sink);
-      else
+      } else
         note(s);
       return;
     }

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <span>
 
+#include "Adaptation.hpp"
 #include "Bytes.hpp"
 #include "IpReassembly.hpp"
 #include "LinkLayer.hpp"
+#include "Origin.hpp"
 #include "Sctp.hpp"
 #include "SkipReason.hpp"
 #include "Sua.hpp"
@@ -23,6 +25,8 @@ struct SccpUnit {
   // When the message came in a reassembled IP datagram: the frames of all
   // its fragments, in arrival order (the current frame among them).
   std::span<const std::uint64_t> ipFragmentFrames;
+  // Time, routing, addresses and ports of the message.
+  const MessageOrigin* origin = nullptr;
 };
 
 // Where a frame sits in its capture.
@@ -67,6 +71,14 @@ class Extractor {
   void start(int linkType);
   // Hands every SCCP message of the frame to `sink`; returns their number.
   std::uint32_t frame(Bytes bytes, UnitSink& sink, const FrameInfo& info = {});
+  // The capture time of the frames that follow.
+  void setTime(bool hasTime, std::int64_t timeNs, bool nano) {
+    constexpr std::int64_t kNs = 1'000'000'000;
+    _origin.hasTime = hasTime;
+    _origin.seconds = timeNs / kNs - (timeNs % kNs < 0 ? 1 : 0);
+    _origin.nanoseconds = static_cast<std::uint32_t>(timeNs - _origin.seconds * kNs);
+    _origin.nanoPrecision = nano;
+  }
   // Counts a frame that could not even be read as one (a bad hex line).
   void unreadableFrame(Skip why);
   // Ends the capture: messages and datagrams still waiting for fragments are
@@ -79,9 +91,7 @@ class Extractor {
   // True when `view` lies inside storage the extractor owns (reassembly
   // buffers): with the frame itself, the only places a unit may point into.
   // A layer that keeps its own buffer must answer for it here.
-  bool owns(Bytes view) const {
-    return _reassembler.owns(view) || _ipReassembler.owns(view);
-  }
+  bool owns(Bytes view) const { return _reassembler.owns(view) || _ipReassembler.owns(view); }
 
  private:
   void note(Skip s);
@@ -91,7 +101,9 @@ class Extractor {
                        Bytes message, UnitSink& sink);
   void mtp3(Bytes bytes, UnitSink& sink);
   void emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink);
+  void route(const View& v);
 
+  MessageOrigin _origin;
   SctpReassembler _reassembler;
   IpReassembler _ipReassembler;
   FrameInfo _frame;

@@ -93,7 +93,7 @@ int hexValue(char c) {
 
 class PcapSource final : public FrameSource {
  public:
-  PcapSource(std::string name, pcap_t* pcap) : _pcap(pcap) {
+  PcapSource(std::string name, pcap_t* pcap, bool nanoFile) : _pcap(pcap), _nanoFile(nanoFile) {
     _name = std::move(name);
     _linkType = pcap_datalink(pcap);
   }
@@ -109,8 +109,11 @@ class PcapSource final : public FrameSource {
     if (r == 1) {
       f.bytes = Bytes(data, header->caplen);
       f.number = ++_number;
-      f.timeNs = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec * 1000;
+      // Opened with nanosecond precision: tv_usec holds nanoseconds.
+      f.timeNs = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec;
       f.unreadable = Skip::none;
+      f.hasTime = true;
+      f.nanoPrecision = _nanoFile;
       return Next::frame;
     }
     if (r == PCAP_ERROR_BREAK) return Next::end;
@@ -120,6 +123,7 @@ class PcapSource final : public FrameSource {
 
  private:
   pcap_t* _pcap;
+  bool _nanoFile;
   int _linkType;
   std::uint64_t _number = 0;
 };
@@ -164,6 +168,10 @@ class PcapngSource final : public FrameSource {
     f.number = ++_number;
     f.timeNs = _packet.timeNs;
     f.linkType = _packet.linkType;
+    // The interface's resolution is not kept with the packet: nanoseconds
+    // are shown when there are some.
+    f.hasTime = true;
+    f.nanoPrecision = _packet.timeNs % 1000 != 0;
     f.unreadable = Skip::none;
     return Next::frame;
   }
@@ -359,13 +367,17 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
   }
 
   char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* pcap = pcap_fopen_offline(stream, errbuf);
+  pcap_t* pcap =
+      pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, errbuf);
   if (!pcap) {
     std::fclose(stream);
     error = errbuf;
     return nullptr;
   }
-  return std::make_unique<PcapSource>(std::move(name), pcap);
+  const std::uint32_t magic =
+      (std::uint32_t{head[0]} << 24) | (head[1] << 16) | (head[2] << 8) | head[3];
+  return std::make_unique<PcapSource>(std::move(name), pcap,
+                                      magic == 0xA1B23C4D || magic == 0x4D3CB2A1);
 }
 
 }  // namespace qs

@@ -18,6 +18,10 @@ struct Frame {
   std::uint64_t number = 0;  // from 1: pcap frame, or hex line number
   std::int64_t timeNs = 0;   // capture time since 1970; 0 for hex
   int linkType = -1;         // -1: the source's linkType()
+  // timeNs is a capture time (not a hex line), recorded in nanoseconds
+  // rather than microseconds.
+  bool hasTime = false;
+  bool nanoPrecision = false;
   // Skip::badHex for a hex line that is not hex; the bytes are then empty.
   Skip unreadable = Skip::none;
 };

@@ -3,8 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "OneLine.hpp"
+#include "OperationNames.hpp"
 #include "px/map/ForwardSM.hpp"
 
 namespace qs {
@@ -28,18 +30,6 @@ std::optional<std::string_view> digits(const SccpAddress* a) {
 const PXTCAP_itu_asn1_componentPortion* portion(const PXSCCP_Packet* p) {
   const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
   return t ? t->componentPortion() : nullptr;
-}
-
-// The IMSI that screening would read: that of the last ForwardSM component.
-std::optional<std::string_view> lastImsi(const PXSCCP_Packet* p, ImsiText& storage) {
-  std::optional<std::string_view> imsi;
-  if (const auto* cp = portion(p)) {
-    for (const auto& c : cp->arrayOfComponents()) {
-      if (c.operationCode() == kOpMtForwardSm || c.operationCode() == kOpMoForwardSm)
-        imsi = forwardSmImsi(c, storage);
-    }
-  }
-  return imsi;
 }
 
 std::string_view shortVerdict(std::int32_t v) {
@@ -66,7 +56,23 @@ std::string_view colourOf(std::int32_t v) {
 }
 constexpr std::string_view kColourUndecodable = "\x1b[35m";
 constexpr std::string_view kColourReset = "\x1b[0m";
-constexpr std::size_t kVerdictWidth = 19;  // "explicitlyPermitted"
+// Where each column of the screen table starts; a wider cell pushes only as
+// far as the next column's slack, then one space.
+constexpr std::size_t kColIndex = 8;
+constexpr std::size_t kColCalling = 12;
+constexpr std::size_t kColCalled = 29;
+constexpr std::size_t kColTt = 46;
+constexpr std::size_t kColTcap = 51;
+constexpr std::size_t kColImsi = 58;
+constexpr std::size_t kColVerdict = 75;
+// The operations and the explanation come last: only they grow without bound.
+constexpr std::size_t kColOperations = 96;
+constexpr std::size_t kColWhy = 133;  // room for one code and the longest name
+
+char* toColumn(const char* line, char* w, std::size_t column) {
+  const auto at = static_cast<std::size_t>(w - line);
+  return at < column ? put::spaces(w, column - at) : put::character(w, ' ');
+}
 
 std::string_view tcapShort(const PXSCCP_Packet* p) {
   const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
@@ -101,15 +107,16 @@ char* nullableInteger(char* w, std::optional<T> v) {
 // (screen text), 950 (screen JSON, 670 of them --explain), 410 (decode text)
 // and 560 (decode JSON). The writers add the lengths of those texts (six
 // times over where they are escaped for JSON) and a share per component.
-constexpr std::size_t kScreenTextFixed = 384;
-constexpr std::size_t kScreenTextPerComponent = 2 + put::kMaxInteger;  // ",g" and the code
-constexpr std::size_t kScreenJsonFixed = 1024;
-// A code in either list: ',' and the code.
-constexpr std::size_t kScreenJsonPerComponent = 2 * (1 + put::kMaxInteger);
+constexpr std::size_t kScreenTextFixed = 512;
+// ",g", the code, a space and the longest name.
+constexpr std::size_t kScreenTextPerComponent = 3 + put::kMaxInteger + 40;
+constexpr std::size_t kScreenJsonFixed = 1024 + kOriginJsonMax;
+// A code in either list: ',' and the code; its name: ,"CODE":"NAME".
+constexpr std::size_t kScreenJsonPerComponent = 2 * (1 + put::kMaxInteger) + 48;
 constexpr std::size_t kDecodeTextFixed = 512;
 // " returnResultNotLast(global CODE,imsi=IMSI)"
 constexpr std::size_t kDecodeTextPerComponent = 64 + ImsiText::kMaxDigits;
-constexpr std::size_t kDecodeJsonFixed = 640;
+constexpr std::size_t kDecodeJsonFixed = 640 + kOriginJsonMax;
 constexpr std::size_t kDecodeJsonPerComponent = 128 + put::maxJsonString(ImsiText::kMaxDigits);
 
 std::size_t componentCount(const PXTCAP_itu_asn1_componentPortion* cp) {
@@ -183,17 +190,34 @@ std::int32_t partial(std::int32_t allowed, std::int32_t denied, std::int32_t res
 
 char* explainText(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   // The verdict rests on the components that could be read.
-  if (tcapDamaged) w = put::literal(w, "  on damaged TCAP;");
+  if (tcapDamaged) w = put::literal(w, "on damaged TCAP; ");
   if (t.decidedBy == PXScreeningDecider::operation) {
-    w = put::literal(w, "  by operation ");
+    w = put::literal(w, "by operation ");
     if (t.deniedGlobal) w = put::literal(w, "global ");
     w = put::integer(w, t.deniedOperationCode);
     w = put::literal(w, " (component ");
     w = put::integer(w, t.deniedComponent);
     return put::character(w, ')');
   }
-  w = put::literal(w, "  by ");
-  w = put::text(w, deciderName(t.decidedBy));
+  w = put::literal(w, "by ");
+  if (t.verdict > 0) {
+    // Every dimension that gave the permitting result, not only the first.
+    const std::pair<std::string_view, std::int32_t> dims[] = {{"calling", t.calling_result},
+                                                              {"called", t.called_result},
+                                                              {"tt", t.tt_result},
+                                                              {"op", t.op_result},
+                                                              {"fsm", t.fsm_result}};
+    bool first = true;
+    for (const auto& [name, result] : dims) {
+      if (result != t.verdict) continue;
+      if (!first) w = put::character(w, ',');
+      w = put::text(w, name);
+      first = false;
+    }
+    if (first) w = put::text(w, deciderName(t.decidedBy));
+  } else {
+    w = put::text(w, deciderName(t.decidedBy));
+  }
   w = put::literal(w, ": calling=");
   w = put::text(w, shortVerdict(partial(t.calling_allowed, t.calling_denied, t.calling_result)));
   w = put::literal(w, " called=");
@@ -283,10 +307,168 @@ char* framePrefix(char* w, const MessageView& m) {
   w = put::literal(w, "\"frame\":");
   w = put::unsignedInteger(w, m.frame);
   w = put::literal(w, ",\"index\":");
-  return put::integer(w, m.index);
+  w = put::integer(w, m.index);
+  if (m.segment) {
+    w = put::literal(w, ",\"segment\":[");
+    w = put::integer(w, m.segment);
+    w = put::character(w, ',');
+    w = m.segments ? put::integer(w, m.segments) : put::literal(w, "null");
+    w = put::character(w, ']');
+  }
+  if (m.incomplete) w = put::literal(w, ",\"reassembly\":\"incomplete\"");
+  return w;
+}
+
+// Dotted quad, or RFC 5952 text (lower-case hex, the longest run of two or
+// more zero groups as "::"), written by hand: libc's formatter costs more
+// than the rest of a record.
+char* ipText(char* w, std::uint8_t version, const std::array<std::uint8_t, 16>& a) {
+  w = put::character(w, '"');
+  if (version == 4) {
+    for (int i = 0; i < 4; ++i) {
+      if (i) w = put::character(w, '.');
+      w = put::integer(w, a[static_cast<std::size_t>(i)]);
+    }
+    return put::character(w, '"');
+  }
+  std::array<unsigned, 8> g{};
+  for (std::size_t i = 0; i < 8; ++i) g[i] = (unsigned{a[2 * i]} << 8) | a[2 * i + 1];
+  int runAt = -1, runLength = 0;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && g[static_cast<std::size_t>(j)] == 0) ++j;
+    if (j - i > runLength && j - i >= 2) runAt = i, runLength = j - i;
+    i = j > i ? j : i + 1;
+  }
+  constexpr char kHex[] = "0123456789abcdef";
+  // IPv4-compatible and -mapped addresses end in a dotted quad.
+  const bool dottedTail = runAt == 0 && (runLength == 6 || (runLength == 5 && g[5] == 0xFFFF));
+  for (int i = 0; i < 8; ++i) {
+    if (i == 6 && dottedTail) {
+      if (runLength == 5) w = put::character(w, ':');
+      for (std::size_t k = 12; k < 16; ++k) {
+        if (k > 12) w = put::character(w, '.');
+        w = put::integer(w, a[k]);
+      }
+      break;
+    }
+    if (i == runAt) {
+      w = put::literal(w, "::");
+      i += runLength - 1;
+      continue;
+    }
+    if (i && i != runAt + runLength) w = put::character(w, ':');
+    const unsigned v = g[static_cast<std::size_t>(i)];
+    bool started = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const unsigned d = (v >> shift) & 0xF;
+      if (d || started || shift == 0) {
+        w = put::character(w, kHex[d]);
+        started = true;
+      }
+    }
+  }
+  return put::character(w, '"');
+}
+
+// A capture holds few addresses: their texts are kept, direct-mapped by the
+// last octets, so that most records copy them instead of formatting them.
+char* cachedIpText(char* w, std::uint8_t version, const std::array<std::uint8_t, 16>& a) {
+  struct Entry {
+    std::array<std::uint8_t, 16> address{};
+    std::uint8_t version = 0;
+    std::uint8_t length = 0;
+    std::array<char, 48> text{};  // quoted, at most 2 + 45
+  };
+  thread_local std::array<Entry, 16> cache;
+  const std::size_t last = version == 4 ? 3 : 15;
+  Entry& e = cache[(a[last] ^ a[last - 1]) & 15];
+  if (e.version != version || e.address != a) {
+    e.version = version;
+    e.address = a;
+    e.length = static_cast<std::uint8_t>(ipText(e.text.data(), version, a) - e.text.data());
+  }
+  std::memcpy(w, e.text.data(), e.text.size());
+  return w + e.length;
+}
+
+// " (segment K/N)", " (segment K/N, incomplete)", " (incomplete)" or nothing.
+char* segmentText(char* w, const MessageView& m) {
+  if (!m.segment && !m.incomplete) return w;
+  w = put::literal(w, " (");
+  if (m.segment) {
+    w = put::literal(w, "segment ");
+    w = put::integer(w, m.segment);
+    w = put::character(w, '/');
+    w = put::integer(w, m.segments);
+    if (m.incomplete) w = put::literal(w, ", ");
+  }
+  if (m.incomplete) w = put::literal(w, "incomplete");
+  return put::character(w, ')');
 }
 
 }  // namespace
+
+char* originJson(char* w, const MessageOrigin* o) {
+  w = put::literal(w, ",\"time\":");
+  if (o && o->hasTime) {
+    if (o->seconds < 0) w = put::character(w, '-');
+    w = put::unsignedInteger(w,
+                             static_cast<std::uint64_t>(o->seconds < 0 ? -o->seconds : o->seconds));
+    w = put::character(w, '.');
+    // Fraction digits as the capture records them, zeros kept.
+    std::uint32_t fraction = o->nanoPrecision ? o->nanoseconds : o->nanoseconds / 1000;
+    const int digits = o->nanoPrecision ? 9 : 6;
+    char f[9];
+    for (int i = digits - 1; i >= 0; --i, fraction /= 10)
+      f[i] = static_cast<char>('0' + fraction % 10);
+    w = put::text(w, std::string_view(f, static_cast<std::size_t>(digits)));
+  } else {
+    w = put::literal(w, "null");
+  }
+  w = put::literal(w, ",\"opc\":");
+  w = nullableInteger(w, o ? o->opc : std::nullopt);
+  w = put::literal(w, ",\"dpc\":");
+  w = nullableInteger(w, o ? o->dpc : std::nullopt);
+  if (o && o->si) {
+    w = put::literal(w, ",\"si\":");
+    w = put::integer(w, *o->si);
+  }
+  w = put::literal(w, ",\"src\":");
+  w = o && o->ipVersion ? cachedIpText(w, o->ipVersion, o->src) : put::literal(w, "null");
+  w = put::literal(w, ",\"dst\":");
+  w = o && o->ipVersion ? cachedIpText(w, o->ipVersion, o->dst) : put::literal(w, "null");
+  if (o && o->sctp) {
+    w = put::literal(w, ",\"sport\":");
+    w = put::integer(w, o->sport);
+    w = put::literal(w, ",\"dport\":");
+    w = put::integer(w, o->dport);
+    w = put::literal(w, ",\"stream\":");
+    w = put::integer(w, o->stream);
+  }
+  return w;
+}
+
+char* operationsText(char* w, const PXTCAP_itu_asn1_componentPortion* cp) {
+  char* const start = w;
+  if (cp)
+    for (const auto& c : cp->arrayOfComponents()) {
+      if (!c.hasLocalOperationCode() && !c.hasGlobalOperationCode()) continue;
+      if (w != start) w = put::character(w, ',');
+      if (c.hasGlobalOperationCode()) {
+        w = put::character(w, 'g');
+        w = put::integer(w, c.operationCode());
+        continue;
+      }
+      w = put::integer(w, c.operationCode());
+      if (auto name = mapOperationName(c.operationCode())) {
+        w = put::character(w, ' ');
+        w = put::text(w, *name);
+      }
+    }
+  if (w == start) w = put::character(w, '-');
+  return w;
+}
 
 void ImsiText::set(std::optional<std::string_view> digits) {
   _present = digits.has_value();
@@ -345,8 +527,7 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
   const SccpAddress* calling = p ? p->incomingCallingPartyAddress() : nullptr;
   const SccpAddress* called = p ? p->incomingCalledPartyAddress() : nullptr;
   const PXTCAP_itu_asn1_componentPortion* cp = portion(p);
-  ImsiText imsiStorage;
-  std::optional<std::string_view> imsi = lastImsi(p, imsiStorage);
+  std::optional<std::string_view> imsi = v.imsi;
 
   RecordRoom room(out, kScreenJsonFixed +
                            put::maxJsonString(fileNameLength(m) + m.error.value_or("").size() +
@@ -354,6 +535,10 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
                                               imsi.value_or("").size()) +
                            componentCount(cp) * kScreenJsonPerComponent);
   char* w = framePrefix(room.start(), m);
+  if (m.direction != MessageView::Direction::none)
+    w = m.direction == MessageView::Direction::outbound
+            ? put::literal(w, ",\"direction\":\"outbound\"")
+            : put::literal(w, ",\"direction\":\"inbound\"");
   if (v.screened) {
     w = put::literal(w, ",\"verdict\":\"");
     w = put::text(w, verdictName(v.code));
@@ -366,6 +551,7 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
     w = put::literal(w, ",\"error\":");
     w = put::jsonString(w, *m.error);
   }
+  w = originJson(w, m.origin);
   w = put::literal(w, ",\"calling_digits\":");
   w = nullableString(w, digits(calling));
   w = put::literal(w, ",\"called_digits\":");
@@ -393,16 +579,52 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
           first = false;
         }
   }
-  w = put::literal(w, "],\"imsi\":");
+  w = put::character(w, ']');
+  // Names of the local codes MAP assigns, by code.
+  bool named = false;
+  if (cp)
+    for (const auto& c : cp->arrayOfComponents()) {
+      if (!c.hasLocalOperationCode()) continue;
+      auto name = mapOperationName(c.operationCode());
+      if (!name) continue;
+      // Each code once: JSON keys are unique.
+      bool seen = false;
+      for (const auto& e : cp->arrayOfComponents()) {
+        if (&e == &c) break;
+        seen = seen || (e.hasLocalOperationCode() && e.operationCode() == c.operationCode());
+      }
+      if (seen) continue;
+      w = named ? put::literal(w, ",\"") : put::literal(w, ",\"operation_names\":{\"");
+      w = put::integer(w, c.operationCode());
+      w = put::literal(w, "\":\"");
+      w = put::text(w, *name);
+      w = put::character(w, '"');
+      named = true;
+    }
+  if (named) w = put::character(w, '}');
+  w = put::literal(w, ",\"imsi\":");
   w = nullableString(w, imsi);
   if (v.trace && v.screened) w = explainJson(w, *v.trace, m.tcapDamaged);
   room.commit(put::literal(w, "}\n"));
 }
 
 void appendScreenTextHeader(OutputBuffer& out, bool explain) {
-  out.append(fmt::format("{:>7} {:>2}  {:<16} {:<16} {:>3}  {:<5}  {:<12} {:<16} {}\n", "FRAME",
-                         "#", "CALLING", "CALLED", "TT", "TCAP", "OPERATIONS", "IMSI",
-                         explain ? "VERDICT              WHY" : "VERDICT"));
+  std::string h = fmt::format("{:>7}", "FRAME");
+  auto at = [&](std::size_t column, std::string_view text) {
+    h.append(h.size() < column ? column - h.size() : 1, ' ');
+    h += text;
+  };
+  at(kColIndex, " #");
+  at(kColCalling, "CALLING");
+  at(kColCalled, "CALLED");
+  at(kColTt, " TT");
+  at(kColTcap, "TCAP");
+  at(kColImsi, "IMSI");
+  at(kColVerdict, "VERDICT");
+  at(kColOperations, "OPERATIONS");
+  if (explain) at(kColWhy, "WHY");
+  h += '\n';
+  out.append(h);
 }
 
 void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v, bool colour) {
@@ -410,61 +632,56 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
   std::string_view calling = digits(p ? p->incomingCallingPartyAddress() : nullptr).value_or("-");
   std::string_view called = digits(p ? p->incomingCalledPartyAddress() : nullptr).value_or("-");
   const PXTCAP_itu_asn1_componentPortion* cp = portion(p);
-  ImsiText imsiStorage;
-  std::string_view imsi = lastImsi(p, imsiStorage).value_or("-");
+  std::string_view imsi = v.imsi.value_or("-");
   std::string_view error = m.error.value_or("?");
 
-  RecordRoom room(out, kScreenTextFixed + calling.size() + called.size() + imsi.size() +
+  // Column slack can add up to kColWhy spaces beyond the cells.
+  RecordRoom room(out, kScreenTextFixed + kColWhy + calling.size() + called.size() + imsi.size() +
                            error.size() + componentCount(cp) * kScreenTextPerComponent);
-  char* w = put::unsignedIntegerRight(room.start(), m.frame, 7);
-  w = put::character(w, ' ');
+  char* const line = room.start();
+  char* w = put::unsignedIntegerRight(line, m.frame, 7);
+  w = toColumn(line, w, kColIndex);
   w = put::integerRight(w, m.index, 2);
-  w = put::literal(w, "  ");
-  w = put::padded(w, calling, 16);
-  w = put::character(w, ' ');
-  w = put::padded(w, called, 16);
-  w = put::character(w, ' ');
+  w = toColumn(line, w, kColCalling);
+  w = put::text(w, calling);
+  w = toColumn(line, w, kColCalled);
+  w = put::text(w, called);
+  w = toColumn(line, w, kColTt);
   if (auto tt = calledTt(p))
     w = put::integerRight(w, *tt, 3);
   else
     w = put::literal(w, "  -");
-  w = put::literal(w, "  ");
-  w = put::padded(w, tcapShort(p), 5);
-  w = put::literal(w, "  ");
-  char* const ops = w;
-  if (cp)
-    for (const auto& c : cp->arrayOfComponents()) {
-      if (!c.hasLocalOperationCode() && !c.hasGlobalOperationCode()) continue;
-      if (w != ops) w = put::character(w, ',');
-      if (c.hasGlobalOperationCode()) w = put::character(w, 'g');
-      w = put::integer(w, c.operationCode());
-    }
-  if (w == ops) w = put::character(w, '-');
-  if (auto length = static_cast<std::size_t>(w - ops); length < 12) w = put::spaces(w, 12 - length);
-  w = put::character(w, ' ');
-  w = put::padded(w, imsi, 16);
-  w = put::character(w, ' ');
-  if (!v.screened) {
-    if (colour) w = put::text(w, kColourUndecodable);
-    w = put::literal(w, "undecodable (");
+  w = toColumn(line, w, kColTcap);
+  w = put::text(w, tcapShort(p));
+  w = toColumn(line, w, kColImsi);
+  w = put::text(w, imsi);
+  w = toColumn(line, w, kColVerdict);
+  // Colour codes take no room on the screen: columns count without them.
+  std::size_t hidden = 0;
+  auto coloured = [&](std::string_view c, std::string_view text) {
+    if (colour) w = put::text(w, c), hidden += c.size() + kColourReset.size();
+    w = put::text(w, text);
+    if (colour) w = put::text(w, kColourReset);
+  };
+  if (m.direction == MessageView::Direction::outbound)
+    w = put::literal(w, "outbound");
+  else if (!v.screened)
+    coloured(kColourUndecodable, "undecodable");
+  else
+    coloured(colourOf(v.code), verdictName(v.code));
+  w = toColumn(line + hidden, w, kColOperations);
+  w = operationsText(w, cp);
+  if (v.trace && v.screened) {
+    w = toColumn(line + hidden, w, kColWhy);
+    w = explainText(w, *v.trace, m.tcapDamaged);
+  }
+  // Notes close the line, where they push no column.
+  if (m.error && m.direction != MessageView::Direction::outbound) {
+    w = v.screened ? put::literal(w, " (undecodable: ") : put::literal(w, " (");
     w = put::text(w, error);
     w = put::character(w, ')');
-    if (colour) w = put::text(w, kColourReset);
-  } else {
-    if (colour) w = put::text(w, colourOf(v.code));
-    std::string_view name = verdictName(v.code);
-    w = put::text(w, name);
-    if (colour) w = put::text(w, kColourReset);
-    if (m.error) {
-      w = put::literal(w, " (undecodable: ");
-      w = put::text(w, *m.error);
-      w = put::character(w, ')');
-    }
-    // Line the explanations up behind the longest verdict name.
-    if (v.trace && !m.error && name.size() < kVerdictWidth)
-      w = put::spaces(w, kVerdictWidth - name.size());
-    if (v.trace) w = explainText(w, *v.trace, m.tcapDamaged);
   }
+  w = segmentText(w, m);
   room.commit(put::character(w, '\n'));
 }
 
@@ -488,6 +705,7 @@ void appendDecodeJson(OutputBuffer& out, const MessageView& m) {
   } else {
     w = put::literal(w, "null");
   }
+  w = originJson(w, m.origin);
   w = put::literal(w, ",\"calling\":");
   w = addressJson(w, calling);
   w = put::literal(w, ",\"called\":");
@@ -576,6 +794,7 @@ void appendDecodeText(OutputBuffer& out, const MessageView& m) {
     w = put::literal(w, " error=");
     w = put::text(w, *m.error);
   }
+  w = segmentText(w, m);
   room.commit(put::character(w, '\n'));
 }
 

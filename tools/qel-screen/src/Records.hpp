@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "Origin.hpp"
 #include "OutputBuffer.hpp"
 #include "px/ScreeningTrace.hpp"
 #include "px/sccp/SccpPacket.hpp"
@@ -50,6 +51,16 @@ struct MessageView {
   // The SCCP message was sound but its TCAP message was read only in part:
   // screening saw the components that could be read.
   bool tcapDamaged = false;
+  // Time, routing and transport of the message; null when unknown.
+  const MessageOrigin* origin = nullptr;
+  // screen only: whether the message arrives at the home network.
+  enum class Direction : std::uint8_t { none, inbound, outbound } direction = Direction::none;
+  // A segment of a segmented message: its 1-based position and the count
+  // (0 when unknown); 0 for an unsegmented message.
+  std::uint8_t segment = 0;
+  std::uint8_t segments = 0;
+  // The message could not be reassembled: the fields are its first segment's alone.
+  bool incomplete = false;
 };
 
 // The error of a message whose TCAP portion is damaged.
@@ -59,7 +70,19 @@ struct Verdict {
   bool screened = false;  // false when there was no packet to screen
   std::int32_t code = 0;
   const PXSccpScreeningTrace* trace = nullptr;  // with --explain
+  // The IMSI screening read (from its trace), if any.
+  std::optional<std::string_view> imsi;
 };
+
+// The keys "time", "opc", "dpc", "si", "src", "dst", "sport", "dport",
+// "stream" (each after a comma), as far as the origin has them. At most
+// kOriginJsonMax bytes.
+inline constexpr std::size_t kOriginJsonMax = 256;
+char* originJson(char* w, const MessageOrigin* origin);
+
+// Local operation codes with their MAP names, ',' between components; `g`
+// marks a global code (never named).
+char* operationsText(char* w, const PXTCAP_itu_asn1_componentPortion* cp);
 
 // "UDT", "XUDT", ...; "CLDT" for SUA.
 std::string_view messageTypeText(const MessageView& m);

@@ -43,7 +43,9 @@ constexpr std::size_t kSlotOther = kVerdicts.size();
 constexpr std::size_t kSlotUndecodable = kVerdicts.size() + 1;
 // Undecodable messages that still formed a packet, and were screened.
 constexpr std::size_t kSlotPartlyScreened = kVerdicts.size() + 2;
-constexpr std::size_t kSlots = kVerdicts.size() + 3;
+// Messages that leave the home network: not screened.
+constexpr std::size_t kSlotOutbound = kVerdicts.size() + 3;
+constexpr std::size_t kSlots = kVerdicts.size() + 4;
 
 std::size_t slotOf(std::int32_t verdict) {
   for (std::size_t i = 0; i < kVerdicts.size(); ++i)
@@ -87,10 +89,17 @@ bool packetFormed(SccpDecodeError e) {
   return e != SccpDecodeError::empty && e != SccpDecodeError::unsupportedMessageType;
 }
 
-class Sink : public UnitSink {
+std::uint64_t nanosecondsOf(const MessageOrigin& o) {
+  if (!o.hasTime || o.seconds < 0) return 0;
+  return static_cast<std::uint64_t>(o.seconds) * 1'000'000'000ull + o.nanoseconds;
+}
+
+class Sink : public UnitSink, private SccpReassembler::Listener {
  public:
   Sink(Output& out, const RunOptions& options, LoadedPlugin* plugin)
-      : _out(out), _options(options), _plugin(plugin) {}
+      : _out(out), _options(options), _plugin(plugin), _segments(options.segmentLimits) {
+    _records.resize(options.segmentLimits.maxMessages);
+  }
 
   void setFrame(const std::string* file, std::uint64_t frame) {
     _file = file;
@@ -103,6 +112,7 @@ class Sink : public UnitSink {
     m.frame = _frame;
     m.index = index;
     m.sua = unit.sua != nullptr;
+    m.origin = unit.origin;
     SccpDecodeError e = SccpDecodeError::none;
     if (unit.sua)
       packetFromSua(_packet, *unit.sua);
@@ -119,47 +129,163 @@ class Sink : public UnitSink {
       ++_counts[kSlotUndecodable];
     }
     if (packetFormed(e)) m.packet = &_packet;
+    // Waiting messages time out in capture time, whatever traffic follows.
+    if (m.origin && m.origin->hasTime && _segments.pending())
+      _segments.expire(nanosecondsOf(*m.origin), *this);
 
+    if (_plugin) {
+      const bool inbound =
+          _options.home.everything() || (m.origin && _options.home.inbound(*m.origin, m.packet));
+      m.direction = inbound ? MessageView::Direction::inbound : MessageView::Direction::outbound;
+      if (!inbound) {
+        // A node is not asked about what it sends.
+        ++_counts[kSlotOutbound];
+        if (_options.only.selects(false, 0, m.error.has_value(), true)) write(m, Verdict{});
+        return;
+      }
+    }
+
+    if (e == SccpDecodeError::none && !unit.sua && _packet.segmentation()) {
+      const MessageOrigin none;
+      const MessageOrigin& o = m.origin ? *m.origin : none;
+      auto r =
+          _segments.add(_packet, unit.bytes, o.opc.value_or(0), nanosecondsOf(o), _joined, *this);
+      switch (r.status) {
+        case SccpReassembler::Status::unsegmented:
+          break;
+        case SccpReassembler::Status::held:
+          keep(r.slot, m, r.position);
+          return;
+        case SccpReassembler::Status::complete: {
+          keep(r.slot, m, r.position);
+          writeMessage(r.slot, r.total, &_joined, false);
+          return;
+        }
+        case SccpReassembler::Status::alone:
+          // A later segment without its message: screened by itself.
+          m.incomplete = true;
+          m.segment = static_cast<std::uint8_t>(0);
+          break;
+      }
+    }
+    handle(m, m.packet);
+  }
+
+  // Messages still in reassembly are screened from their first segments.
+  void finish() { _segments.finish(*this); }
+
+  void setColour(bool c) { _colour = c; }
+  const std::array<std::uint64_t, kSlots>& counts() const { return _counts; }
+  const SccpReassembler& segments() const { return _segments; }
+
+ private:
+  // What a held segment's record needs once its message is whole.
+  struct Held {
+    const std::string* file;
+    std::uint64_t frame;
+    std::uint32_t index;
+    std::uint8_t position;
+    bool hasOrigin;
+    MessageOrigin origin;
+  };
+
+  void keep(std::uint32_t slot, const MessageView& m, std::uint8_t position) {
+    auto& list = _records[slot];
+    if (position == 1) list.clear();
+    list.push_back(Held{m.file, m.frame, m.index, position, m.origin != nullptr,
+                        m.origin ? *m.origin : MessageOrigin{}});
+  }
+
+  void gaveUp(const SccpReassembler::Pending& p, SccpGiveUp) override {
+    // The first segment decodes as it did on arrival.
+    _firstOnly.decode(p.firstSegment());
+    writeMessage(p.slot, p.total, &_firstOnly, true);
+  }
+
+  // Screens a whole (or given-up) message once; every kept segment gets a record with its verdict.
+  void writeMessage(std::uint32_t slot, std::uint8_t total, const PXSCCP_Packet* packet,
+                    bool incomplete) {
+    Verdict v = screen(packet);
+    for (const Held& h : _records[slot]) {
+      MessageView m;
+      m.file = h.file;
+      m.frame = h.frame;
+      m.index = h.index;
+      m.packet = packet;
+      m.origin = h.hasOrigin ? &h.origin : nullptr;
+      m.segment = h.position;
+      m.segments = total;
+      m.incomplete = incomplete;
+      if (_plugin) {
+        m.direction = MessageView::Direction::inbound;
+        count(v, m);
+        if (!_options.only.selects(v.screened, v.code, false)) continue;
+      } else {
+        ++_decoded;
+      }
+      write(m, v);
+    }
+    _records[slot].clear();
+  }
+
+  Verdict screen(const PXSCCP_Packet* packet) {
+    Verdict v;
+    if (!_plugin || !packet) return v;
+    v.screened = true;
+    PXErrorRef err;
+    // The explaining variant whenever there is one: the IMSI shown is the one it read.
+    if (auto* explainer = _plugin->explainer()) {
+      _trace = PXSccpScreeningTrace{};
+      v.code = explainer->screenSccpPacketInboundExplained(packet, &err, _trace);
+      v.imsi = _trace.imsi();
+      if (_options.explain) v.trace = &_trace;
+    } else {
+      v.code = _plugin->filter().screenSccpPacketInbound(packet, &err);
+    }
+    return v;
+  }
+
+  void count(const Verdict& v, const MessageView& m) {
+    if (!v.screened) return;
+    ++_counts[slotOf(v.code)];
+    if (m.error) ++_counts[kSlotPartlyScreened];
+  }
+
+  void handle(MessageView& m, const PXSCCP_Packet* packet) {
     if (!_plugin) {
       ++_decoded;
+      write(m, Verdict{});
+      return;
+    }
+    Verdict v = screen(packet);
+    count(v, m);
+    if (!_options.only.selects(v.screened, v.code, m.error.has_value())) return;
+    write(m, v);
+  }
+
+  void write(const MessageView& m, const Verdict& v) {
+    if (!_plugin) {
       if (_options.format == Format::jsonl)
         appendDecodeJson(_out.buffer, m);
       else
         appendDecodeText(_out.buffer, m);
-      _out.maybeFlush();
-      return;
-    }
-
-    Verdict v;
-    if (m.packet) {
-      v.screened = true;
-      PXErrorRef err;
-      if (_options.explain) {
-        _trace = PXSccpScreeningTrace{};
-        v.code = _plugin->explainer()->screenSccpPacketInboundExplained(&_packet, &err, _trace);
-        v.trace = &_trace;
-      } else {
-        v.code = _plugin->filter().screenSccpPacketInbound(&_packet, &err);
-      }
-      ++_counts[slotOf(v.code)];
-      if (m.error) ++_counts[kSlotPartlyScreened];
-    }
-    if (!_options.only.selects(v.screened, v.code, m.error.has_value())) return;
-    if (_options.format == Format::jsonl)
+    } else if (_options.format == Format::jsonl) {
       appendScreenJson(_out.buffer, m, v);
-    else
+    } else {
       appendScreenText(_out.buffer, m, v, _colour);
+    }
     _out.maybeFlush();
   }
 
-  void setColour(bool c) { _colour = c; }
-  const std::array<std::uint64_t, kSlots>& counts() const { return _counts; }
-
- private:
   Output& _out;
   const RunOptions& _options;
   LoadedPlugin* _plugin;
   PXSCCP_Packet _packet;
+  PXSCCP_Packet _joined;
+  PXSCCP_Packet _firstOnly;
+  SccpReassembler _segments;
+  // By reassembly slot: the records waiting for their message.
+  std::vector<std::vector<Held>> _records;
   PXSccpScreeningTrace _trace;
   const std::string* _file = nullptr;
   std::uint64_t _frame = 0;
@@ -190,6 +316,23 @@ std::string summary(const ExtractorCounts& c, const Sink& sink, bool screening, 
       if (n[i] || kVerdicts[i] != PXSccpScreening_errorResult)
         fmt::format_to(it, "  {:<21} {:>9}\n", verdictName(kVerdicts[i]), n[i]);
     if (n[kSlotOther]) fmt::format_to(it, "  {:<21} {:>9}\n", "unknown verdict", n[kSlotOther]);
+    if (n[kSlotOutbound])
+      fmt::format_to(it, "  {:<21} {:>9} (not screened)\n", "outbound", n[kSlotOutbound]);
+  }
+  const SccpReassembler& seg = sink.segments();
+  std::uint64_t gaveUp = 0;
+  for (std::size_t i = 0; i < kSccpGiveUpReasons; ++i)
+    gaveUp += seg.gaveUp(static_cast<SccpGiveUp>(i));
+  if (seg.completed() || gaveUp) {
+    fmt::format_to(it, "  {:<21} {:>9} reassembled, {} given up", "segmented messages",
+                   seg.completed(), gaveUp);
+    const char* sep = ": ";
+    for (std::size_t i = 0; i < kSccpGiveUpReasons; ++i)
+      if (auto k = seg.gaveUp(static_cast<SccpGiveUp>(i))) {
+        fmt::format_to(it, "{}{} {}", sep, sccpGiveUpName(static_cast<SccpGiveUp>(i)), k);
+        sep = ", ";
+      }
+    s += '\n';
   }
   fmt::format_to(it, "  {:<21} {:>9}", "undecodable", n[kSlotUndecodable]);
   if (n[kSlotPartlyScreened])
@@ -265,7 +408,8 @@ int run(const RunOptions& options, bool screening) {
   }
 
   Output out;
-  Sink sink(out, options, plugin.get());
+  auto sinkOwner = std::make_unique<Sink>(out, options, plugin.get());
+  Sink& sink = *sinkOwner;
   bool colour = options.format == Format::text && isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR");
   sink.setColour(colour);
   // On a terminal the records themselves show progress.
@@ -302,6 +446,7 @@ int run(const RunOptions& options, bool screening) {
         break;
       }
       sink.setFrame(file, frame.number);
+      extractor.setTime(frame.hasTime, frame.timeNs, frame.nanoPrecision);
       if (frame.unreadable != Skip::none)
         extractor.unreadableFrame(frame.unreadable);
       else
@@ -320,6 +465,7 @@ int run(const RunOptions& options, bool screening) {
       }
     }
     extractor.finish();
+    sink.finish();
     total += extractor.counts();
   }
   out.flush();
@@ -352,6 +498,7 @@ std::optional<Selection> Selection::parse(const std::vector<std::string>& names,
       if (n == name) s.bits |= 1u << i, found = true;
     }
     if (n == "undecodable") s.bits |= 1u << kSlotUndecodable, found = true;
+    if (n == "outbound") s.bits |= 1u << kSlotOutbound, found = true;
     if (n == "permitted") s.bits |= 0b0011, found = true;
     if (n == "denied") s.bits |= 0b1100, found = true;
     if (!found) {
@@ -362,7 +509,8 @@ std::optional<Selection> Selection::parse(const std::vector<std::string>& names,
   return s;
 }
 
-bool Selection::selects(bool screened, std::int32_t verdict, bool damaged) const {
+bool Selection::selects(bool screened, std::int32_t verdict, bool damaged, bool outbound) const {
+  if (outbound) return (bits & (1u << kSlotOutbound)) != 0;
   if (damaged && (bits & (1u << kSlotUndecodable))) return true;
   return screened && (bits & (1u << slotOf(verdict)));
 }

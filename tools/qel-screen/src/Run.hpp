@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "Direction.hpp"
 #include "Sctp.hpp"
+#include "px/sccp/SccpReassembly.hpp"
 
 namespace qs {
 
@@ -17,7 +19,8 @@ enum class Format : std::uint8_t { text, jsonl };
 struct Selection {
   std::uint32_t bits = ~0u;
   static std::optional<Selection> parse(const std::vector<std::string>& names, std::string& bad);
-  bool selects(bool screened, std::int32_t verdict, bool damaged) const;
+  // `outbound`: a message not screened because it leaves the home network.
+  bool selects(bool screened, std::int32_t verdict, bool damaged, bool outbound = false) const;
 };
 
 struct RunOptions {
@@ -28,7 +31,10 @@ struct RunOptions {
   std::string plugin;  // empty: next to the executable
   bool explain = false;
   Selection only;
+  // --home-pc, --home-ip, --home-gt: which messages are inbound.
+  HomeNetwork home;
   ReassemblyLimits limits;
+  SccpReassemblyLimits segmentLimits;
 };
 
 // Both return the exit status: 0 done, 1 done with warnings (damaged input),

@@ -3,10 +3,12 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <tuple>
 
 #include "ConfigCheck.hpp"
 #include "OneLine.hpp"
@@ -77,13 +79,29 @@ int main(int argc, char** argv) {
   screen
       ->add_option("--only", only,
                    "Write only these verdicts: explicitlyPermitted, implicitlyPermitted, "
-                   "explicitlyDenied, implicitlyDenied, undefined, undecodable (also permitted, "
-                   "denied); comma-separated, repeatable")
+                   "explicitlyDenied, implicitlyDenied, undefined, undecodable, outbound (also "
+                   "permitted, denied); comma-separated, repeatable")
       // One value per occurrence: a greedy option would take the captures
       // that follow it as verdicts.
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  // The home network, one value per occurrence like --only.
+  std::vector<std::string> homePc, homeIp, homeGt;
+  for (auto [name, values, help] :
+       {std::tuple{"--home-pc", &homePc,
+                   "Inbound when the destination point code is one of these (decimal or 3-8-3); "
+                   "comma-separated, repeatable"},
+        std::tuple{"--home-ip", &homeIp,
+                   "Inbound when the destination IP address is in one of these (ADDR[/BITS]); "
+                   "comma-separated, repeatable"},
+        std::tuple{"--home-gt", &homeGt,
+                   "Inbound when the called global title begins with one of these digit "
+                   "prefixes; comma-separated, repeatable"}})
+    screen->add_option(name, *values, help)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   screen->add_option("CAPTURE", screenOptions.captures, "pcap, pcapng or .hex files; - for stdin")
       ->required();
 
@@ -117,6 +135,25 @@ int main(int argc, char** argv) {
 
   if (*screen) {
     screenOptions.format = format == "jsonl" ? qs::Format::jsonl : qs::Format::text;
+    std::string bad;
+    if (!screenOptions.home.addPointCodes(splitCommas(homePc), bad)) {
+      fmt::print(stderr,
+                 "qel-screen: --home-pc: \"{}\" is not a point code (a decimal integer or "
+                 "ITU 3-8-3 such as 2-100-3)\n",
+                 qs::oneLine(bad));
+      return 2;
+    }
+    if (!screenOptions.home.addIpPrefixes(splitCommas(homeIp), bad)) {
+      fmt::print(stderr,
+                 "qel-screen: --home-ip: \"{}\" is not an IPv4 or IPv6 address or prefix "
+                 "(ADDR[/BITS])\n",
+                 qs::oneLine(bad));
+      return 2;
+    }
+    if (!screenOptions.home.addGlobalTitles(splitCommas(homeGt), bad)) {
+      fmt::print(stderr, "qel-screen: --home-gt: \"{}\" is not a digit prefix\n", qs::oneLine(bad));
+      return 2;
+    }
     if (!only.empty()) {
       std::string bad;
       auto selection = qs::Selection::parse(splitCommas(only), bad);
@@ -124,7 +161,7 @@ int main(int argc, char** argv) {
         fmt::print(stderr,
                    "qel-screen: --only: unknown verdict \"{}\" (explicitlyPermitted, "
                    "implicitlyPermitted, explicitlyDenied, implicitlyDenied, undefined, "
-                   "undecodable, permitted, denied)\n",
+                   "undecodable, outbound, permitted, denied)\n",
                    qs::oneLine(bad));
         return 2;
       }

@@ -35,6 +35,14 @@ enum class SccpDecodeError : std::uint8_t {
 };
 std::string_view decodeErrorName(SccpDecodeError e);
 
+// Q.713 3.17: the segmentation parameter of an XUDT, XUDTS, LUDT or LUDTS.
+struct SccpSegmentation {
+  bool first = false;                // F bit: the first segment of its message
+  bool inSequence = false;           // C bit: class 1 was requested
+  std::uint8_t remaining = 0;        // segments still to come after this one (0-15)
+  std::uint32_t localReference = 0;  // 24 bits
+};
+
 class PXSCCP_Packet {
  public:
   PXSCCP_Packet() = default;
@@ -45,7 +53,9 @@ class PXSCCP_Packet {
   SccpDecodeError decode(std::span<const std::uint8_t> bytes);
 
   // Screened objects: nullptr when the packet has none.
-  const SccpAddress* incomingCallingPartyAddress() const { return _hasCalling ? &_calling : nullptr; }
+  const SccpAddress* incomingCallingPartyAddress() const {
+    return _hasCalling ? &_calling : nullptr;
+  }
   const SccpAddress* incomingCalledPartyAddress() const { return _hasCalled ? &_called : nullptr; }
   // The ITU TCAP message, when it is a Begin.
   const PXTCAP_itu_asn1_begin* incomingTcapBegin() const {
@@ -59,6 +69,11 @@ class PXSCCP_Packet {
   std::optional<std::uint8_t> hopCounter() const { return _hopCounter; }
   // The data parameter, a view of the decoded bytes.
   std::span<const std::uint8_t> data() const { return _data; }
+  // The segmentation parameter, when the optional part has a whole one.
+  const std::optional<SccpSegmentation>& segmentation() const { return _segmentation; }
+  // The calling party address parameter as it was on the wire (without its
+  // length octet); empty when the message has none or was built, not decoded.
+  std::span<const std::uint8_t> callingPartyAddressBytes() const { return _callingBytes; }
   // The ITU TCAP message of any type, or nullptr when the data is none.
   const PXTCAP_itu_asn1_message* tcapMessage() const { return _hasTcap ? &_tcap : nullptr; }
 
@@ -81,6 +96,8 @@ class PXSCCP_Packet {
   SccpAddress _called;
   PXTCAP_itu_asn1_message _tcap;
   std::span<const std::uint8_t> _data;
+  std::span<const std::uint8_t> _callingBytes;
+  std::optional<SccpSegmentation> _segmentation;
   std::optional<std::uint8_t> _hopCounter;
   SccpMessageType _type = SccpMessageType::udt;
   std::uint8_t _classOrCause = 0;
