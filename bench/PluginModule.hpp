@@ -4,7 +4,6 @@
 // thread-local access from a dlopen'ed library) is then part of the figure.
 #pragma once
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
@@ -12,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "px/PluginEntryPoints.hpp"
+#include "px/PluginModule.hpp"
 
 namespace qelbench {
 
@@ -28,28 +27,22 @@ class PluginModule {
  public:
   // Throws std::runtime_error when the module or the configuration cannot be used.
   PluginModule(const std::string& modulePath, const std::string& configFile) {
-    _handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!_handle) throw std::runtime_error(dlerror());
-    auto* create = reinterpret_cast<plugin_create_fn*>(dlsym(_handle, "plugin_create"));
-    if (!create) throw std::runtime_error(modulePath + ": no plugin_create");
-    _plugin = px::adoptPlugin(create());
+    std::string why;
+    _module = px::PluginModule::open(modulePath, why);
+    if (!_module) throw std::runtime_error(why);
+    _plugin = px::adoptPlugin(_module->create());
     _filter = dynamic_cast<PXMTP3SCCPScreeningPluginProtocol*>(_plugin.get());
     if (!_filter) throw std::runtime_error(modulePath + ": not an SCCP screening filter");
     _filter->loadConfigFromFile(configFile);
     // The report's code is 0 even for an unreadable file; the group says more.
     if (!_plugin->config()) throw std::runtime_error(configFile + ": no [sccp-screening] group");
   }
-  ~PluginModule() {
-    _plugin.reset();
-    if (_handle) dlclose(_handle);
-  }
-  PluginModule(const PluginModule&) = delete;
-  PluginModule& operator=(const PluginModule&) = delete;
 
   PXMTP3SCCPScreeningPluginProtocol& filter() { return *_filter; }
 
  private:
-  void* _handle = nullptr;
+  // Declared first, destroyed last: the filter's code lives in the module.
+  std::unique_ptr<px::PluginModule> _module;
   std::shared_ptr<PXPlugin> _plugin;
   PXMTP3SCCPScreeningPluginProtocol* _filter = nullptr;
 };

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "NumberEntry.hpp"
 #include "RuleSet.hpp"
 #include "px/Value.hpp"
 
@@ -96,8 +97,7 @@ constexpr const ConfigKey* findConfigKey(std::string_view key) {
 // digit 0 is a digit 1-9 or one of Y, y, T, t ("yes", " +1", "true", "007").
 constexpr bool textTruth(std::string_view text) {
   for (const char c : text) {
-    const bool blank = c == ' ' || (c >= '\t' && c <= '\r');
-    if (blank || c == '+' || c == '-' || c == '0') continue;
+    if (isBlank(c) || c == '+' || c == '-' || c == '0') continue;
     return (c >= '1' && c <= '9') || c == 'Y' || c == 'y' || c == 'T' || c == 't';
   }
   return false;

@@ -7,15 +7,10 @@
 #include <optional>
 #include <string_view>
 
+#include "NumberEntry.hpp"
 #include "px/Value.hpp"
 
 namespace qel {
-
-// The 32-bit integer a number-list entry carries: a number truncated toward
-// zero and clamped to the 32-bit range (NaN carries none); a text gives the
-// decimal integer it begins with after leading blanks and one sign, clamped,
-// or 0 when it begins with none; any other entry carries none.
-std::optional<std::int32_t> entryInteger(const PXValue& entry);
 
 // Whether `a` and `b` agree in their first n bytes, 4 or 8 at a time: every
 // load lies within the n bytes.

@@ -1,5 +1,7 @@
 #include "px/Value.hpp"
 
+#include "px/JsonString.hpp"
+
 #include <charconv>
 #include <cmath>
 
@@ -85,29 +87,10 @@ const PXValue* PXDictionary::find(std::string_view key) const {
 }
 
 void appendJsonString(std::string& out, std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (u < 0x20 || u == 0x7F) {
-          out += "\\u00";
-          out += kHex[u >> 4];
-          out += kHex[u & 0x0F];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
+  const std::size_t at = out.size();
+  out.resize(at + px::maxJsonString(s.size()));
+  char* const end = px::writeJsonString(out.data() + at, s);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string jsonString(const PXDictionary& dict) {

@@ -87,38 +87,6 @@ TEST(RecordPieces, TextIsCopiedAlignedAndPaddedAtEveryLength) {
   EXPECT_EQ(std::string(b, put::spaces(b, 40)), std::string(40, ' '));
 }
 
-// The host's JSON escaping is the reference: records used it before.
-std::string hostJson(std::string_view s) {
-  std::string out;
-  appendJsonString(out, s);
-  return out;
-}
-
-TEST(RecordPieces, JsonStringsAreEscapedAsTheHostEscapesThem) {
-  char b[1024];
-  for (int c = 0; c < 256; ++c) {
-    std::string s(1, static_cast<char>(c));
-    EXPECT_EQ(std::string(b, put::jsonString(b, s)), hostJson(s)) << c;
-    // The same byte inside a run of plain ones, at every position a word check sees.
-    for (std::size_t at = 0; at < 19; ++at) {
-      std::string t(19, '7');
-      t[at] = static_cast<char>(c);
-      EXPECT_EQ(std::string(b, put::jsonString(b, t)), hostJson(t)) << c << " at " << at;
-    }
-  }
-  std::mt19937 random(7);
-  const std::string special = std::string("\"\\\x7f\x1f\x20\x21\x80\xff", 8) + std::string(1, '\0');
-  for (int i = 0; i < 20000; ++i) {
-    std::string s(random() % 60, 'x');
-    for (char& c : s)
-      c = random() % 16 == 0 ? special[random() % special.size()]
-                             : static_cast<char>(0x20 + random() % 0x60);
-    char* end = put::jsonString(b, s);
-    EXPECT_EQ(std::string(b, end), hostJson(s));
-    EXPECT_LE(static_cast<std::size_t>(end - b), put::maxJsonString(s.size()));
-  }
-}
-
 using Octets = std::vector<std::uint8_t>;
 
 Octets cat(Octets a, const Octets& b) {

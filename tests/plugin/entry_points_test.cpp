@@ -1,6 +1,5 @@
 // The built module as a host sees it: its exported symbols, and the five
 // entry points resolved with dlsym and used the way a host uses them.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "px/PluginEntryPoints.hpp"
+#include "px/PluginModule.hpp"
 #include "px/ScreeningTrace.hpp"
 #include "px/sccp/SccpPacket.hpp"
 
@@ -42,22 +41,32 @@ TEST(PluginModule, ExportsExactlyTheFiveEntryPoints) {
   for (const auto& n : names) EXPECT_NE(listing.find(" T " + n), std::string::npos) << n;
 }
 
+TEST(PluginModule, RefusesWhatCannotBeOpenedOrIsNoPlugin) {
+  std::string why;
+  EXPECT_EQ(px::PluginModule::open("/nonexistent/qel-screening-sccp.so", why), nullptr);
+  EXPECT_NE(why.find("/nonexistent/qel-screening-sccp.so"), std::string::npos) << why;
+  why.clear();
+  EXPECT_EQ(px::PluginModule::open(QEL_PXHOST_PATH, why), nullptr);
+  EXPECT_EQ(why,
+            std::string(QEL_PXHOST_PATH) + ": not a screening plug-in (an entry point is missing)");
+}
+
 class LoadedPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
-    handle = dlopen(QEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-    name = reinterpret_cast<plugin_name_fn*>(dlsym(handle, "plugin_name"));
-    init = reinterpret_cast<plugin_init_fn*>(dlsym(handle, "plugin_init"));
-    exit = reinterpret_cast<plugin_exit_fn*>(dlsym(handle, "plugin_exit"));
-    create = reinterpret_cast<plugin_create_fn*>(dlsym(handle, "plugin_create"));
-    info = reinterpret_cast<plugin_info_fn*>(dlsym(handle, "plugin_info"));
-    ASSERT_TRUE(name && init && exit && create && info);
+    std::string why;
+    module = px::PluginModule::open(QEL_PLUGIN_PATH, why);
+    ASSERT_NE(module, nullptr) << why;
+    name = module->name;
+    init = module->init;
+    exit = module->exit;
+    create = module->create;
+    info = module->info;
   }
-  // Filters may outlive plugin_exit, but not the module's code.
-  void TearDown() override {}
 
-  void* handle = nullptr;
+  // Filters may outlive plugin_exit, but not the module's code: each test
+  // drops its filters before the module is closed.
+  std::unique_ptr<px::PluginModule> module;
   plugin_name_fn* name = nullptr;
   plugin_init_fn* init = nullptr;
   plugin_exit_fn* exit = nullptr;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "px/EnumNames.hpp"
+
 enum PXSccpScreening_result : std::int32_t {
   PXSccpScreening_undefined = 0,
   PXSccpScreening_explicitlyPermitted = 1,
@@ -18,13 +20,13 @@ static_assert(sizeof(PXSccpScreening_result) == 4);
 
 // "explicitlyDenied" and so on; "unknown" for a value outside the enumeration.
 constexpr std::string_view verdictName(std::int32_t v) {
-  switch (v) {
-    case PXSccpScreening_undefined: return "undefined";
-    case PXSccpScreening_explicitlyPermitted: return "explicitlyPermitted";
-    case PXSccpScreening_implicitlyPermitted: return "implicitlyPermitted";
-    case PXSccpScreening_explicitlyDenied: return "explicitlyDenied";
-    case PXSccpScreening_implicitlyDenied: return "implicitlyDenied";
-    case PXSccpScreening_errorResult: return "errorResult";
-    default: return "unknown";
-  }
+  constexpr px::EnumName<std::int32_t> kNames[] = {
+      {PXSccpScreening_undefined, "undefined"},
+      {PXSccpScreening_explicitlyPermitted, "explicitlyPermitted"},
+      {PXSccpScreening_implicitlyPermitted, "implicitlyPermitted"},
+      {PXSccpScreening_explicitlyDenied, "explicitlyDenied"},
+      {PXSccpScreening_implicitlyDenied, "implicitlyDenied"},
+      {PXSccpScreening_errorResult, "errorResult"},
+  };
+  return px::enumName(v, kNames);
 }

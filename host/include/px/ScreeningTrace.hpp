@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "px/EnumNames.hpp"
 #include "px/Error.hpp"
 #include "px/ScreeningResult.hpp"
 
@@ -27,16 +28,13 @@ enum class PXScreeningDecider : std::uint8_t {
 };
 
 constexpr std::string_view deciderName(PXScreeningDecider d) {
-  switch (d) {
-    case PXScreeningDecider::none: return "none";
-    case PXScreeningDecider::operation: return "operation";
-    case PXScreeningDecider::calling: return "calling";
-    case PXScreeningDecider::called: return "called";
-    case PXScreeningDecider::tt: return "tt";
-    case PXScreeningDecider::fsm: return "fsm";
-    case PXScreeningDecider::op: return "op";
-  }
-  return "none";
+  constexpr px::EnumName<PXScreeningDecider> kNames[] = {
+      {PXScreeningDecider::none, "none"},         {PXScreeningDecider::operation, "operation"},
+      {PXScreeningDecider::calling, "calling"},   {PXScreeningDecider::called, "called"},
+      {PXScreeningDecider::tt, "tt"},             {PXScreeningDecider::fsm, "fsm"},
+      {PXScreeningDecider::op, "op"},
+  };
+  return px::enumName(d, kNames, "none");
 }
 
 struct PXSccpScreeningTrace {

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "px/EnumNames.hpp"
+
 namespace px::ber {
 
 namespace {
@@ -172,25 +174,17 @@ std::optional<std::int64_t> objectIdentifierLastArc(std::span<const std::uint8_t
 }
 
 std::string_view berErrorName(BerError e) {
-  switch (e) {
-    case BerError::none:
-      return "none";
-    case BerError::truncated:
-      return "truncated";
-    case BerError::tagTooLarge:
-      return "tagTooLarge";
-    case BerError::lengthTooLong:
-      return "lengthTooLong";
-    case BerError::lengthBeyondInput:
-      return "lengthBeyondInput";
-    case BerError::indefinitePrimitive:
-      return "indefinitePrimitive";
-    case BerError::missingEndOfContents:
-      return "missingEndOfContents";
-    case BerError::unexpectedEndOfContents:
-      return "unexpectedEndOfContents";
-  }
-  return "unknown";
+  static constexpr EnumName<BerError> kNames[] = {
+      {BerError::none, "none"},
+      {BerError::truncated, "truncated"},
+      {BerError::tagTooLarge, "tagTooLarge"},
+      {BerError::lengthTooLong, "lengthTooLong"},
+      {BerError::lengthBeyondInput, "lengthBeyondInput"},
+      {BerError::indefinitePrimitive, "indefinitePrimitive"},
+      {BerError::missingEndOfContents, "missingEndOfContents"},
+      {BerError::unexpectedEndOfContents, "unexpectedEndOfContents"},
+  };
+  return enumName(e, kNames);
 }
 
 }  // namespace px::ber

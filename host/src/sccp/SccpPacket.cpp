@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "px/EnumNames.hpp"
+
 bool SccpAddress::setAddress(std::string_view digits) {
   if (digits.size() > kMaxDigits) return false;
   std::copy(digits.begin(), digits.end(), _digits.begin());
@@ -24,16 +26,16 @@ void PXSCCP_Packet::clear() {
 }
 
 std::string_view decodeErrorName(SccpDecodeError e) {
-  switch (e) {
-    case SccpDecodeError::none: return "none";
-    case SccpDecodeError::empty: return "empty";
-    case SccpDecodeError::unsupportedMessageType: return "unsupportedMessageType";
-    case SccpDecodeError::truncated: return "truncated";
-    case SccpDecodeError::badPointer: return "badPointer";
-    case SccpDecodeError::badParameterLength: return "badParameterLength";
-    case SccpDecodeError::badCalledPartyAddress: return "badCalledPartyAddress";
-    case SccpDecodeError::badCallingPartyAddress: return "badCallingPartyAddress";
-    case SccpDecodeError::badOptionalPart: return "badOptionalPart";
-  }
-  return "unknown";
+  static constexpr px::EnumName<SccpDecodeError> kNames[] = {
+      {SccpDecodeError::none, "none"},
+      {SccpDecodeError::empty, "empty"},
+      {SccpDecodeError::unsupportedMessageType, "unsupportedMessageType"},
+      {SccpDecodeError::truncated, "truncated"},
+      {SccpDecodeError::badPointer, "badPointer"},
+      {SccpDecodeError::badParameterLength, "badParameterLength"},
+      {SccpDecodeError::badCalledPartyAddress, "badCalledPartyAddress"},
+      {SccpDecodeError::badCallingPartyAddress, "badCallingPartyAddress"},
+      {SccpDecodeError::badOptionalPart, "badOptionalPart"},
+  };
+  return px::enumName(e, kNames);
 }

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ConfigRules.hpp"
+#include "NumberEntry.hpp"
 #include "px/Config.hpp"
 
 namespace qs {
@@ -22,35 +23,8 @@ using Severity = Diagnostic::Severity;
 constexpr std::int64_t kMin32 = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kMax32 = std::numeric_limits<std::int32_t>::max();
 
-bool isBlank(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// An entry's 32-bit integer, as number lists read it: a number saturated to
-// 32 bits (a fraction dropped), a text by the decimal integer it begins with.
-std::optional<std::int32_t> entryInteger(const PXValue& v) {
-  auto clamp = [](std::int64_t n) {
-    return static_cast<std::int32_t>(std::clamp(n, kMin32, kMax32));
-  };
-  if (const auto* n = v.integer()) return clamp(*n);
-  if (const auto* d = v.real()) {
-    if (std::isnan(*d)) return std::nullopt;
-    if (*d <= double(kMin32)) return std::int32_t(kMin32);
-    if (*d >= double(kMax32)) return std::int32_t(kMax32);
-    return static_cast<std::int32_t>(std::trunc(*d));
-  }
-  if (const auto* t = v.text()) {
-    std::size_t i = 0;
-    while (i < t->size() && isBlank((*t)[i])) ++i;
-    bool negative = false;
-    if (i < t->size() && ((*t)[i] == '+' || (*t)[i] == '-')) negative = (*t)[i++] == '-';
-    std::int64_t m = 0;
-    for (; i < t->size() && (*t)[i] >= '0' && (*t)[i] <= '9'; ++i)
-      m = std::min(m * 10 + ((*t)[i] - '0'), kMax32 + 1);
-    return clamp(negative ? -m : m);
-  }
-  return std::nullopt;
-}
+using qel::entryInteger;
+using qel::isBlank;
 
 std::string lower(std::string_view s) {
   std::string r;

@@ -21,6 +21,8 @@
 #include <memory>
 #include <string_view>
 
+#include "px/JsonString.hpp"
+
 namespace qs {
 
 class OutputBuffer {
@@ -76,10 +78,7 @@ namespace put {
 inline constexpr std::size_t kSlack = 32;
 // The longest decimal integer: "-9223372036854775808", "18446744073709551615".
 inline constexpr std::size_t kMaxInteger = 20;
-// A JSON string of n bytes takes at most this much: every byte as \u00XX.
-constexpr std::size_t maxJsonString(std::size_t n) {
-  return 6 * n + 2;
-}
+using px::maxJsonString;
 
 namespace detail {
 
@@ -141,43 +140,6 @@ inline void digitsBackward(char* end, std::uint64_t u) {
   }
 }
 
-// Bytes that a JSON string escapes: control characters, '"', '\\' and DEL.
-constexpr bool escaped(unsigned char c) {
-  return c < 0x20 || c == '"' || c == '\\' || c == 0x7F;
-}
-
-// Non-zero when any of the eight bytes of `w` is escaped. (x - n * ones) & ~x
-// & high is non-zero exactly when some byte of x is below n (n <= 0x80); a
-// byte equal to c is a byte of x ^ (c * ones) below 1.
-inline std::uint64_t escapedBytes(std::uint64_t w) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHigh = 0x8080808080808080;
-  auto below = [](std::uint64_t x, std::uint64_t n) { return (x - n * kOnes) & ~x & kHigh; };
-  return below(w, 0x20) | below(w ^ ('"' * kOnes), 1) | below(w ^ ('\\' * kOnes), 1) |
-         below(w ^ (0x7F * kOnes), 1);
-}
-
-inline std::uint64_t load64(const char* p) {
-  std::uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-// True when no byte of `s` is escaped.
-inline bool plainJson(std::string_view s) {
-  const char* d = s.data();
-  const std::size_t n = s.size();
-  if (n < 8) {
-    bool plain = true;
-    for (char c : s) plain &= !escaped(static_cast<unsigned char>(c));
-    return plain;
-  }
-  // The last word overlaps the one before it when n is not a multiple of 8.
-  std::uint64_t found = escapedBytes(load64(d + n - 8));
-  for (std::size_t i = 0; i + 8 <= n; i += 8) found |= escapedBytes(load64(d + i));
-  return found == 0;
-}
-
 inline std::uint64_t magnitude(std::int64_t v) {
   // In unsigned arithmetic, so that the most negative value works.
   return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
@@ -197,31 +159,9 @@ inline char* character(char* p, char c) {
   return p + 1;
 }
 
-// Writes `s`; the short copies that make up a record are done inline, as two
-// overlapping moves, rather than by a call.
+// Writes `s`.
 inline char* text(char* p, std::string_view s) {
-  const char* from = s.data();
-  std::size_t n = s.size();
-  if (n > 16) {
-    std::memcpy(p, from, n);
-  } else if (n >= 8) {
-    std::uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(p, &head, 8);
-    std::memcpy(p + n - 8, &tail, 8);
-  } else if (n >= 4) {
-    std::uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(p, &head, 4);
-    std::memcpy(p + n - 4, &tail, 4);
-  } else if (n > 0) {
-    p[0] = from[0];
-    p[n / 2] = from[n / 2];
-    p[n - 1] = from[n - 1];
-  }
-  return p + n;
+  return px::writeText(p, s);
 }
 
 // n spaces; may store up to kSlack bytes.
@@ -278,54 +218,9 @@ inline char* unsignedIntegerRight(char* p, std::uint64_t u, std::size_t width) {
   return unsignedInteger(p, u);
 }
 
-// A JSON string: quotes, the escapes \" \\ \b \f \n \r \t, \u00XX (lower-case
-// hex) for the other control characters and DEL; every other byte as it is.
-// At most maxJsonString(s.size()).
+// A JSON string, as the host writes one. At most maxJsonString(s.size()).
 inline char* jsonString(char* p, std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  *p++ = '"';
-  if (detail::plainJson(s)) {
-    // Digits and names, nearly always: one copy.
-    p = text(p, s);
-    *p++ = '"';
-    return p;
-  }
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (!detail::escaped(u)) {
-      *p++ = c;
-      continue;
-    }
-    *p++ = '\\';
-    switch (c) {
-      case '"':
-      case '\\':
-        *p++ = c;
-        break;
-      case '\b':
-        *p++ = 'b';
-        break;
-      case '\f':
-        *p++ = 'f';
-        break;
-      case '\n':
-        *p++ = 'n';
-        break;
-      case '\r':
-        *p++ = 'r';
-        break;
-      case '\t':
-        *p++ = 't';
-        break;
-      default:
-        std::memcpy(p, "u00", 3);
-        p[3] = kHex[u >> 4];
-        p[4] = kHex[u & 0x0F];
-        p += 5;
-    }
-  }
-  *p++ = '"';
-  return p;
+  return px::writeJsonString(p, s);
 }
 
 }  // namespace put

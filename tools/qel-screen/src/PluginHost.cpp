@@ -1,12 +1,9 @@
 #include "PluginHost.hpp"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
 #include <string_view>
-
-#include "px/PluginEntryPoints.hpp"
 
 #ifndef QEL_PLUGIN_FILE
 #define QEL_PLUGIN_FILE "qel-screening-sccp.so"
@@ -28,11 +25,6 @@ std::string executableDirectory() {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-template <class Fn>
-Fn* symbol(void* handle, const char* name) {
-  return reinterpret_cast<Fn*>(dlsym(handle, name));
-}
-
 }  // namespace
 
 std::string defaultPluginPath() {
@@ -48,29 +40,16 @@ std::string defaultPluginPath() {
 std::unique_ptr<LoadedPlugin> LoadedPlugin::load(const std::string& path, std::string& error) {
   std::unique_ptr<LoadedPlugin> p(new LoadedPlugin);
   // A path without a slash would make dlopen search the library path.
-  std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
-  p->_handle = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!p->_handle) {
-    const char* why = dlerror();
-    error = why ? why : (path + ": cannot be loaded");
-    return nullptr;
-  }
-  auto* name = symbol<plugin_name_fn>(p->_handle, "plugin_name");
-  auto* init = symbol<plugin_init_fn>(p->_handle, "plugin_init");
-  auto* exit = symbol<plugin_exit_fn>(p->_handle, "plugin_exit");
-  auto* create = symbol<plugin_create_fn>(p->_handle, "plugin_create");
-  auto* info = symbol<plugin_info_fn>(p->_handle, "plugin_info");
-  if (!name || !init || !exit || !create || !info) {
-    error = path + ": not a screening plug-in (an entry point is missing)";
-    return nullptr;
-  }
-  if (const char* n = name()) p->_name = n;
-  if (auto dict = px::adoptDictionary(info()))
+  p->_module = px::PluginModule::open(path.find('/') == std::string::npos ? "./" + path : path,
+                                      error);
+  if (!p->_module) return nullptr;
+  const px::PluginModule& m = *p->_module;
+  if (const char* n = m.name()) p->_name = n;
+  if (auto dict = px::adoptDictionary(m.info()))
     if (const PXValue* v = dict->find("version"); v && v->text()) p->_version = *v->text();
-  p->_exit = exit;
   PXDictionary startup;
-  init(&startup);
-  p->_plugin = px::adoptPlugin(create());
+  m.init(&startup);
+  p->_plugin = px::adoptPlugin(m.create());
   if (!p->_plugin) {
     error = path + ": plugin_create gave no filter";
     return nullptr;
@@ -89,8 +68,7 @@ LoadedPlugin::~LoadedPlugin() {
   _filter = nullptr;
   _explainer = nullptr;
   _plugin.reset();
-  if (_exit) _exit();
-  if (_handle) dlclose(_handle);
+  if (_module) _module->exit();
 }
 
 }  // namespace qs

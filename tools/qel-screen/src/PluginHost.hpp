@@ -6,6 +6,7 @@
 #include <string>
 
 #include "px/Plugin.hpp"
+#include "px/PluginModule.hpp"
 #include "px/ScreeningTrace.hpp"
 
 namespace qs {
@@ -29,8 +30,7 @@ class LoadedPlugin {
  private:
   LoadedPlugin() = default;
 
-  void* _handle = nullptr;
-  int (*_exit)() = nullptr;
+  std::unique_ptr<px::PluginModule> _module;
   std::shared_ptr<PXPlugin> _plugin;
   PXMTP3SCCPScreeningPluginProtocol* _filter = nullptr;
   PXSccpScreeningExplainer* _explainer = nullptr;

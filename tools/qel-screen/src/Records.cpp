@@ -7,6 +7,7 @@
 
 #include "OneLine.hpp"
 #include "OperationNames.hpp"
+#include "px/EnumNames.hpp"
 #include "px/map/ForwardSM.hpp"
 
 namespace qs {
@@ -33,20 +34,12 @@ const PXTCAP_itu_asn1_componentPortion* portion(const PXSCCP_Packet* p) {
 }
 
 std::string_view shortVerdict(std::int32_t v) {
-  switch (v) {
-    case PXSccpScreening_explicitlyPermitted:
-      return "eP";
-    case PXSccpScreening_implicitlyPermitted:
-      return "iP";
-    case PXSccpScreening_explicitlyDenied:
-      return "eD";
-    case PXSccpScreening_implicitlyDenied:
-      return "iD";
-    case PXSccpScreening_undefined:
-      return "-";
-    default:
-      return "?";
-  }
+  static constexpr px::EnumName<std::int32_t> kNames[] = {
+      {PXSccpScreening_explicitlyPermitted, "eP"}, {PXSccpScreening_implicitlyPermitted, "iP"},
+      {PXSccpScreening_explicitlyDenied, "eD"},    {PXSccpScreening_implicitlyDenied, "iD"},
+      {PXSccpScreening_undefined, "-"},
+  };
+  return px::enumName(v, kNames, "?");
 }
 
 std::string_view colourOf(std::int32_t v) {
@@ -77,19 +70,12 @@ char* toColumn(const char* line, char* w, std::size_t column) {
 std::string_view tcapShort(const PXSCCP_Packet* p) {
   const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
   if (!t) return "-";
-  switch (t->messageType()) {
-    case PXTCAP_MessageType::begin:
-      return "begin";
-    case PXTCAP_MessageType::continue_:
-      return "cont";
-    case PXTCAP_MessageType::end:
-      return "end";
-    case PXTCAP_MessageType::abort:
-      return "abort";
-    case PXTCAP_MessageType::unidirectional:
-      return "uni";
-  }
-  return "?";
+  static constexpr px::EnumName<PXTCAP_MessageType> kNames[] = {
+      {PXTCAP_MessageType::begin, "begin"},   {PXTCAP_MessageType::continue_, "cont"},
+      {PXTCAP_MessageType::end, "end"},       {PXTCAP_MessageType::abort, "abort"},
+      {PXTCAP_MessageType::unidirectional, "uni"},
+  };
+  return px::enumName(t->messageType(), kNames, "?");
 }
 
 char* nullableString(char* w, std::optional<std::string_view> s) {
@@ -501,21 +487,12 @@ std::optional<std::string_view> forwardSmImsi(const PXTCAP_itu_asn1_componentPDU
 std::string_view messageTypeText(const MessageView& m) {
   if (m.sua) return "CLDT";
   if (!m.packet) return "?";
-  switch (m.packet->messageType()) {
-    case SccpMessageType::udt:
-      return "UDT";
-    case SccpMessageType::udts:
-      return "UDTS";
-    case SccpMessageType::xudt:
-      return "XUDT";
-    case SccpMessageType::xudts:
-      return "XUDTS";
-    case SccpMessageType::ludt:
-      return "LUDT";
-    case SccpMessageType::ludts:
-      return "LUDTS";
-  }
-  return "?";
+  static constexpr px::EnumName<SccpMessageType> kNames[] = {
+      {SccpMessageType::udt, "UDT"},   {SccpMessageType::udts, "UDTS"},
+      {SccpMessageType::xudt, "XUDT"}, {SccpMessageType::xudts, "XUDTS"},
+      {SccpMessageType::ludt, "LUDT"}, {SccpMessageType::ludts, "LUDTS"},
+  };
+  return px::enumName(m.packet->messageType(), kNames, "?");
 }
 
 void appendFileHeading(OutputBuffer& out, std::string_view file) {

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 
+#include "ConfigRules.hpp"
 #include "Extractor.hpp"
 #include "FrameSource.hpp"
 #include "LinkLayer.hpp"
@@ -383,7 +384,7 @@ int run(const RunOptions& options, bool screening) {
   std::unique_ptr<LoadedPlugin> plugin;
   if (screening) {
     PXConfig config(options.config);
-    config.allowSingleGroup("sccp-screening");
+    config.allowSingleGroup(qel::kScreeningGroup);
     if (auto r = config.read(); !r.ok()) {
       error(r.message);
       return 2;
