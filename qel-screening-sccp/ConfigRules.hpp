@@ -23,12 +23,6 @@ inline constexpr std::string_view kScreeningGroup = "sccp-screening";
 // Declared to the reader as well, but never read by this filter.
 inline constexpr std::string_view kMtp3ScreeningGroup = "mtp3-screening";
 
-enum class ConfigRule : std::uint8_t {
-  prefixList,  // a text (wrapped as a one-element list) or a list
-  numberList,  // a number (wrapped as a one-element list) or a list
-  flag,        // a number, a text, or a list whose first element is one
-};
-
 // One key of the group and the field it fills: `list` for the list rules,
 // `flag` for the flag rule.
 struct ConfigKey {
@@ -39,51 +33,22 @@ struct ConfigKey {
 };
 
 namespace config_detail {
-constexpr ConfigKey prefixKey(std::string_view key, PXListRef RuleSet::*list) {
-  return {key, ConfigRule::prefixList, list, nullptr};
+constexpr ConfigKey configKey(std::string_view key, ConfigRule rule, PXListRef RuleSet::*list) {
+  return {key, rule, list, nullptr};
 }
-constexpr ConfigKey numberKey(std::string_view key, PXListRef RuleSet::*list) {
-  return {key, ConfigRule::numberList, list, nullptr};
-}
-constexpr ConfigKey flagKey(std::string_view key, std::uint8_t RuleSet::*flag) {
-  return {key, ConfigRule::flag, nullptr, flag};
+constexpr ConfigKey configKey(std::string_view key, ConfigRule rule, std::uint8_t RuleSet::*flag) {
+  return {key, rule, nullptr, flag};
 }
 }  // namespace config_detail
 
 // In the order of processing. The address and default keys say "allow"/"deny",
 // the IMSI, operation and translation-type keys "allowed"/"denied".
-inline constexpr std::array<ConfigKey, 26> kConfigKeys = [] {
-  using config_detail::flagKey, config_detail::numberKey, config_detail::prefixKey;
-  using R = RuleSet;
-  return std::array<ConfigKey, 26>{{
-      prefixKey("allow-calling-sccp-prefix-e164", &R::_allowedCallingSccpPrefixE164),
-      prefixKey("allow-calling-sccp-prefix-e212", &R::_allowedCallingSccpPrefixE212),
-      prefixKey("allow-calling-sccp-prefix-e214", &R::_allowedCallingSccpPrefixE214),
-      prefixKey("allow-called-sccp-prefix-e164", &R::_allowedCalledSccpPrefixE164),
-      prefixKey("allow-called-sccp-prefix-e212", &R::_allowedCalledSccpPrefixE212),
-      prefixKey("allow-called-sccp-prefix-e214", &R::_allowedCalledSccpPrefixE214),
-      prefixKey("deny-calling-sccp-prefix-e164", &R::_deniedCallingSccpPrefixE164),
-      prefixKey("deny-calling-sccp-prefix-e212", &R::_deniedCallingSccpPrefixE212),
-      prefixKey("deny-calling-sccp-prefix-e214", &R::_deniedCallingSccpPrefixE214),
-      prefixKey("deny-called-sccp-prefix-e164", &R::_deniedCalledSccpPrefixE164),
-      prefixKey("deny-called-sccp-prefix-e212", &R::_deniedCalledSccpPrefixE212),
-      prefixKey("deny-called-sccp-prefix-e214", &R::_deniedCalledSccpPrefixE214),
-      prefixKey("allowed-fsm-imsi-prefix", &R::_allowedFSM_IMSI_PREFIX),
-      prefixKey("denied-fsm-imsi-prefix", &R::_deniedFSM_IMSI_PREFIX),
-      numberKey("allowed-operation", &R::_allowedOP),
-      numberKey("denied-operation", &R::_deniedOP),
-      numberKey("allowed-global-operation", &R::_allowedGOP),
-      numberKey("denied-global-operation", &R::_deniedGOP),
-      numberKey("allowed-tt", &R::_allowedTT),
-      numberKey("denied-tt", &R::_deniedTT),
-      flagKey("default-allow-calling-sccp-address", &R::_defaultAllowCalling),
-      flagKey("default-deny-calling-sccp-address", &R::_defaultDenyCalling),
-      flagKey("default-allow-called-sccp-address", &R::_defaultAllowCalled),
-      flagKey("default-deny-called-sccp-address", &R::_defaultDenyCalled),
-      flagKey("default-allow-tt", &R::_defaultAllowTT),
-      flagKey("default-deny-tt", &R::_defaultDenyTT),
-  }};
-}();
+inline constexpr std::array<ConfigKey, kRuleCount> kConfigKeys = {{
+#define QEL_CONFIG_KEY(rule, key, getter, setter, opensWalk, A) \
+  config_detail::configKey(key, ConfigRule::rule, &RuleSet::_##getter),
+    QEL_RULES(QEL_CONFIG_KEY, _)
+#undef QEL_CONFIG_KEY
+}};
 
 // The entry of kConfigKeys for `key`, or nullptr when the group has no such key.
 constexpr const ConfigKey* findConfigKey(std::string_view key) {

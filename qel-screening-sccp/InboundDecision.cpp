@@ -54,12 +54,6 @@ AddressPartials screenAddress(const RuleSet& rules, const SccpAddress* address,
           QelScreeningSCCP::screenNumber(digits, rules.*deniedLists[i], kDenied)};
 }
 
-// The walk opens when any operation or IMSI list is present, even empty.
-bool walkGateOpen(const RuleSet& r) {
-  return r._allowedFSM_IMSI_PREFIX || r._deniedFSM_IMSI_PREFIX || r._allowedOP || r._deniedOP ||
-         r._allowedGOP || r._deniedGOP;
-}
-
 // 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in MAP v1/v2).
 constexpr std::int64_t kMtForwardSM = 44;
 constexpr std::int64_t kMoForwardSM = 46;

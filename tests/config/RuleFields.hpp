@@ -1,5 +1,7 @@
-// The filter's 26 configuration keys with their rule and the filter's accessors
-// for the field each one fills.
+// The filter's configuration keys with their rule and the filter's accessors
+// for the field each one fills, expanded from the rule definition. That the
+// keys are spelt as the example and the reference spell them is checked in
+// config_rules_test.
 #pragma once
 
 #include <array>
@@ -13,8 +15,6 @@ using F = QelScreeningSCCP;
 
 enum class Rule { prefix, number, flag };
 
-// Written out here rather than taken from the filter, so that a misspelt or
-// misrouted key in the filter shows up.
 struct Field {
   const char* key;
   Rule rule;
@@ -24,54 +24,21 @@ struct Field {
   void (F::*setFlag)(std::uint8_t) = nullptr;
 };
 
-#define PREFIX(key, name, setter) \
-  { key, Rule::prefix, &F::name, &F::setter, nullptr, nullptr }
-#define NUMBER(key, name, setter) \
-  { key, Rule::number, &F::name, &F::setter, nullptr, nullptr }
-#define FLAG(key, name, setter) \
-  { key, Rule::flag, nullptr, nullptr, &F::name, &F::setter }
-inline const std::array<Field, 26> kFields = {{
-    PREFIX("allow-calling-sccp-prefix-e164", allowedCallingSccpPrefixE164,
-           setAllowedCallingSccpPrefixE164),
-    PREFIX("allow-calling-sccp-prefix-e212", allowedCallingSccpPrefixE212,
-           setAllowedCallingSccpPrefixE212),
-    PREFIX("allow-calling-sccp-prefix-e214", allowedCallingSccpPrefixE214,
-           setAllowedCallingSccpPrefixE214),
-    PREFIX("allow-called-sccp-prefix-e164", allowedCalledSccpPrefixE164,
-           setAllowedCalledSccpPrefixE164),
-    PREFIX("allow-called-sccp-prefix-e212", allowedCalledSccpPrefixE212,
-           setAllowedCalledSccpPrefixE212),
-    PREFIX("allow-called-sccp-prefix-e214", allowedCalledSccpPrefixE214,
-           setAllowedCalledSccpPrefixE214),
-    PREFIX("deny-calling-sccp-prefix-e164", deniedCallingSccpPrefixE164,
-           setDeniedCallingSccpPrefixE164),
-    PREFIX("deny-calling-sccp-prefix-e212", deniedCallingSccpPrefixE212,
-           setDeniedCallingSccpPrefixE212),
-    PREFIX("deny-calling-sccp-prefix-e214", deniedCallingSccpPrefixE214,
-           setDeniedCallingSccpPrefixE214),
-    PREFIX("deny-called-sccp-prefix-e164", deniedCalledSccpPrefixE164,
-           setDeniedCalledSccpPrefixE164),
-    PREFIX("deny-called-sccp-prefix-e212", deniedCalledSccpPrefixE212,
-           setDeniedCalledSccpPrefixE212),
-    PREFIX("deny-called-sccp-prefix-e214", deniedCalledSccpPrefixE214,
-           setDeniedCalledSccpPrefixE214),
-    PREFIX("allowed-fsm-imsi-prefix", allowedFSM_IMSI_PREFIX, setAllowedFSM_IMSI_PREFIX),
-    PREFIX("denied-fsm-imsi-prefix", deniedFSM_IMSI_PREFIX, setDeniedFSM_IMSI_PREFIX),
-    NUMBER("allowed-operation", allowedOP, setAllowedOP),
-    NUMBER("denied-operation", deniedOP, setDeniedOP),
-    NUMBER("allowed-global-operation", allowedGOP, setAllowedGOP),
-    NUMBER("denied-global-operation", deniedGOP, setDeniedGOP),
-    NUMBER("allowed-tt", allowedTT, setAllowedTT),
-    NUMBER("denied-tt", deniedTT, setDeniedTT),
-    FLAG("default-allow-calling-sccp-address", defaultAllowCalling, setDefaultAllowCalling),
-    FLAG("default-deny-calling-sccp-address", defaultDenyCalling, setDefaultDenyCalling),
-    FLAG("default-allow-called-sccp-address", defaultAllowCalled, setDefaultAllowCalled),
-    FLAG("default-deny-called-sccp-address", defaultDenyCalled, setDefaultDenyCalled),
-    FLAG("default-allow-tt", defaultAllowTT, setDefaultAllowTT),
-    FLAG("default-deny-tt", defaultDenyTT, setDefaultDenyTT),
+constexpr Field field(const char* key, qel::ConfigRule rule, PXListRef (F::*get)() const,
+                      void (F::*set)(PXListRef)) {
+  return {key, rule == qel::ConfigRule::prefixList ? Rule::prefix : Rule::number, get, set,
+          nullptr, nullptr};
+}
+constexpr Field field(const char* key, qel::ConfigRule, std::uint8_t (F::*get)() const,
+                      void (F::*set)(std::uint8_t)) {
+  return {key, Rule::flag, nullptr, nullptr, get, set};
+}
+
+inline const std::array<Field, qel::kRuleCount> kFields = {{
+#define QEL_TEST_FIELD(rule, key, getter, setter, opensWalk, A) \
+  field(key, qel::ConfigRule::rule, &F::getter, &F::setter),
+    QEL_RULES(QEL_TEST_FIELD, _)
+#undef QEL_TEST_FIELD
 }};
-#undef PREFIX
-#undef NUMBER
-#undef FLAG
 
 }  // namespace configtest

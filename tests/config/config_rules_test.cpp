@@ -2,9 +2,13 @@
 // to its key's field, without a file or a filter.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 
 #include "ConfigRules.hpp"
+#include "px/Config.hpp"
 
 namespace {
 
@@ -77,6 +81,40 @@ TEST(ConfigKeys, EachKeyFillsADistinctField) {
     }
   }
   EXPECT_EQ(qel::findConfigKey("allowed-tt "), nullptr);
+}
+
+// The rule table is the one source of the keys, so their spelling is checked
+// against what users read: the commented example and the reference.
+TEST(ConfigKeys, AreTheKeysOfTheExampleAndOfTheReference) {
+  PXConfig example(std::string(QEL_SOURCE_DIR) + "/examples/screening.toml");
+  example.allowSingleGroup(qel::kScreeningGroup);
+  ASSERT_TRUE(example.read().ok());
+  const PXDictionaryRef group = example.getSingleGroup(qel::kScreeningGroup);
+  ASSERT_NE(group, nullptr);
+  std::set<std::string, std::less<>> exampleKeys;
+  for (const auto& [key, value] : group->entries()) exampleKeys.insert(key);
+  std::set<std::string, std::less<>> tableKeys;
+  for (const qel::ConfigKey& k : qel::kConfigKeys) tableKeys.emplace(k.key);
+  EXPECT_EQ(tableKeys, exampleKeys);
+
+  std::ifstream in(std::string(QEL_SOURCE_DIR) + "/docs/configuration.md");
+  const std::string reference((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_FALSE(reference.empty());
+  for (const qel::ConfigKey& k : qel::kConfigKeys) {
+    EXPECT_NE(reference.find("`" + std::string(k.key) + "`"), std::string::npos) << k.key;
+  }
+}
+
+TEST(ConfigKeys, OnlyOperationAndImsiListsOpenTheWalk) {
+  for (const qel::ConfigKey& k : qel::kConfigKeys) {
+    if (!k.list) continue;
+    qel::RuleSet rules;
+    EXPECT_FALSE(qel::walkGateOpen(rules));
+    rules.*k.list = makeList({});
+    const bool opens = k.key.find("operation") != std::string_view::npos ||
+                       k.key.find("fsm-imsi") != std::string_view::npos;
+    EXPECT_EQ(qel::walkGateOpen(rules), opens) << k.key;
+  }
 }
 
 }  // namespace
