@@ -26,7 +26,8 @@ struct Field {
 
 constexpr Field field(const char* key, qel::ConfigRule rule, PXListRef (F::*get)() const,
                       void (F::*set)(PXListRef)) {
-  return {key, rule == qel::ConfigRule::prefixList ? Rule::prefix : Rule::number, get, set,
+  return {key,     rule == qel::ConfigRule::prefixList ? Rule::prefix : Rule::number,
+          get,     set,
           nullptr, nullptr};
 }
 constexpr Field field(const char* key, qel::ConfigRule, std::uint8_t (F::*get)() const,

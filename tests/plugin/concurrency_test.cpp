@@ -48,7 +48,7 @@ TEST(Concurrency, ConcurrentSettersLoseNoWrite) {
     EXPECT_EQ((f.*fields[w].second)().get(), last[w].get()) << "field " << w;
   }
   EXPECT_EQ(f.defaultAllowCalled(), (kRounds - 1) % 256);
-  f.ruleSetCell();  // all readers gone: at most the current set is alive after a final publish
+  // All readers gone: at most the current set is alive after a final publish.
   f.setDeniedGOP(nullptr);
   EXPECT_EQ(f.ruleSetCell().liveCount(), 1u);
 }

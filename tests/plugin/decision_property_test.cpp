@@ -2,6 +2,9 @@
 // a deliberately plain reading of the rules gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <random>
 
 #include "PacketBuilder.hpp"
@@ -39,11 +42,24 @@ bool startsWithAny(const PXListRef& list, const std::optional<std::string>& v) {
   return false;
 }
 
+// The integer a number-list entry stands for, read with the C library: strtoll
+// saturates at the 64-bit range, and the result is then clamped to 32 bits.
+std::optional<std::int64_t> plainEntry(const PXValue& e) {
+  constexpr std::int64_t kMin = INT32_MIN, kMax = INT32_MAX;
+  if (const auto* n = e.integer()) return std::clamp(*n, kMin, kMax);
+  if (const auto* d = e.real()) {
+    if (std::isnan(*d)) return std::nullopt;
+    return static_cast<std::int64_t>(std::clamp(std::trunc(*d), double(kMin), double(kMax)));
+  }
+  if (const auto* t = e.text())
+    return std::clamp<std::int64_t>(std::strtoll(t->c_str(), nullptr, 10), kMin, kMax);
+  return std::nullopt;
+}
+
 bool containsCode(const PXListRef& list, std::int64_t code) {
   if (!list) return false;
   for (const auto& e : *list) {
-    if (e.integer() && *e.integer() == code) return true;  // test lists hold small numbers only
-    if (e.text() && std::to_string(code) == *e.text()) return true;  // and plain digit texts
+    if (plainEntry(e) == code) return true;
   }
   return false;
 }
@@ -139,13 +155,42 @@ class Generator {
     return std::make_shared<const PXList>(std::move(l));
   }
 
+  // Mostly small numbers and digit texts; now and then an entry that is read
+  // through the clamp (beyond 32 bits, a fraction, a text with blanks, a sign,
+  // trailing letters or too many digits) or one that never hits.
+  PXValue codeEntry(int range) {
+    static const PXValue kOdd[] = {
+        PXValue(std::int64_t{4294967342}),
+        PXValue(std::int64_t{INT32_MAX}),
+        PXValue(std::int64_t{INT32_MIN}),
+        PXValue(std::int64_t{-2147483649}),
+        PXValue(std::int64_t{INT64_MAX}),
+        PXValue(std::int64_t{-1}),
+        PXValue(46.9),
+        PXValue(-0.5),
+        PXValue(1e20),
+        PXValue(-1e20),
+        PXValue(std::nan("")),
+        PXValue("4294967342"),
+        PXValue(" 46"),
+        PXValue("+44x"),
+        PXValue("-2147483649"),
+        PXValue("99999999999999999999"),
+        PXValue("2147483647"),
+        PXValue(""),
+        PXValue("abc"),
+        PXValue(makeList({46})),
+        PXValue(PXOther{}),
+    };
+    if (chance(15)) return kOdd[pick(static_cast<int>(std::size(kOdd)))];
+    const int v = pick(range);
+    return chance(30) ? PXValue(std::to_string(v)) : PXValue(v);
+  }
+
   PXListRef codeList(int range) {
     if (chance(60)) return nullptr;
     PXList l;
-    for (int i = pick(4); i > 0; --i) {
-      const int v = pick(range);
-      l.push_back(chance(30) ? PXValue(std::to_string(v)) : PXValue(v));
-    }
+    for (int i = pick(4); i > 0; --i) l.push_back(codeEntry(range));
     return std::make_shared<const PXList>(std::move(l));
   }
 
@@ -212,7 +257,15 @@ class Generator {
     PlainPacket p{address(), address(), chance(70), {}};
     for (int i = pick(4); i > 0; --i) {
       static constexpr std::int64_t kCodes[] = {44, 46, 2, 45, 56, 59, 70, 71};
-      PlainComponent c{chance(70) ? kCodes[pick(8)] : pick(50), true, false, std::nullopt};
+      // Codes at and beyond the 32-bit range meet the clamped entries.
+      static constexpr std::int64_t kFarCodes[] = {INT32_MAX, std::int64_t{INT32_MAX} + 1,
+                                                   INT32_MIN, std::int64_t{INT32_MIN} - 1,
+                                                   -1,        4294967342,
+                                                   0,         INT64_MAX};
+      const std::int64_t code = chance(10)   ? kFarCodes[pick(8)]
+                                : chance(70) ? kCodes[pick(8)]
+                                             : pick(50);
+      PlainComponent c{code, true, false, std::nullopt};
       if (chance(20)) std::swap(c.local, c.global);
       if (chance(5)) {
         // A component without operation code (a ReturnError, say) reads as code 0.
