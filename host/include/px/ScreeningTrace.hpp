@@ -29,9 +29,9 @@ enum class PXScreeningDecider : std::uint8_t {
 
 constexpr std::string_view deciderName(PXScreeningDecider d) {
   constexpr px::EnumName<PXScreeningDecider> kNames[] = {
-      {PXScreeningDecider::none, "none"},         {PXScreeningDecider::operation, "operation"},
-      {PXScreeningDecider::calling, "calling"},   {PXScreeningDecider::called, "called"},
-      {PXScreeningDecider::tt, "tt"},             {PXScreeningDecider::fsm, "fsm"},
+      {PXScreeningDecider::none, "none"},       {PXScreeningDecider::operation, "operation"},
+      {PXScreeningDecider::calling, "calling"}, {PXScreeningDecider::called, "called"},
+      {PXScreeningDecider::tt, "tt"},           {PXScreeningDecider::fsm, "fsm"},
       {PXScreeningDecider::op, "op"},
   };
   return px::enumName(d, kNames, "none");

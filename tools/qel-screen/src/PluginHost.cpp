@@ -40,8 +40,8 @@ std::string defaultPluginPath() {
 std::unique_ptr<LoadedPlugin> LoadedPlugin::load(const std::string& path, std::string& error) {
   std::unique_ptr<LoadedPlugin> p(new LoadedPlugin);
   // A path without a slash would make dlopen search the library path.
-  p->_module = px::PluginModule::open(path.find('/') == std::string::npos ? "./" + path : path,
-                                      error);
+  p->_module =
+      px::PluginModule::open(path.find('/') == std::string::npos ? "./" + path : path, error);
   if (!p->_module) return nullptr;
   const px::PluginModule& m = *p->_module;
   if (const char* n = m.name()) p->_name = n;

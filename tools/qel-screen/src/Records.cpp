@@ -35,8 +35,10 @@ const PXTCAP_itu_asn1_componentPortion* portion(const PXSCCP_Packet* p) {
 
 std::string_view shortVerdict(std::int32_t v) {
   static constexpr px::EnumName<std::int32_t> kNames[] = {
-      {PXSccpScreening_explicitlyPermitted, "eP"}, {PXSccpScreening_implicitlyPermitted, "iP"},
-      {PXSccpScreening_explicitlyDenied, "eD"},    {PXSccpScreening_implicitlyDenied, "iD"},
+      {PXSccpScreening_explicitlyPermitted, "eP"},
+      {PXSccpScreening_implicitlyPermitted, "iP"},
+      {PXSccpScreening_explicitlyDenied, "eD"},
+      {PXSccpScreening_implicitlyDenied, "iD"},
       {PXSccpScreening_undefined, "-"},
   };
   return px::enumName(v, kNames, "?");
@@ -71,8 +73,10 @@ std::string_view tcapShort(const PXSCCP_Packet* p) {
   const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
   if (!t) return "-";
   static constexpr px::EnumName<PXTCAP_MessageType> kNames[] = {
-      {PXTCAP_MessageType::begin, "begin"},   {PXTCAP_MessageType::continue_, "cont"},
-      {PXTCAP_MessageType::end, "end"},       {PXTCAP_MessageType::abort, "abort"},
+      {PXTCAP_MessageType::begin, "begin"},
+      {PXTCAP_MessageType::continue_, "cont"},
+      {PXTCAP_MessageType::end, "end"},
+      {PXTCAP_MessageType::abort, "abort"},
       {PXTCAP_MessageType::unidirectional, "uni"},
   };
   return px::enumName(t->messageType(), kNames, "?");
