@@ -34,7 +34,7 @@ TEST(EnumNames, LookUpByValueWithAFallback) {
 TEST(EnumNames, EveryDecoderErrorHasItsOwnName) {
   expectDistinctNames<px::ber::BerError>(
       0, static_cast<int>(px::ber::BerError::unexpectedEndOfContents), px::ber::berErrorName);
-  EXPECT_EQ(px::ber::berErrorName(px::ber::BerError::tooDeep), "tooDeep");
+  EXPECT_EQ(px::ber::berErrorName(px::ber::BerError::indefinitePrimitive), "indefinitePrimitive");
   EXPECT_EQ(px::ber::berErrorName(static_cast<px::ber::BerError>(200)), "unknown");
   expectDistinctNames<SccpDecodeError>(0, static_cast<int>(SccpDecodeError::badOptionalPart),
                                        decodeErrorName);
