@@ -19,7 +19,7 @@ void BM_ScreenNumber(benchmark::State& state) {
   const auto list = prefixes(static_cast<int>(state.range(0)), "4179");
   const std::string digits = "41791234567";
   for (auto _ : state) {
-    benchmark::DoNotOptimize(QelScreeningSCCP::screenNumber(std::string_view(digits), list,
+    benchmark::DoNotOptimize(qel::screenNumber(std::string_view(digits), list,
                                                             PXSccpScreening_explicitlyPermitted));
   }
   state.SetItemsProcessed(state.iterations());
@@ -33,7 +33,7 @@ void BM_ScreenTT(benchmark::State& state) {
   const auto list = std::make_shared<const PXList>(std::move(l));
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        QelScreeningSCCP::screenTT(10, list, PXSccpScreening_explicitlyDenied));
+        qel::screenTT(10, list, PXSccpScreening_explicitlyDenied));
   }
   state.SetItemsProcessed(state.iterations());
 }

@@ -6,7 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static PXSCCP_Packet packet;
   const std::span<const std::uint8_t> input(data, size);
   const auto error = packet.decode(input);
-  (void)decodeErrorName(error);
+  (void)px::decodeErrorName(error);
   fuzzcheck::inside(packet.data(), input);
   fuzzcheck::address(packet.incomingCalledPartyAddress());
   fuzzcheck::address(packet.incomingCallingPartyAddress());

@@ -36,6 +36,6 @@ PXErrorRef QelScreeningSCCP::reloadConfig() {
   }
 
   auto info = std::make_shared<const PXDictionary>(
-      PXDictionary{{"config", PXValue(jsonString(group.get()))}});
+      PXDictionary{{"config", PXValue(px::jsonString(group.get()))}});
   return std::make_shared<const PXError>(qel::kReportDomain, 0, std::move(info));
 }

@@ -85,7 +85,7 @@ inline bool applyConfigValue(const ConfigKey& key, const PXValue& value, RuleSet
     case ConfigRule::numberList: {
       const bool single = key.rule == ConfigRule::prefixList ? value.isText() : value.isNumber();
       if (single) {
-        rules.*key.list = makeList({value});
+        rules.*key.list = px::makeList({value});
       } else if (value.isList()) {
         rules.*key.list = value.list();
       } else {

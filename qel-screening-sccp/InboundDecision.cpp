@@ -50,8 +50,8 @@ AddressPartials screenAddress(const RuleSet& rules, const SccpAddress* address,
   if (!plan) return {};
   const auto digits = address->address();
   const auto i = static_cast<std::size_t>(*plan);
-  return {QelScreeningSCCP::screenNumber(digits, rules.*allowedLists[i], kPermitted),
-          QelScreeningSCCP::screenNumber(digits, rules.*deniedLists[i], kDenied)};
+  return {qel::screenNumber(digits, rules.*allowedLists[i], kPermitted),
+          qel::screenNumber(digits, rules.*deniedLists[i], kDenied)};
 }
 
 // 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in MAP v1/v2).
@@ -68,8 +68,8 @@ void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPa
                         .then(&PXGSMMAP_SM_RP_DA::imsi)
                         .then(&PXGSMMAP_IMSI::imsiValue);
   // Each ForwardSM component replaces what an earlier one found, even without an IMSI.
-  fsm.allowed = QelScreeningSCCP::screenFSM(imsi, rules._allowedFSM_IMSI_PREFIX, kPermitted);
-  fsm.denied = QelScreeningSCCP::screenFSM(imsi, rules._deniedFSM_IMSI_PREFIX, kDenied);
+  fsm.allowed = qel::screenFSM(imsi, rules._allowedFSM_IMSI_PREFIX, kPermitted);
+  fsm.denied = qel::screenFSM(imsi, rules._deniedFSM_IMSI_PREFIX, kDenied);
   if (trace) trace->setImsi(imsi);
 }
 
@@ -149,8 +149,8 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
 
   const std::int32_t tt =
       px::maybe(called).then(&SccpAddress::tt).then(&SccpTranslationTableNumber::tt);
-  const AddressPartials ttPartials{QelScreeningSCCP::screenTT(tt, rules._allowedTT, kPermitted),
-                                   QelScreeningSCCP::screenTT(tt, rules._deniedTT, kDenied)};
+  const AddressPartials ttPartials{qel::screenTT(tt, rules._allowedTT, kPermitted),
+                                   qel::screenTT(tt, rules._deniedTT, kDenied)};
 
   WalkOutcome walk;
   const bool walked = walkGateOpen(rules);

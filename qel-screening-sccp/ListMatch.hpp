@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "NumberEntry.hpp"
+#include "px/ScreeningResult.hpp"
 #include "px/Value.hpp"
 
 namespace qel {
@@ -91,6 +92,24 @@ template <class Hit>
     if (auto n32 = entryInteger(entry); n32 && std::int64_t{*n32} == value) return true;
   }
   return false;
+}
+
+// The filter's matchers as the decision calls them: `r` on the first entry
+// that hits, else undefined. Inline, so that they melt into the scans; the
+// filter's virtual screenNumber/screenTT/screenFSM forward here for hosts.
+[[gnu::always_inline]] inline PXSccpScreening_result screenNumber(
+    std::optional<std::string_view> number, const PXListRef& arr, PXSccpScreening_result r) {
+  return number && prefixListHits(arr.get(), *number) ? r : PXSccpScreening_undefined;
+}
+[[gnu::always_inline]] inline PXSccpScreening_result screenTT(std::int32_t number,
+                                                              const PXListRef& arr,
+                                                              PXSccpScreening_result r) {
+  return numberListHits(arr.get(), number) ? r : PXSccpScreening_undefined;
+}
+[[gnu::always_inline]] inline PXSccpScreening_result screenFSM(std::optional<std::string_view> imsi,
+                                                               const PXListRef& mccmnc,
+                                                               PXSccpScreening_result r) {
+  return screenNumber(imsi, mccmnc, r);
 }
 
 }  // namespace qel

@@ -29,6 +29,23 @@ PXSccpScreening_result QelScreeningSCCP::screenSccpPacketOutbound(const PXSCCP_P
   return PXSccpScreening_undefined;
 }
 
+PXSccpScreening_result QelScreeningSCCP::screenNumber(std::optional<std::string_view> number,
+                                                      const PXListRef& arr,
+                                                      PXSccpScreening_result found) const {
+  return qel::screenNumber(number, arr, found);
+}
+
+PXSccpScreening_result QelScreeningSCCP::screenTT(std::int32_t number, const PXListRef& arr,
+                                                  PXSccpScreening_result found) const {
+  return qel::screenTT(number, arr, found);
+}
+
+PXSccpScreening_result QelScreeningSCCP::screenFSM(std::optional<std::string_view> imsi,
+                                                   const PXListRef& arr,
+                                                   PXSccpScreening_result found) const {
+  return qel::screenFSM(imsi, arr, found);
+}
+
 PXSccpScreening_result QelScreeningSCCP::screenSccpPacketInboundGsmmap(const PXSCCP_Packet*,
                                                                        PXErrorRef*) {
   return PXSccpScreening_undefined;

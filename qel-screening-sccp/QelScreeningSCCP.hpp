@@ -13,6 +13,7 @@
 #include "RuleSet.hpp"
 #include "RuleSetCell.hpp"
 #include "px/Plugin.hpp"
+#include "px/ScreeningFilter.hpp"
 #include "px/ScreeningTrace.hpp"
 
 class PXSCCP_Packet;
@@ -28,7 +29,8 @@ inline constexpr const char* kReportDomain = "QEL-SCCP-SCREENING";
 
 class QelScreeningSCCP : public PXPlugin,
                          public PXMTP3SCCPScreeningPluginProtocol,
-                         public PXSccpScreeningExplainer {
+                         public PXSccpScreeningExplainer,
+                         public PXSccpScreeningFilter {
  public:
   QelScreeningSCCP();
   ~QelScreeningSCCP() override;
@@ -36,8 +38,8 @@ class QelScreeningSCCP : public PXPlugin,
   // Base initialisation first; false leaves the object unusable.
   bool init() override;
 
-  std::string_view filterName() const { return qel::kPluginName; }
-  std::string_view filterDescription() const { return qel::kFilterDescription; }
+  std::string_view filterName() const override { return qel::kPluginName; }
+  std::string_view filterDescription() const override { return qel::kFilterDescription; }
 
   // Keeps the name, then reloads from it.
   PXErrorRef loadConfigFromFile(const std::string& fileName) override;
@@ -53,37 +55,31 @@ class QelScreeningSCCP : public PXPlugin,
                                                           PXErrorRef* err,
                                                           PXSccpScreeningTrace& trace) override;
   // Outbound and per-layer hooks: always undefined.
-  PXSccpScreening_result screenSccpPacketOutbound(const PXSCCP_Packet* packet, PXErrorRef* err);
+  PXSccpScreening_result screenSccpPacketOutbound(const PXSCCP_Packet* packet,
+                                                  PXErrorRef* err) override;
 
-  // List matchers: `r` on the first entry that hits, else undefined. Defined
-  // here so that the decision's calls inline into the scans.
-  [[gnu::always_inline]] static PXSccpScreening_result screenNumber(
-      std::optional<std::string_view> number, const PXListRef& arr, PXSccpScreening_result r) {
-    return number && qel::prefixListHits(arr.get(), *number) ? r : PXSccpScreening_undefined;
-  }
-  [[gnu::always_inline]] static PXSccpScreening_result screenTT(std::int32_t number,
-                                                                const PXListRef& arr,
-                                                                PXSccpScreening_result r) {
-    return qel::numberListHits(arr.get(), number) ? r : PXSccpScreening_undefined;
-  }
-  [[gnu::always_inline]] static PXSccpScreening_result screenFSM(
-      std::optional<std::string_view> imsi, const PXListRef& mccmnc, PXSccpScreening_result r) {
-    return screenNumber(imsi, mccmnc, r);
-  }
+  // List matchers for hosts; the decision itself calls the inline qel:: ones.
+  PXSccpScreening_result screenNumber(std::optional<std::string_view> number, const PXListRef& arr,
+                                      PXSccpScreening_result found) const override;
+  PXSccpScreening_result screenTT(std::int32_t number, const PXListRef& arr,
+                                  PXSccpScreening_result found) const override;
+  PXSccpScreening_result screenFSM(std::optional<std::string_view> imsi, const PXListRef& arr,
+                                   PXSccpScreening_result found) const override;
 
   PXSccpScreening_result screenSccpPacketInboundGsmmap(const PXSCCP_Packet* packet,
-                                                       PXErrorRef* err);
-  PXSccpScreening_result screenSccpPacketInboundTcap(const PXSCCP_Packet* packet, PXErrorRef* err);
+                                                       PXErrorRef* err) override;
+  PXSccpScreening_result screenSccpPacketInboundTcap(const PXSCCP_Packet* packet,
+                                                     PXErrorRef* err) override;
 
   // Rule accessors: a getter returns the very list that was set, or null.
 #define QEL_DECLARE_LIST_ACCESSORS(getter, setter, member) \
-  PXListRef getter() const;                                \
-  void setter(PXListRef list);
+  PXListRef getter() const override;                       \
+  void setter(PXListRef list) override;
   QEL_RULE_LISTS(QEL_DECLARE_LIST_ACCESSORS)
 #undef QEL_DECLARE_LIST_ACCESSORS
 #define QEL_DECLARE_FLAG_ACCESSORS(getter, setter, member) \
-  std::uint8_t getter() const;                             \
-  void setter(std::uint8_t flag);
+  std::uint8_t getter() const override;                    \
+  void setter(std::uint8_t flag) override;
   QEL_RULE_FLAGS(QEL_DECLARE_FLAG_ACCESSORS)
 #undef QEL_DECLARE_FLAG_ACCESSORS
 

@@ -3,6 +3,7 @@
 #include "px/Plugin.hpp"
 
 #include "px/Error.hpp"
+#include "px/ScreeningFilter.hpp"
 #include "px/ScreeningTrace.hpp"
 
 PXPlugin::~PXPlugin() = default;
@@ -10,6 +11,7 @@ bool PXPlugin::init() { return true; }
 
 PXMTP3SCCPScreeningPluginProtocol::~PXMTP3SCCPScreeningPluginProtocol() = default;
 PXSccpScreeningExplainer::~PXSccpScreeningExplainer() = default;
+PXSccpScreeningFilter::~PXSccpScreeningFilter() = default;
 
 PXError::~PXError() = default;
 

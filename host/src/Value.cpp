@@ -18,7 +18,7 @@ void appendDictionary(std::string& out, const PXDictionary& dict) {
   for (const auto& [key, value] : dict.entries()) {
     if (!first) out += ',';
     first = false;
-    appendJsonString(out, key);
+    px::appendJsonString(out, key);
     out += ':';
     appendValue(out, value);
   }
@@ -29,7 +29,7 @@ void appendValue(std::string& out, const PXValue& value) {
   struct Visitor {
     std::string& out;
     void operator()(const PXOther&) const { out += "null"; }
-    void operator()(const std::string& s) const { appendJsonString(out, s); }
+    void operator()(const std::string& s) const { px::appendJsonString(out, s); }
     void operator()(std::int64_t n) const { out += std::to_string(n); }
     void operator()(double d) const {
       if (!std::isfinite(d)) {
@@ -77,7 +77,7 @@ const PXDictionaryRef& PXValue::dictionary() const {
   return d ? *d : kNoDictionary;
 }
 
-PXListRef makeList(std::initializer_list<PXValue> values) {
+PXListRef px::makeList(std::initializer_list<PXValue> values) {
   return std::make_shared<const PXList>(values);
 }
 
@@ -86,22 +86,22 @@ const PXValue* PXDictionary::find(std::string_view key) const {
   return it == _entries.end() ? nullptr : &it->second;
 }
 
-void appendJsonString(std::string& out, std::string_view s) {
+void px::appendJsonString(std::string& out, std::string_view s) {
   const std::size_t at = out.size();
   out.resize(at + px::maxJsonString(s.size()));
   char* const end = px::writeJsonString(out.data() + at, s);
   out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-std::string jsonString(const PXDictionary& dict) {
+std::string px::jsonString(const PXDictionary& dict) {
   std::string out;
   appendDictionary(out, dict);
   return out;
 }
 
-std::string jsonString(const PXDictionary* dict) { return dict ? jsonString(*dict) : "null"; }
+std::string px::jsonString(const PXDictionary* dict) { return dict ? jsonString(*dict) : "null"; }
 
-std::string jsonValue(const PXValue& value) {
+std::string px::jsonValue(const PXValue& value) {
   std::string out;
   appendValue(out, value);
   return out;

@@ -44,7 +44,7 @@ std::string fieldText(const F& f, const Field& field) {
   if (field.rule == Rule::flag) return (f.*field.getFlag)() ? "true" : "false";
   const PXListRef list = (f.*field.getList)();
   if (!list) return "(not set)";
-  if (field.rule == Rule::prefix) return jsonValue(PXValue(list));
+  if (field.rule == Rule::prefix) return px::jsonValue(PXValue(list));
   std::string s = "[";
   for (const PXValue& e : *list) {
     if (s.size() > 1) s += ", ";

@@ -43,7 +43,7 @@ State stateOf(const F& f) {
 State setSentinels(F& f) {
   for (std::size_t i = 0; i < kFields.size(); ++i) {
     if (kFields[i].setList)
-      (f.*kFields[i].setList)(makeList({"sentinel-" + std::to_string(i)}));
+      (f.*kFields[i].setList)(px::makeList({"sentinel-" + std::to_string(i)}));
     else
       (f.*kFields[i].setFlag)(2);
   }
@@ -143,7 +143,7 @@ TEST(ConfigRules, EveryKeyAcceptsItsKindsAndLeavesTheRest) {
         case O::wrapped:
           ASSERT_TRUE(after.lists[i]);
           ASSERT_EQ(after.lists[i]->size(), 1u);
-          EXPECT_EQ(jsonValue(after.lists[i]->front()), jsonValue(*value));
+          EXPECT_EQ(px::jsonValue(after.lists[i]->front()), px::jsonValue(*value));
           EXPECT_EQ(after.lists[i]->front().isText(), value->isText());
           EXPECT_EQ(after.lists[i]->front().isInteger(), value->isInteger());
           expected.lists[i] = after.lists[i];
@@ -447,7 +447,7 @@ TEST(ConfigReport, JsonMatchesAnIndependentTomlParser) {
     ASSERT_TRUE(f.init());
     const auto report = f.loadConfigFromFile(file);
     expectReportShape(report);
-    EXPECT_EQ(reportConfig(report), jsonString(f.config().get())) << file;
+    EXPECT_EQ(reportConfig(report), px::jsonString(f.config().get())) << file;
     EXPECT_EQ(pythonVerdict(file, reportConfig(report)), "match\n") << file;
   }
 }

@@ -136,7 +136,7 @@ TEST(ConfigReloadConcurrency, ScreeningsSeeWholeLoadsAndSettersAreNeverLost) {
   PXListRef lastSet;
   threads.emplace_back([&] {
     for (std::int64_t i = 0; !done; ++i) {
-      auto mine = makeList({PXValue(i)});
+      auto mine = px::makeList({PXValue(i)});
       f.setDeniedGOP(mine);
       f.setDefaultAllowTT(static_cast<std::uint8_t>(i & 1));
       // Only this thread writes these two fields, so a load must never undo them.

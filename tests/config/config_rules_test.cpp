@@ -35,8 +35,8 @@ TEST(ApplyConfigValue, FollowsTheThreeRules) {
   const qel::ConfigKey& prefix = keyOf("deny-called-sccp-prefix-e164");
   const qel::ConfigKey& number = keyOf("denied-operation");
   const qel::ConfigKey& flag = keyOf("default-deny-tt");
-  PXValue text("4179"), integer(std::int64_t{45}), list(makeList({"1", 2}));
-  PXValue empty(makeList({})), nested(makeList({makeList({1})})), other(PXOther{});
+  PXValue text("4179"), integer(std::int64_t{45}), list(px::makeList({"1", 2}));
+  PXValue empty(px::makeList({})), nested(px::makeList({px::makeList({1})})), other(PXOther{});
   auto applies = [](const qel::ConfigKey& k, const PXValue& v) {
     qel::RuleSet rules;
     return qel::applyConfigValue(k, v, rules);
@@ -55,7 +55,7 @@ TEST(ApplyConfigValue, FollowsTheThreeRules) {
   EXPECT_EQ(rules.*prefix.list, list.list()) << "the value's own list";
   qel::applyConfigValue(flag, integer, rules);
   EXPECT_EQ(rules.*flag.flag, 1);
-  qel::applyConfigValue(flag, makeList({"0", 1}), rules);  // the first element decides
+  qel::applyConfigValue(flag, px::makeList({"0", 1}), rules);  // the first element decides
   EXPECT_EQ(rules.*flag.flag, 0);
   qel::applyConfigValue(flag, list, rules);
   EXPECT_EQ(rules.*flag.flag, 1);

@@ -81,7 +81,7 @@ inline std::string dump(const SccpAddress* a) {
 }
 
 inline std::string dump(const PXTCAP_itu_asn1_componentPDU& c) {
-  std::string s(componentKindName(c.kind()));
+  std::string s(px::componentKindName(c.kind()));
   s += ":" + orDash(c.invokeId()) + ":";
   if (c.hasLocalOperationCode())
     s += "L" + std::to_string(c.operationCode());

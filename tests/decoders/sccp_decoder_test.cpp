@@ -144,7 +144,7 @@ TEST(sccp_decode, damage_keeps_what_can_be_read) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto r = decode(c.bytes);
-    EXPECT_EQ(decodeErrorName(r.error), decodeErrorName(c.error));
+    EXPECT_EQ(px::decodeErrorName(r.error), px::decodeErrorName(c.error));
     EXPECT_EQ(r.called, c.called);
     EXPECT_EQ(r.calling, c.calling);
     EXPECT_EQ(r.components, c.components);
@@ -219,7 +219,7 @@ TEST(sccp_decode, reused_packet_keeps_component_storage) {
 
 TEST(sccp_decode, error_names) {
   for (int e = 0; e <= static_cast<int>(SccpDecodeError::badOptionalPart); ++e)
-    EXPECT_NE(decodeErrorName(static_cast<SccpDecodeError>(e)), "unknown") << e;
+    EXPECT_NE(px::decodeErrorName(static_cast<SccpDecodeError>(e)), "unknown") << e;
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ std::string decoded(const Bytes& bytes) {
   PXTCAP_itu_asn1_message m;
   if (!m.decode(bytes)) return "absent";
   const std::string damage =
-      m.isDamaged() ? " damaged(" + std::string(tcapDamageName(m.damage())) + ") " : " ";
-  return std::string(messageTypeName(m.messageType())) + damage + dumpComponents(&m);
+      m.isDamaged() ? " damaged(" + std::string(px::tcapDamageName(m.damage())) + ") " : " ";
+  return std::string(px::messageTypeName(m.messageType())) + damage + dumpComponents(&m);
 }
 
 struct DamageCase {

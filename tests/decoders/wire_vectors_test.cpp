@@ -10,7 +10,7 @@ namespace {
 using namespace dectest;
 
 std::string typeName(const PXTCAP_itu_asn1_message* m) {
-  return m ? std::string(messageTypeName(m->messageType())) : "none";
+  return m ? std::string(px::messageTypeName(m->messageType())) : "none";
 }
 
 enum Column { kName, kHex, kCalled, kCalling, kTcap, kMalformed, kComponents, kForwardSM };

@@ -34,7 +34,7 @@ std::pair<int, std::string> pythonCanonical(const std::string& json) {
 
 TEST(Values, AbsentListIsNotAnEmptyList) {
   PXListRef absent;
-  PXListRef empty = makeList({});
+  PXListRef empty = px::makeList({});
   EXPECT_EQ(absent, nullptr);
   ASSERT_NE(empty, nullptr);
   EXPECT_TRUE(empty->empty());
@@ -65,11 +65,11 @@ TEST(JsonString, EscapesAsJsonRequiresAndAnIndependentParserAgrees) {
       {"nan", PXValue(std::nan(""))},
       {"inf", PXValue(std::numeric_limits<double>::infinity())},
       {"other", PXValue(PXOther{})},
-      {"list", PXValue(makeList({"a", 1, PXValue(makeList({})), 2.5}))},
+      {"list", PXValue(px::makeList({"a", 1, PXValue(px::makeList({})), 2.5}))},
       {"dict", PXValue(std::make_shared<const PXDictionary>(PXDictionary{{"k", PXValue("v")}}))},
       {"key \"with\" quotes\n", PXValue(1)},
   };
-  const std::string json = jsonString(d);
+  const std::string json = px::jsonString(d);
   const auto [status, canonical] = pythonCanonical(json);
   ASSERT_EQ(status, 0) << json;
   EXPECT_EQ(canonical,
@@ -82,8 +82,8 @@ TEST(JsonString, EscapesAsJsonRequiresAndAnIndependentParserAgrees) {
 }
 
 TEST(JsonString, EmptyAndAbsentDictionaries) {
-  EXPECT_EQ(jsonString(PXDictionary{}), "{}");
-  EXPECT_EQ(jsonString(static_cast<const PXDictionary*>(nullptr)), "null");
+  EXPECT_EQ(px::jsonString(PXDictionary{}), "{}");
+  EXPECT_EQ(px::jsonString(static_cast<const PXDictionary*>(nullptr)), "null");
 }
 
 }  // namespace

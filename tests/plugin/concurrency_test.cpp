@@ -33,7 +33,7 @@ TEST(Concurrency, ConcurrentSettersLoseNoWrite) {
   for (std::size_t w = 0; w < std::size(fields); ++w) {
     writers.emplace_back([&, w] {
       for (int i = 0; i < kRounds; ++i) {
-        auto list = makeList({i});
+        auto list = px::makeList({i});
         (f.*fields[w].first)(list);
         last[w] = list;
       }
@@ -55,8 +55,8 @@ TEST(Concurrency, ConcurrentSettersLoseNoWrite) {
 
 TEST(Concurrency, ScreensGettersAndSettersAtOnce) {
   QelScreeningSCCP f;
-  const auto permitA = makeList({"4179"});
-  const auto permitB = makeList({"41"});
+  const auto permitA = px::makeList({"4179"});
+  const auto permitB = px::makeList({"41"});
   f.setAllowedCallingSccpPrefixE164(permitA);
   std::atomic<bool> stop{false};
   std::atomic<long> screened{0};
@@ -93,8 +93,8 @@ TEST(Concurrency, ScreensGettersAndSettersAtOnce) {
   // scheduler shares the cores.
   for (int i = 0; i < kRounds || screened.load(std::memory_order_relaxed) < 20000; ++i) {
     f.setAllowedCallingSccpPrefixE164(i % 2 ? permitA : permitB);
-    f.setAllowedOP(makeList({45}));
-    f.setDeniedOP(i % 3 ? makeList({99}) : nullptr);
+    f.setAllowedOP(px::makeList({45}));
+    f.setDeniedOP(i % 3 ? px::makeList({99}) : nullptr);
     f.setDefaultAllowTT(0);
   }
   stop = true;
@@ -149,8 +149,8 @@ TEST(Concurrency, ThreadsThatEndGiveTheirHazardSlotBack) {
     while (!done) std::this_thread::yield();
   });
   while (!reading) std::this_thread::yield();
-  f.setAllowedTT(makeList({1}));  // retires the set the reader holds
-  f.setAllowedTT(makeList({2}));  // retires a set nobody holds
+  f.setAllowedTT(px::makeList({1}));  // retires the set the reader holds
+  f.setAllowedTT(px::makeList({2}));  // retires a set nobody holds
   EXPECT_EQ(f.ruleSetCell().liveCount(), 2u);
   done = true;
   reader.join();

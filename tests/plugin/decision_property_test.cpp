@@ -320,7 +320,7 @@ TEST(DecisionProperty, VerdictEqualsThePlainReadingOfTheRules) {
       PXSccpScreeningTrace trace;
       const int got = filter->screenSccpPacketInboundExplained(&packet, nullptr, trace);
       ASSERT_EQ(got, expected) << "round " << round << " packet " << i << " decided by "
-                               << deciderName(trace.decidedBy) << "; " << describe(plain)
+                               << px::deciderName(trace.decidedBy) << "; " << describe(plain)
                                << "; partials calling " << trace.calling_allowed << "/"
                                << trace.calling_denied << " called " << trace.called_allowed << "/"
                                << trace.called_denied << " tt " << trace.tt_allowed << "/"

@@ -28,10 +28,10 @@ TEST(FilterObject, ListSetterStoresTheVeryListAndAbsentClearsIt) {
   int index = 0;
 #define QEL_ROUND_TRIP(getter, setter, member)           \
   {                                                      \
-    auto list = makeList({std::to_string(index++)});     \
+    auto list = px::makeList({std::to_string(index++)});     \
     f.setter(list);                                      \
     EXPECT_EQ(f.getter().get(), list.get()) << #getter;  \
-    auto empty = makeList({});                           \
+    auto empty = px::makeList({});                           \
     f.setter(empty);                                     \
     EXPECT_EQ(f.getter().get(), empty.get()) << #getter; \
     f.setter(nullptr);                                   \
@@ -72,7 +72,7 @@ TEST(FilterObject, AFlagByteOfTwoCountsAsTrue) {
 TEST(FilterObject, ConstantHooksAnswerUndefinedAndLeaveTheErrorPlaceAlone) {
   QelScreeningSCCP f;
   f.setDefaultDenyCalling(1);
-  f.setDeniedOP(makeList({46}));
+  f.setDeniedOP(px::makeList({46}));
   auto p = qeltest::packet(qeltest::Address{.digits = "4179"}, std::nullopt);
   const auto before = std::make_shared<const PXError>("host", 7, nullptr);
   PXErrorRef err = before;
@@ -91,7 +91,7 @@ TEST(FilterObject, ConstantHooksAnswerUndefinedAndLeaveTheErrorPlaceAlone) {
 
 TEST(FilterObject, CloseChangesNothing) {
   QelScreeningSCCP f;
-  const auto list = makeList({"4179"});
+  const auto list = px::makeList({"4179"});
   f.setAllowedCallingSccpPrefixE164(list);
   f.setDefaultDenyCalled(1);
   auto p = qeltest::packet(qeltest::Address{.digits = "41791234"}, std::nullopt);
@@ -106,20 +106,20 @@ TEST(RuleSetLifetime, ARetiredSetIsFreedOnceNoScreeningHoldsIt) {
   QelScreeningSCCP f;
   const auto& cell = f.ruleSetCell();
   EXPECT_EQ(cell.liveCount(), 1u);
-  f.setAllowedTT(makeList({1}));
+  f.setAllowedTT(px::makeList({1}));
   // Nobody was reading: the old set went at once.
   EXPECT_EQ(cell.liveCount(), 1u);
   EXPECT_EQ(cell.retiredCount(), 0u);
 
   {
     auto held = cell.read();  // as a screening in progress would
-    f.setAllowedTT(makeList({2}));
+    f.setAllowedTT(px::makeList({2}));
     EXPECT_EQ(cell.liveCount(), 2u);
     EXPECT_EQ(cell.retiredCount(), 1u);
     EXPECT_EQ(*held->_allowedTT->front().integer(), 1);
   }
   // The next publish frees what nobody holds any more.
-  f.setAllowedTT(makeList({3}));
+  f.setAllowedTT(px::makeList({3}));
   EXPECT_EQ(cell.liveCount(), 1u);
   EXPECT_EQ(cell.retiredCount(), 0u);
 }
@@ -129,7 +129,7 @@ TEST(RuleSetLifetime, ListsOutliveTheirRuleSetWhileAGetterHoldsThem) {
   std::weak_ptr<const PXList> watch;
   PXListRef held;
   {
-    auto list = makeList({"49"});
+    auto list = px::makeList({"49"});
     watch = list;
     f.setDeniedCalledSccpPrefixE164(list);
     held = f.deniedCalledSccpPrefixE164();

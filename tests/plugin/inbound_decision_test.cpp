@@ -41,7 +41,7 @@ void runCases(const std::vector<Case>& cases) {
     EXPECT_EQ(f.screenSccpPacketInboundExplained(&p, nullptr, trace), c.expected) << c.name;
     EXPECT_EQ(trace.verdict, c.expected) << c.name;
     EXPECT_EQ(trace.decidedBy, c.decider)
-        << c.name << ": decided by " << deciderName(trace.decidedBy);
+        << c.name << ": decided by " << px::deciderName(trace.decidedBy);
   }
 }
 
@@ -53,18 +53,18 @@ PXSCCP_Packet callingOnly(const Address& a) {
 
 TEST(InboundAddresses, NumberingPlanAndNatureOfAddressChooseTheLists) {
   const auto allowE164 = [](QelScreeningSCCP& f) {
-    f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
+    f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
   };
   const auto denyE164 = [](QelScreeningSCCP& f) {
-    f.setDeniedCallingSccpPrefixE164(makeList({"4179"}));
+    f.setDeniedCallingSccpPrefixE164(px::makeList({"4179"}));
   };
   runCases({
       {"E.164 international, allowed prefix", allowE164,
        [](Begin&) { return callingOnly(kSwissMobile); }, EP, PXScreeningDecider::calling},
       {"E.164 international, allowed and denied",
        [](QelScreeningSCCP& f) {
-         f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
-         f.setDeniedCallingSccpPrefixE164(makeList({"417912"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
+         f.setDeniedCallingSccpPrefixE164(px::makeList({"417912"}));
        },
        [](Begin&) { return callingOnly(kSwissMobile); }, ED, PXScreeningDecider::calling},
       {"national number is not screened", denyE164,
@@ -80,15 +80,15 @@ TEST(InboundAddresses, NumberingPlanAndNatureOfAddressChooseTheLists) {
        [](Begin&) { return callingOnly({.nai = 4, .npi = 6, .digits = "41791234567"}); }, UN,
        PXScreeningDecider::none},
       {"E.212 address uses the E.212 lists",
-       [](QelScreeningSCCP& f) { f.setDeniedCallingSccpPrefixE212(makeList({"22801"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedCallingSccpPrefixE212(px::makeList({"22801"})); },
        [](Begin&) { return callingOnly({.nai = 4, .npi = 6, .digits = "228011234"}); }, ED,
        PXScreeningDecider::calling},
       {"E.214 address uses the E.214 lists",
-       [](QelScreeningSCCP& f) { f.setAllowedCallingSccpPrefixE214(makeList({"4179"})); },
+       [](QelScreeningSCCP& f) { f.setAllowedCallingSccpPrefixE214(px::makeList({"4179"})); },
        [](Begin&) { return callingOnly({.nai = 4, .npi = 7, .digits = "41791234"}); }, EP,
        PXScreeningDecider::calling},
       {"E.214 lists do not serve E.164",
-       [](QelScreeningSCCP& f) { f.setAllowedCallingSccpPrefixE214(makeList({"4179"})); },
+       [](QelScreeningSCCP& f) { f.setAllowedCallingSccpPrefixE214(px::makeList({"4179"})); },
        [](Begin&) { return callingOnly(kSwissMobile); }, UN, PXScreeningDecider::none},
       {"numbering plan 2 is not screened", denyE164,
        [](Begin&) { return callingOnly({.nai = 4, .npi = 2, .digits = "41791234567"}); }, UN,
@@ -103,18 +103,18 @@ TEST(InboundAddresses, NumberingPlanAndNatureOfAddressChooseTheLists) {
       {"absent digits match nothing", denyE164,
        [](Begin&) { return callingOnly({.nai = 4, .npi = 1}); }, UN, PXScreeningDecider::none},
       {"called E.164 denied",
-       [](QelScreeningSCCP& f) { f.setDeniedCalledSccpPrefixE164(makeList({"882"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedCalledSccpPrefixE164(px::makeList({"882"})); },
        [](Begin&) { return packet(std::nullopt, Address{.digits = "88234"}); }, ED,
        PXScreeningDecider::called},
       {"called lists do not screen the calling address",
-       [](QelScreeningSCCP& f) { f.setDeniedCalledSccpPrefixE164(makeList({"4179"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedCalledSccpPrefixE164(px::makeList({"4179"})); },
        [](Begin&) { return callingOnly(kSwissMobile); }, UN, PXScreeningDecider::none},
       {"called E.212 allowed",
-       [](QelScreeningSCCP& f) { f.setAllowedCalledSccpPrefixE212(makeList({"228"})); },
+       [](QelScreeningSCCP& f) { f.setAllowedCalledSccpPrefixE212(px::makeList({"228"})); },
        [](Begin&) { return packet(std::nullopt, Address{.npi = 6, .digits = "22801"}); }, EP,
        PXScreeningDecider::called},
       {"called E.214 denied",
-       [](QelScreeningSCCP& f) { f.setDeniedCalledSccpPrefixE214(makeList({"228"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedCalledSccpPrefixE214(px::makeList({"228"})); },
        [](Begin&) { return packet(std::nullopt, Address{.npi = 7, .digits = "22801"}); }, ED,
        PXScreeningDecider::called},
   });
@@ -130,19 +130,19 @@ TEST(InboundDefaults, DefaultsApplyWhenNoAllowedListMatched) {
       {"deny default with allowed match",
        [](QelScreeningSCCP& f) {
          f.setDefaultDenyCalling(1);
-         f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
        },
        [](Begin&) { return callingOnly(kSwissMobile); }, EP, PXScreeningDecider::calling},
       {"deny default, other calling address",
        [](QelScreeningSCCP& f) {
          f.setDefaultDenyCalling(1);
-         f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
        },
        [](Begin&) { return callingOnly({.digits = "33612"}); }, ID, PXScreeningDecider::calling},
       {"deny default, no calling address",
        [](QelScreeningSCCP& f) {
          f.setDefaultDenyCalling(1);
-         f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
        },
        [](Begin&) { return packet(std::nullopt, kSwissMobile); }, ID, PXScreeningDecider::calling},
       {"deny default outranks allow default",
@@ -153,14 +153,14 @@ TEST(InboundDefaults, DefaultsApplyWhenNoAllowedListMatched) {
        [](Begin&) { return callingOnly(kSwissMobile); }, ID, PXScreeningDecider::calling},
       {"allow default outranks an explicit match elsewhere",
        [](QelScreeningSCCP& f) {
-         f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
          f.setDefaultAllowCalled(1);
        },
        [](Begin&) { return packet(kSwissMobile, Address{.digits = "33"}); }, IP,
        PXScreeningDecider::called},
       {"called deny default beats a calling match",
        [](QelScreeningSCCP& f) {
-         f.setAllowedCallingSccpPrefixE164(makeList({"4179"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"4179"}));
          f.setDefaultDenyCalled(1);
        },
        [](Begin&) { return packet(kSwissMobile, Address{.digits = "33"}); }, ID,
@@ -173,7 +173,7 @@ TEST(InboundDefaults, DefaultsApplyWhenNoAllowedListMatched) {
          f.setDefaultAllowCalling(1);
          f.setDefaultAllowCalled(1);
          f.setDefaultAllowTT(1);
-         f.setDeniedCalledSccpPrefixE164(makeList({"41"}));
+         f.setDeniedCalledSccpPrefixE164(px::makeList({"41"}));
        },
        [](Begin&) { return packet(kSwissMobile, kSwissMobile); }, ED, PXScreeningDecider::called},
   });
@@ -183,25 +183,25 @@ TEST(InboundTranslationType, EveryPacketIsScreenedOnTheCalledTranslationType) {
   runCases({
       {"tt in both lists",
        [](QelScreeningSCCP& f) {
-         f.setAllowedTT(makeList({10}));
-         f.setDeniedTT(makeList({10}));
+         f.setAllowedTT(px::makeList({10}));
+         f.setDeniedTT(px::makeList({10}));
        },
        [](Begin&) { return packet(std::nullopt, Address{.tt = 10}); }, ED, PXScreeningDecider::tt},
-      {"no called address reads tt 0", [](QelScreeningSCCP& f) { f.setDeniedTT(makeList({0})); },
+      {"no called address reads tt 0", [](QelScreeningSCCP& f) { f.setDeniedTT(px::makeList({0})); },
        [](Begin&) { return packet(kSwissMobile, std::nullopt); }, ED, PXScreeningDecider::tt},
-      {"absent tt reads 0", [](QelScreeningSCCP& f) { f.setAllowedTT(makeList({"0"})); },
+      {"absent tt reads 0", [](QelScreeningSCCP& f) { f.setAllowedTT(px::makeList({"0"})); },
        [](Begin&) { return packet(std::nullopt, Address{.tt = std::nullopt}); }, EP,
        PXScreeningDecider::tt},
       {"tt of a national called address is screened",
-       [](QelScreeningSCCP& f) { f.setAllowedTT(makeList({0})); },
+       [](QelScreeningSCCP& f) { f.setAllowedTT(px::makeList({0})); },
        [](Begin&) { return packet(std::nullopt, Address{.nai = 3, .npi = 0}); }, EP,
        PXScreeningDecider::tt},
-      {"calling tt is not screened", [](QelScreeningSCCP& f) { f.setDeniedTT(makeList({9})); },
+      {"calling tt is not screened", [](QelScreeningSCCP& f) { f.setDeniedTT(px::makeList({9})); },
        [](Begin&) { return packet(Address{.tt = 9}, Address{.tt = 0}); }, UN,
        PXScreeningDecider::none},
       {"op permit with tt deny default",
        [](QelScreeningSCCP& f) {
-         f.setAllowedOP(makeList({45}));
+         f.setAllowedOP(px::makeList({45}));
          f.setDefaultDenyTT(1);
        },
        [](Begin& b) {
@@ -223,19 +223,19 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        },
        UN, PXScreeningDecider::none},
       {"only an empty allowedOP: nothing hits",
-       [](QelScreeningSCCP& f) { f.setAllowedOP(makeList({})); },
+       [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 2);
          return p;
        },
        UN, PXScreeningDecider::none},
-      {"only allowedOP, no Begin", [](QelScreeningSCCP& f) { f.setAllowedOP(makeList({2})); },
+      {"only allowedOP, no Begin", [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({2})); },
        [](Begin&) { return packet(kSwissMobile, kSwissMobile); }, UN, PXScreeningDecider::none},
       {"code in both lists",
        [](QelScreeningSCCP& f) {
-         f.setAllowedOP(makeList({2}));
-         f.setDeniedOP(makeList({2}));
+         f.setAllowedOP(px::makeList({2}));
+         f.setDeniedOP(px::makeList({2}));
        },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
@@ -245,8 +245,8 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        ED, PXScreeningDecider::operation},
       {"denied code after an allowed one",
        [](QelScreeningSCCP& f) {
-         f.setAllowedOP(makeList({45}));
-         f.setDeniedOP(makeList({70}));
+         f.setAllowedOP(px::makeList({45}));
+         f.setDeniedOP(px::makeList({70}));
        },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
@@ -255,7 +255,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          return p;
        },
        ED, PXScreeningDecider::operation},
-      {"op_allowed is never reset", [](QelScreeningSCCP& f) { f.setAllowedOP(makeList({45})); },
+      {"op_allowed is never reset", [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({45})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 45);
@@ -265,9 +265,9 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        EP, PXScreeningDecider::op},
       {"denied operation outranks every permit",
        [](QelScreeningSCCP& f) {
-         f.setAllowedCallingSccpPrefixE164(makeList({"41"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"41"}));
          f.setDefaultAllowTT(1);
-         f.setDeniedOP(makeList({"71"}));
+         f.setDeniedOP(px::makeList({"71"}));
        },
        [](Begin& b) {
          auto p = packet(kSwissMobile, kSwissMobile);
@@ -276,7 +276,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        },
        ED, PXScreeningDecider::operation},
       {"global code is compared with the global lists only",
-       [](QelScreeningSCCP& f) { f.setAllowedOP(makeList({70})); },
+       [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({70})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 70, true);
@@ -284,28 +284,28 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        },
        UN, PXScreeningDecider::none},
       {"denied local list ignores a global code",
-       [](QelScreeningSCCP& f) { f.setDeniedOP(makeList({70})); },
+       [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({70})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 70, true);
          return p;
        },
        UN, PXScreeningDecider::none},
-      {"denied global code", [](QelScreeningSCCP& f) { f.setDeniedGOP(makeList({70})); },
+      {"denied global code", [](QelScreeningSCCP& f) { f.setDeniedGOP(px::makeList({70})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 70, true);
          return p;
        },
        ED, PXScreeningDecider::operation},
-      {"allowed global code", [](QelScreeningSCCP& f) { f.setAllowedGOP(makeList({3})); },
+      {"allowed global code", [](QelScreeningSCCP& f) { f.setAllowedGOP(px::makeList({3})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 3, true);
          return p;
        },
        EP, PXScreeningDecider::op},
-      {"entry -1 hits only -1", [](QelScreeningSCCP& f) { f.setDeniedOP(makeList({-1})); },
+      {"entry -1 hits only -1", [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({-1})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 0xFFFFFFFFLL);
@@ -313,7 +313,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          return p;
        },
        UN, PXScreeningDecider::none},
-      {"entry -1 hits -1", [](QelScreeningSCCP& f) { f.setDeniedOP(makeList({-1})); },
+      {"entry -1 hits -1", [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({-1})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, -1);
@@ -321,7 +321,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        },
        ED, PXScreeningDecider::operation},
       {"text 4294967342 does not deny 46",
-       [](QelScreeningSCCP& f) { f.setDeniedOP(makeList({"4294967342"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({"4294967342"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 46);
@@ -329,7 +329,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
        },
        UN, PXScreeningDecider::none},
       {"component without operation code only gets the ForwardSM step",
-       [](QelScreeningSCCP& f) { f.setDeniedOP(makeList({0})); },
+       [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({0})); },
        [](Begin&) {
          auto p = packet(std::nullopt, std::nullopt);
          p.mutableTcap().mutableComponentPortion().add(
@@ -337,7 +337,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          return p;
        },
        UN, PXScreeningDecider::none},
-      {"a Continue is not walked", [](QelScreeningSCCP& f) { f.setDeniedOP(makeList({2})); },
+      {"a Continue is not walked", [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({2})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 2);
@@ -351,7 +351,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
 TEST(InboundWalk, ForwardSmImsi) {
   runCases({
       {"MO-ForwardSM to a denied IMSI",
-       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(makeList({"22801"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(px::makeList({"22801"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addForwardSM(p, 46, 0x80, "228011234567890");
@@ -360,8 +360,8 @@ TEST(InboundWalk, ForwardSmImsi) {
        ED, PXScreeningDecider::fsm},
       {"denied IMSI outranks an allowed calling match",
        [](QelScreeningSCCP& f) {
-         f.setAllowedCallingSccpPrefixE164(makeList({"41"}));
-         f.setDeniedFSM_IMSI_PREFIX(makeList({"22801"}));
+         f.setAllowedCallingSccpPrefixE164(px::makeList({"41"}));
+         f.setDeniedFSM_IMSI_PREFIX(px::makeList({"22801"}));
        },
        [](Begin& b) {
          auto p = packet(kSwissMobile, std::nullopt);
@@ -370,7 +370,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        },
        ED, PXScreeningDecider::fsm},
       {"the last ForwardSM decides",
-       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(makeList({"22801"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(px::makeList({"22801"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addForwardSM(p, 46, 0x80, "228011234567890");
@@ -379,7 +379,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        },
        UN, PXScreeningDecider::none},
       {"a later ForwardSM without IMSI resets",
-       [](QelScreeningSCCP& f) { f.setAllowedFSM_IMSI_PREFIX(makeList({"22801"})); },
+       [](QelScreeningSCCP& f) { f.setAllowedFSM_IMSI_PREFIX(px::makeList({"22801"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addForwardSM(p, 46, 0x80, "228011234567890");
@@ -388,7 +388,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        },
        UN, PXScreeningDecider::none},
       {"MT-ForwardSM to an allowed IMSI",
-       [](QelScreeningSCCP& f) { f.setAllowedFSM_IMSI_PREFIX(makeList({"22801"})); },
+       [](QelScreeningSCCP& f) { f.setAllowedFSM_IMSI_PREFIX(px::makeList({"22801"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addForwardSM(p, 44, 0x80, "22801123456789");
@@ -396,7 +396,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        },
        EP, PXScreeningDecider::fsm},
       {"odd IMSI with filler",
-       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(makeList({"228011234567890"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(px::makeList({"228011234567890"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addForwardSM(p, 46, 0x80, "228011234567890");
@@ -405,8 +405,8 @@ TEST(InboundWalk, ForwardSmImsi) {
        ED, PXScreeningDecider::fsm},
       {"service centre address in SM-RP-DA",
        [](QelScreeningSCCP& f) {
-         f.setAllowedFSM_IMSI_PREFIX(makeList({""}));
-         f.setDeniedFSM_IMSI_PREFIX(makeList({"9"}));
+         f.setAllowedFSM_IMSI_PREFIX(px::makeList({""}));
+         f.setDeniedFSM_IMSI_PREFIX(px::makeList({"9"}));
        },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
@@ -416,7 +416,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        UN, PXScreeningDecider::none},
       {"lmsi and noSM-RP-DA carry no IMSI",
        [](QelScreeningSCCP& f) {
-         f.setDeniedFSM_IMSI_PREFIX(makeList({"0", "1", "9"}));
+         f.setDeniedFSM_IMSI_PREFIX(px::makeList({"0", "1", "9"}));
        },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
@@ -426,7 +426,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        },
        UN, PXScreeningDecider::none},
       {"ForwardSM without parameter",
-       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(makeList({"2"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(px::makeList({"2"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 46);
@@ -434,7 +434,7 @@ TEST(InboundWalk, ForwardSmImsi) {
        },
        UN, PXScreeningDecider::none},
       {"a global code 46 is a ForwardSM too",
-       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(makeList({"22801"})); },
+       [](QelScreeningSCCP& f) { f.setDeniedFSM_IMSI_PREFIX(px::makeList({"22801"})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addForwardSM(p, 46, 0x80, "228011234567890");
@@ -446,8 +446,8 @@ TEST(InboundWalk, ForwardSmImsi) {
        ED, PXScreeningDecider::fsm},
       {"IMSI lists alone open the gate; ops still screened",
        [](QelScreeningSCCP& f) {
-         f.setAllowedFSM_IMSI_PREFIX(makeList({}));
-         f.setAllowedOP(makeList({46}));
+         f.setAllowedFSM_IMSI_PREFIX(px::makeList({}));
+         f.setAllowedOP(px::makeList({46}));
        },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
@@ -460,10 +460,10 @@ TEST(InboundWalk, ForwardSmImsi) {
 
 TEST(InboundDecision, ScreeningAnAbsentPacketReadsAsNothing) {
   QelScreeningSCCP f;
-  f.setDeniedTT(makeList({0}));
+  f.setDeniedTT(px::makeList({0}));
   EXPECT_EQ(f.screenSccpPacketInbound(nullptr, nullptr), ED);
   f.setDeniedTT(nullptr);
-  f.setAllowedOP(makeList({2}));
+  f.setAllowedOP(px::makeList({2}));
   EXPECT_EQ(f.screenSccpPacketInbound(nullptr, nullptr), UN);
 }
 

@@ -12,11 +12,11 @@ namespace {
 constexpr auto P = PXSccpScreening_explicitlyPermitted;
 constexpr auto D = PXSccpScreening_explicitlyDenied;
 constexpr auto U = PXSccpScreening_undefined;
-using F = QelScreeningSCCP;
+namespace F = qel;
 
 TEST(PrefixMatcher, AbsentAndEmptyListsNeverHit) {
   EXPECT_EQ(F::screenNumber("491", nullptr, P), U);
-  EXPECT_EQ(F::screenNumber("491", makeList({}), P), U);
+  EXPECT_EQ(F::screenNumber("491", px::makeList({}), P), U);
   EXPECT_EQ(F::screenFSM("26201", nullptr, D), U);
 }
 
@@ -28,20 +28,20 @@ TEST(PrefixMatcher, HitsWhenValueBeginsWithAnEntry) {
     PXSccpScreening_result expected;
   };
   const Case cases[] = {
-      {"second of three entries", "491", makeList({"44", "49", "491"}), P},
-      {"entry longer than value", "49", makeList({"491"}), U},
-      {"entry equal to value", "491", makeList({"491"}), P},
-      {"empty entry never hits", "491", makeList({""}), U},
-      {"empty entry then a hit", "491", makeList({"", "4"}), P},
-      {"absent value", std::nullopt, makeList({"4"}), U},
-      {"empty value against an entry", "", makeList({"4"}), U},
-      {"case-sensitive hex digits", "4a1", makeList({"4A"}), U},
-      {"hex digits match exactly", "4a1", makeList({"4a"}), P},
-      {"number entry never hits", "491", makeList({491}), U},
-      {"number entry 4 never hits", "491", makeList({4}), U},
-      {"nested list never hits", "491", makeList({PXValue(makeList({"4"}))}), U},
-      {"text with blanks is not trimmed", "491", makeList({" 49"}), U},
-      {"no partial match in the middle", "1491", makeList({"49"}), U},
+      {"second of three entries", "491", px::makeList({"44", "49", "491"}), P},
+      {"entry longer than value", "49", px::makeList({"491"}), U},
+      {"entry equal to value", "491", px::makeList({"491"}), P},
+      {"empty entry never hits", "491", px::makeList({""}), U},
+      {"empty entry then a hit", "491", px::makeList({"", "4"}), P},
+      {"absent value", std::nullopt, px::makeList({"4"}), U},
+      {"empty value against an entry", "", px::makeList({"4"}), U},
+      {"case-sensitive hex digits", "4a1", px::makeList({"4A"}), U},
+      {"hex digits match exactly", "4a1", px::makeList({"4a"}), P},
+      {"number entry never hits", "491", px::makeList({491}), U},
+      {"number entry 4 never hits", "491", px::makeList({4}), U},
+      {"nested list never hits", "491", px::makeList({PXValue(px::makeList({"4"}))}), U},
+      {"text with blanks is not trimmed", "491", px::makeList({" 49"}), U},
+      {"no partial match in the middle", "1491", px::makeList({"49"}), U},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(F::screenNumber(c.value, c.list, P) == P ? P : U, c.expected) << c.name;
@@ -55,13 +55,13 @@ TEST(PrefixMatcher, EveryDifferingPositionOfLongPrefixesIsSeen) {
   const std::string value = "2897900001234567890123";
   for (std::size_t n = 1; n <= value.size(); ++n) {
     const std::string prefix = value.substr(0, n);
-    EXPECT_EQ(F::screenNumber(value, makeList({prefix}), P), P) << prefix;
-    EXPECT_EQ(F::screenNumber(prefix, makeList({prefix}), P), P) << prefix;
-    EXPECT_EQ(F::screenNumber(prefix.substr(0, n - 1), makeList({prefix}), P), U) << prefix;
+    EXPECT_EQ(F::screenNumber(value, px::makeList({prefix}), P), P) << prefix;
+    EXPECT_EQ(F::screenNumber(prefix, px::makeList({prefix}), P), P) << prefix;
+    EXPECT_EQ(F::screenNumber(prefix.substr(0, n - 1), px::makeList({prefix}), P), U) << prefix;
     for (std::size_t k = 0; k < n; ++k) {
       std::string other = prefix;
       other[k] = other[k] == '9' ? '8' : '9';
-      EXPECT_EQ(F::screenNumber(value, makeList({other}), P), U) << other;
+      EXPECT_EQ(F::screenNumber(value, px::makeList({other}), P), U) << other;
     }
   }
 }
@@ -93,7 +93,7 @@ TEST(NumberMatcher, AHitIsFoundAtEveryPositionOfTheList) {
 }
 
 TEST(PrefixMatcher, ReturnsTheVerdictItIsGiven) {
-  const auto list = makeList({"49"});
+  const auto list = px::makeList({"49"});
   EXPECT_EQ(F::screenNumber("491", list, D), D);
   EXPECT_EQ(F::screenNumber("441", list, D), U);
   EXPECT_EQ(F::screenNumber("491", list, PXSccpScreening_implicitlyPermitted),
@@ -109,29 +109,29 @@ TEST(NumberMatcher, EntriesAreComparedByTheirIntegerValue) {
     bool hit;
   };
   const Case cases[] = {
-      {"number entry", 10, makeList({10}), true},
-      {"text entry of digits", 10, makeList({"10"}), true},
-      {"text that begins with no number reads 0", 0, makeList({"abc"}), true},
-      {"empty text reads 0", 0, makeList({""}), true},
-      {"text with trailing garbage", 10, makeList({"10abc"}), true},
-      {"leading blanks and sign", -7, makeList({"  \t-7"}), true},
-      {"plus sign", 7, makeList({"+7"}), true},
-      {"two signs read 0", 0, makeList({"--7"}), true},
-      {"two signs are not -7", -7, makeList({"--7"}), false},
+      {"number entry", 10, px::makeList({10}), true},
+      {"text entry of digits", 10, px::makeList({"10"}), true},
+      {"text that begins with no number reads 0", 0, px::makeList({"abc"}), true},
+      {"empty text reads 0", 0, px::makeList({""}), true},
+      {"text with trailing garbage", 10, px::makeList({"10abc"}), true},
+      {"leading blanks and sign", -7, px::makeList({"  \t-7"}), true},
+      {"plus sign", 7, px::makeList({"+7"}), true},
+      {"two signs read 0", 0, px::makeList({"--7"}), true},
+      {"two signs are not -7", -7, px::makeList({"--7"}), false},
       {"text too large clamps to INT32_MAX", std::numeric_limits<std::int32_t>::max(),
-       makeList({"4294967342"}), true},
-      {"clamped text never wraps to 46", 46, makeList({"4294967342"}), false},
+       px::makeList({"4294967342"}), true},
+      {"clamped text never wraps to 46", 46, px::makeList({"4294967342"}), false},
       {"number too large clamps", std::numeric_limits<std::int32_t>::max(),
-       makeList({std::int64_t{1} << 40}), true},
-      {"large number never wraps", 46, makeList({std::int64_t{4294967342}}), false},
+       px::makeList({std::int64_t{1} << 40}), true},
+      {"large number never wraps", 46, px::makeList({std::int64_t{4294967342}}), false},
       {"negative text clamps to INT32_MIN", std::numeric_limits<std::int32_t>::min(),
-       makeList({"-99999999999999999999"}), true},
-      {"double truncates toward zero", 10, makeList({10.9}), true},
-      {"negative double truncates toward zero", -10, makeList({-10.9}), true},
-      {"NaN carries no integer", 0, makeList({std::nan("")}), false},
-      {"something else never hits", 0, makeList({PXOther{}}), false},
-      {"nested list never hits", 0, makeList({PXValue(makeList({0}))}), false},
-      {"miss", 11, makeList({10, "12"}), false},
+       px::makeList({"-99999999999999999999"}), true},
+      {"double truncates toward zero", 10, px::makeList({10.9}), true},
+      {"negative double truncates toward zero", -10, px::makeList({-10.9}), true},
+      {"NaN carries no integer", 0, px::makeList({std::nan("")}), false},
+      {"something else never hits", 0, px::makeList({PXOther{}}), false},
+      {"nested list never hits", 0, px::makeList({PXValue(px::makeList({0}))}), false},
+      {"miss", 11, px::makeList({10, "12"}), false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(F::screenTT(c.value, c.list, P), c.hit ? P : U) << c.name;
@@ -140,19 +140,19 @@ TEST(NumberMatcher, EntriesAreComparedByTheirIntegerValue) {
 
 TEST(NumberMatcher, SixtyFourBitCodesAreComparedWidened) {
   // A 64-bit operation code equals an entry only through the entry's sign-extended value.
-  const auto list = makeList({-1});
+  const auto list = px::makeList({-1});
   EXPECT_TRUE(qel::numberListHits(list.get(), -1));
   EXPECT_FALSE(qel::numberListHits(list.get(), 0xFFFFFFFFLL));
   EXPECT_FALSE(qel::numberListHits(list.get(), 0xFFFFFFFFFFFFLL));
-  const auto big = makeList({std::int64_t{4294967342}});
+  const auto big = px::makeList({std::int64_t{4294967342}});
   EXPECT_FALSE(qel::numberListHits(big.get(), 4294967342LL));
   EXPECT_FALSE(qel::numberListHits(big.get(), 46));
 }
 
 TEST(NumberMatcher, AbsentAndEmptyListsNeverHit) {
   EXPECT_EQ(F::screenTT(0, nullptr, D), U);
-  EXPECT_EQ(F::screenTT(0, makeList({}), D), U);
-  EXPECT_EQ(F::screenTT(0, makeList({0}), D), D);
+  EXPECT_EQ(F::screenTT(0, px::makeList({}), D), U);
+  EXPECT_EQ(F::screenTT(0, px::makeList({0}), D), D);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ enum PXSccpScreening_result : std::int32_t {
 static_assert(sizeof(PXSccpScreening_result) == 4);
 
 // "explicitlyDenied" and so on; "unknown" for a value outside the enumeration.
+namespace px {
 constexpr std::string_view verdictName(std::int32_t v) {
   constexpr px::EnumName<std::int32_t> kNames[] = {
       {PXSccpScreening_undefined, "undefined"},
@@ -30,3 +31,4 @@ constexpr std::string_view verdictName(std::int32_t v) {
   };
   return px::enumName(v, kNames);
 }
+}  // namespace px

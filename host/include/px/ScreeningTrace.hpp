@@ -27,6 +27,7 @@ enum class PXScreeningDecider : std::uint8_t {
   op,
 };
 
+namespace px {
 constexpr std::string_view deciderName(PXScreeningDecider d) {
   constexpr px::EnumName<PXScreeningDecider> kNames[] = {
       {PXScreeningDecider::none, "none"},       {PXScreeningDecider::operation, "operation"},
@@ -36,6 +37,7 @@ constexpr std::string_view deciderName(PXScreeningDecider d) {
   };
   return px::enumName(d, kNames, "none");
 }
+}  // namespace px
 
 struct PXSccpScreeningTrace {
   PXSccpScreening_result calling_allowed = PXSccpScreening_undefined;

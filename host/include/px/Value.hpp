@@ -65,8 +65,10 @@ class PXValue {
   Storage _v;
 };
 
-// Builds a shared list from values: makeList({"4179", 10}).
+namespace px {
+// Builds a shared list from values: px::makeList({"4179", 10}).
 PXListRef makeList(std::initializer_list<PXValue> values);
+}  // namespace px
 
 class PXDictionary {
  public:
@@ -87,6 +89,8 @@ class PXDictionary {
   Map _entries;
 };
 
+namespace px {
+
 // JSON text of a dictionary: keys in their sorted order, texts escaped as JSON
 // requires (UTF-8 passed through), integers exact, doubles in their shortest
 // round-trip form, non-finite doubles and "something else" as null.
@@ -97,3 +101,5 @@ std::string jsonString(const PXDictionary* dict);
 std::string jsonValue(const PXValue& value);
 // Appends s as a quoted, escaped JSON string.
 void appendJsonString(std::string& out, std::string_view s);
+
+}  // namespace px

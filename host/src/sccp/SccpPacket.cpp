@@ -25,6 +25,8 @@ void PXSCCP_Packet::clear() {
   _hasCalling = _hasCalled = _hasTcap = false;
 }
 
+namespace px {
+
 std::string_view decodeErrorName(SccpDecodeError e) {
   static constexpr px::EnumName<SccpDecodeError> kNames[] = {
       {SccpDecodeError::none, "none"},
@@ -39,3 +41,5 @@ std::string_view decodeErrorName(SccpDecodeError e) {
   };
   return px::enumName(e, kNames);
 }
+
+}  // namespace px

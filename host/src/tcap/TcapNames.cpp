@@ -1,5 +1,7 @@
 #include "px/tcap/Tcap.hpp"
 
+namespace px {
+
 std::string_view messageTypeName(PXTCAP_MessageType t) {
   switch (t) {
     case PXTCAP_MessageType::unidirectional:
@@ -55,6 +57,8 @@ std::string_view tcapDamageName(PXTCAP_Damage d) {
   }
   return "unknown";
 }
+
+}  // namespace px
 
 PXTCAP_itu_asn1_componentPDU PXTCAP_itu_asn1_componentPDU::invoke(
     std::int64_t operationCode, bool global, std::optional<PXASN1Object> params) {

@@ -58,7 +58,7 @@ std::optional<bool> intendedTruth(std::string_view text) {
 
 std::string quoted(std::string_view s) {
   std::string r;
-  appendJsonString(r, s);
+  px::appendJsonString(r, s);
   return r;
 }
 
@@ -238,7 +238,7 @@ void appendEffective(std::string& out, const qel::RuleSet& rules) {
     } else if (const PXListRef& list = rules.*k.list; !list) {
       out += "(not set)";
     } else if (k.rule == qel::ConfigRule::prefixList) {
-      out += jsonValue(PXValue(list));
+      out += px::jsonValue(PXValue(list));
     } else {
       // What each entry reads as; an entry that is no number nor text never matches.
       out += '[';

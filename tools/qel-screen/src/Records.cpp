@@ -132,17 +132,17 @@ char* verdictPair(char* w, std::string_view key, std::int32_t allowed, std::int3
   w = put::character(w, '"');
   w = put::text(w, key);
   w = put::literal(w, "\":{\"allowed\":\"");
-  w = put::text(w, verdictName(allowed));
+  w = put::text(w, px::verdictName(allowed));
   w = put::literal(w, "\",\"denied\":\"");
-  w = put::text(w, verdictName(denied));
+  w = put::text(w, px::verdictName(denied));
   w = put::literal(w, "\",\"result\":\"");
-  w = put::text(w, verdictName(result));
+  w = put::text(w, px::verdictName(result));
   return put::literal(w, "\"}");
 }
 
 char* explainJson(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   w = put::literal(w, ",\"explain\":{\"decided_by\":\"");
-  w = put::text(w, deciderName(t.decidedBy));
+  w = put::text(w, px::deciderName(t.decidedBy));
   w = put::literal(w, "\",\"tcap_damaged\":");
   w = put::boolean(w, tcapDamaged);
   w = put::character(w, ',');
@@ -152,9 +152,9 @@ char* explainJson(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   w = put::character(w, ',');
   w = verdictPair(w, "tt", t.tt_allowed, t.tt_denied, t.tt_result);
   w = put::literal(w, ",\"op\":{\"allowed\":\"");
-  w = put::text(w, verdictName(t.op_allowed));
+  w = put::text(w, px::verdictName(t.op_allowed));
   w = put::literal(w, "\",\"result\":\"");
-  w = put::text(w, verdictName(t.op_result));
+  w = put::text(w, px::verdictName(t.op_result));
   w = put::literal(w, "\"},");
   w = verdictPair(w, "fsm", t.fsm_allowed, t.fsm_denied, t.fsm_result);
   w = put::literal(w, ",\"walked\":");
@@ -204,9 +204,9 @@ char* explainText(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
       w = put::text(w, name);
       first = false;
     }
-    if (first) w = put::text(w, deciderName(t.decidedBy));
+    if (first) w = put::text(w, px::deciderName(t.decidedBy));
   } else {
-    w = put::text(w, deciderName(t.decidedBy));
+    w = put::text(w, px::deciderName(t.decidedBy));
   }
   w = put::literal(w, ": calling=");
   w = put::text(w, shortVerdict(partial(t.calling_allowed, t.calling_denied, t.calling_result)));
@@ -522,7 +522,7 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
             : put::literal(w, ",\"direction\":\"inbound\"");
   if (v.screened) {
     w = put::literal(w, ",\"verdict\":\"");
-    w = put::text(w, verdictName(v.code));
+    w = put::text(w, px::verdictName(v.code));
     w = put::literal(w, "\",\"code\":");
     w = put::integer(w, v.code);
   } else {
@@ -542,7 +542,7 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
   w = put::literal(w, ",\"tcap\":");
   if (p && p->tcapMessage()) {
     w = put::character(w, '"');
-    w = put::text(w, messageTypeName(p->tcapMessage()->messageType()));
+    w = put::text(w, px::messageTypeName(p->tcapMessage()->messageType()));
     w = put::character(w, '"');
   } else {
     w = put::literal(w, "null");
@@ -649,7 +649,7 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
   else if (!v.screened)
     coloured(kColourUndecodable, "undecodable");
   else
-    coloured(colourOf(v.code), verdictName(v.code));
+    coloured(colourOf(v.code), px::verdictName(v.code));
   w = toColumn(line + hidden, w, kColOperations);
   w = operationsText(w, cp);
   if (v.trace && v.screened) {
@@ -696,7 +696,7 @@ void appendDecodeJson(OutputBuffer& out, const MessageView& m) {
     w = put::literal(w, "null");
   } else {
     w = put::literal(w, "{\"type\":\"");
-    w = put::text(w, messageTypeName(t->messageType()));
+    w = put::text(w, px::messageTypeName(t->messageType()));
     w = put::literal(w, "\",\"components\":[");
     bool first = true;
     ImsiText storage;
@@ -705,7 +705,7 @@ void appendDecodeJson(OutputBuffer& out, const MessageView& m) {
         bool hasCode = c.hasLocalOperationCode() || c.hasGlobalOperationCode();
         w = first ? put::literal(w, "{\"kind\":\"") : put::literal(w, ",{\"kind\":\"");
         first = false;
-        w = put::text(w, componentKindName(c.kind()));
+        w = put::text(w, px::componentKindName(c.kind()));
         w = put::literal(w, "\",\"opcode\":");
         w = nullableInteger(w, hasCode ? std::optional(c.operationCode()) : std::nullopt);
         w = put::literal(w, ",\"local\":");
@@ -748,7 +748,7 @@ void appendDecodeText(OutputBuffer& out, const MessageView& m) {
     if (!t) {
       w = put::literal(w, "none");
     } else {
-      w = put::text(w, messageTypeName(t->messageType()));
+      w = put::text(w, px::messageTypeName(t->messageType()));
       w = put::character(w, '[');
       bool first = true;
       ImsiText storage;
@@ -756,7 +756,7 @@ void appendDecodeText(OutputBuffer& out, const MessageView& m) {
         for (const auto& c : cp->arrayOfComponents()) {
           if (!first) w = put::character(w, ' ');
           first = false;
-          w = put::text(w, componentKindName(c.kind()));
+          w = put::text(w, px::componentKindName(c.kind()));
           if (c.hasLocalOperationCode() || c.hasGlobalOperationCode()) {
             w = put::character(w, '(');
             if (c.hasGlobalOperationCode()) w = put::literal(w, "global ");

@@ -120,7 +120,7 @@ class Sink : public UnitSink, private SccpReassembler::Listener {
     else
       e = _packet.decode(unit.bytes);
     if (e != SccpDecodeError::none) {
-      m.error = decodeErrorName(e);
+      m.error = px::decodeErrorName(e);
       ++_counts[kSlotUndecodable];
     } else if (const auto* tcap = _packet.tcapMessage(); tcap && tcap->isDamaged()) {
       // A sound SCCP message whose TCAP could be read only in part is as
@@ -315,7 +315,7 @@ std::string summary(const ExtractorCounts& c, const Sink& sink, bool screening, 
   if (screening) {
     for (std::size_t i = 0; i < kVerdicts.size(); ++i)
       if (n[i] || kVerdicts[i] != PXSccpScreening_errorResult)
-        fmt::format_to(it, "  {:<21} {:>9}\n", verdictName(kVerdicts[i]), n[i]);
+        fmt::format_to(it, "  {:<21} {:>9}\n", px::verdictName(kVerdicts[i]), n[i]);
     if (n[kSlotOther]) fmt::format_to(it, "  {:<21} {:>9}\n", "unknown verdict", n[kSlotOther]);
     if (n[kSlotOutbound])
       fmt::format_to(it, "  {:<21} {:>9} (not screened)\n", "outbound", n[kSlotOutbound]);
@@ -494,7 +494,7 @@ std::optional<Selection> Selection::parse(const std::vector<std::string>& names,
     if (n.empty()) continue;
     bool found = false;
     for (std::size_t i = 0; i < kVerdicts.size(); ++i) {
-      std::string name(verdictName(kVerdicts[i]));
+      std::string name(px::verdictName(kVerdicts[i]));
       for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
       if (n == name) s.bits |= 1u << i, found = true;
     }

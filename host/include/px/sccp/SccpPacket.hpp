@@ -33,7 +33,9 @@ enum class SccpDecodeError : std::uint8_t {
   badCallingPartyAddress,
   badOptionalPart,
 };
+namespace px {
 std::string_view decodeErrorName(SccpDecodeError e);
+}  // namespace px
 
 // Q.713 3.17: the segmentation parameter of an XUDT, XUDTS, LUDT or LUDTS.
 struct SccpSegmentation {

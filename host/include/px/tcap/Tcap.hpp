@@ -42,9 +42,11 @@ enum class PXTCAP_Damage : std::uint8_t {
   damagedParameter,     // a parameter that is not one sound element (component kept without it)
 };
 
+namespace px {
 std::string_view messageTypeName(PXTCAP_MessageType t);      // "begin", "continue", ...
 std::string_view componentKindName(PXTCAP_ComponentKind k);  // "invoke", "returnResultLast", ...
 std::string_view tcapDamageName(PXTCAP_Damage d);            // "none", "messageLength", ...
+}  // namespace px
 
 class PXTCAP_itu_asn1_componentPDU {
  public:
