@@ -45,8 +45,10 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::load(const std::string& path, std::s
   if (!p->_module) return nullptr;
   const px::PluginModule& m = *p->_module;
   if (const char* n = m.name()) p->_name = n;
-  if (auto dict = px::adoptDictionary(m.info()))
+  if (auto dict = px::adoptDictionary(m.info())) {
     if (const PXValue* v = dict->find("version"); v && v->text()) p->_version = *v->text();
+    if (const PXValue* v = dict->find("name"); v && v->text()) p->_infoName = *v->text();
+  }
   PXDictionary startup;
   m.init(&startup);
   p->_plugin = px::adoptPlugin(m.create());
@@ -69,6 +71,14 @@ LoadedPlugin::~LoadedPlugin() {
   _explainer = nullptr;
   _plugin.reset();
   if (_module) _module->exit();
+}
+
+std::string versionText(const std::string& toolVersion, const std::string& pluginPath) {
+  std::string text = "qel-screen " + toolVersion + "\n";
+  std::string error;
+  if (auto plugin = LoadedPlugin::load(pluginPath, error))
+    return text + "plug-in " + plugin->infoName() + " " + plugin->version() + " (" + pluginPath + ")";
+  return text + "plug-in not loaded: " + error;
 }
 
 }  // namespace qs

@@ -26,6 +26,8 @@ class LoadedPlugin {
   PXSccpScreeningExplainer* explainer() { return _explainer; }
   const std::string& name() const { return _name; }
   const std::string& version() const { return _version; }
+  // The "name" entry of plugin_info.
+  const std::string& infoName() const { return _infoName; }
 
  private:
   LoadedPlugin() = default;
@@ -36,7 +38,12 @@ class LoadedPlugin {
   PXSccpScreeningExplainer* _explainer = nullptr;
   std::string _name;
   std::string _version;
+  std::string _infoName;
 };
+
+// What --version prints: the tool's version, then the name and version that
+// the plug-in at `pluginPath` gives in plugin_info (or why it cannot be loaded).
+std::string versionText(const std::string& toolVersion, const std::string& pluginPath);
 
 // The plug-in installed next to the running executable: ../lib/NAME (and
 // ../LIBDIR/NAME when the install's library directory differs).

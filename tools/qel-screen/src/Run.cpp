@@ -510,6 +510,13 @@ std::optional<Selection> Selection::parse(const std::vector<std::string>& names,
   return s;
 }
 
+std::vector<std::string> selectionWords() {
+  std::vector<std::string> words;
+  for (auto v : kVerdicts) words.emplace_back(px::verdictName(v));
+  for (const char* w : {"undecodable", "permitted", "denied", "outbound"}) words.emplace_back(w);
+  return words;
+}
+
 bool Selection::selects(bool screened, std::int32_t verdict, bool damaged, bool outbound) const {
   if (outbound) return (bits & (1u << kSlotOutbound)) != 0;
   if (damaged && (bits & (1u << kSlotUndecodable))) return true;

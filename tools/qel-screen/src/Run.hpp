@@ -22,6 +22,8 @@ struct Selection {
   // `outbound`: a message not screened because it leaves the home network.
   bool selects(bool screened, std::int32_t verdict, bool damaged, bool outbound = false) const;
 };
+// Every name Selection::parse accepts, for completion.
+std::vector<std::string> selectionWords();
 
 struct RunOptions {
   std::vector<std::string> captures;

@@ -10,8 +10,10 @@
 #include <iostream>
 #include <tuple>
 
+#include "Completion.hpp"
 #include "ConfigCheck.hpp"
 #include "OneLine.hpp"
+#include "PluginHost.hpp"
 #include "Run.hpp"
 
 #ifndef QEL_VERSION
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
       "Screens the SCCP messages of captures with an SCCP screening plug-in, decodes "
       "them, or checks a configuration before it goes live.",
       "qel-screen"};
-  app.set_version_flag("--version", "qel-screen " QEL_VERSION);
+  app.set_version_flag("--version", [] { return qs::versionText(QEL_VERSION, qs::defaultPluginPath()); });
   app.require_subcommand(1);
 
   qs::RunOptions screenOptions;
@@ -119,6 +121,12 @@ int main(int argc, char** argv) {
       "check", "Lint a configuration and print the rules the plug-in will read from it");
   check->add_option("CONFIG", configFile, "Configuration file")->required();
 
+  // Written at build time into the installed completion file.
+  if (argc == 2 && std::string_view(argv[1]) == "--bash-completion") {
+    fmt::print("{}", qs::bashCompletion(app, {{"--format", {"text", "jsonl"}},
+                                              {"--only", qs::selectionWords()}}));
+    return finish(0);
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
