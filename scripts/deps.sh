@@ -9,6 +9,7 @@ QEL_PACKAGES=(
   libtomlplusplus-dev libcli11-dev libfmt-dev libpcap-dev
   clang libclang-rt-14-dev
   tshark valgrind time hyperfine
+  scdoc dpkg-dev file man-db
 )
 
 missing=()
