@@ -19,8 +19,8 @@ void BM_ScreenNumber(benchmark::State& state) {
   const auto list = prefixes(static_cast<int>(state.range(0)), "4179");
   const std::string digits = "41791234567";
   for (auto _ : state) {
-    benchmark::DoNotOptimize(qel::screenNumber(std::string_view(digits), list,
-                                                            PXSccpScreening_explicitlyPermitted));
+    benchmark::DoNotOptimize(
+        qel::screenNumber(std::string_view(digits), list, PXSccpScreening_explicitlyPermitted));
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -32,8 +32,7 @@ void BM_ScreenTT(benchmark::State& state) {
   l.emplace_back("10");  // a text entry, read on every scan
   const auto list = std::make_shared<const PXList>(std::move(l));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        qel::screenTT(10, list, PXSccpScreening_explicitlyDenied));
+    benchmark::DoNotOptimize(qel::screenTT(10, list, PXSccpScreening_explicitlyDenied));
   }
   state.SetItemsProcessed(state.iterations());
 }

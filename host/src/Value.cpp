@@ -99,7 +99,9 @@ std::string px::jsonString(const PXDictionary& dict) {
   return out;
 }
 
-std::string px::jsonString(const PXDictionary* dict) { return dict ? jsonString(*dict) : "null"; }
+std::string px::jsonString(const PXDictionary* dict) {
+  return dict ? jsonString(*dict) : "null";
+}
 
 std::string px::jsonValue(const PXValue& value) {
   std::string out;

@@ -66,7 +66,8 @@ TEST(FilterInterface, ConstantHooksLeaveTheErrorPlace) {
   auto before = std::make_shared<const PXError>("host", 7, nullptr);
   auto p = qeltest::packet(qeltest::Address{.digits = "4179"}, qeltest::Address{.digits = "49"});
   h.filter->setDefaultDenyCalling(1);
-  for (const PXSCCP_Packet* packet : {static_cast<const PXSCCP_Packet*>(&p), static_cast<const PXSCCP_Packet*>(nullptr)}) {
+  for (const PXSCCP_Packet* packet :
+       {static_cast<const PXSCCP_Packet*>(&p), static_cast<const PXSCCP_Packet*>(nullptr)}) {
     PXErrorRef err = before;
     EXPECT_EQ(h.filter->screenSccpPacketOutbound(packet, &err), U);
     EXPECT_EQ(h.filter->screenSccpPacketInboundGsmmap(packet, &err), U);

@@ -28,10 +28,10 @@ TEST(FilterObject, ListSetterStoresTheVeryListAndAbsentClearsIt) {
   int index = 0;
 #define QEL_ROUND_TRIP(getter, setter, member)           \
   {                                                      \
-    auto list = px::makeList({std::to_string(index++)});     \
+    auto list = px::makeList({std::to_string(index++)}); \
     f.setter(list);                                      \
     EXPECT_EQ(f.getter().get(), list.get()) << #getter;  \
-    auto empty = px::makeList({});                           \
+    auto empty = px::makeList({});                       \
     f.setter(empty);                                     \
     EXPECT_EQ(f.getter().get(), empty.get()) << #getter; \
     f.setter(nullptr);                                   \

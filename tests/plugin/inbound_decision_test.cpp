@@ -187,7 +187,8 @@ TEST(InboundTranslationType, EveryPacketIsScreenedOnTheCalledTranslationType) {
          f.setDeniedTT(px::makeList({10}));
        },
        [](Begin&) { return packet(std::nullopt, Address{.tt = 10}); }, ED, PXScreeningDecider::tt},
-      {"no called address reads tt 0", [](QelScreeningSCCP& f) { f.setDeniedTT(px::makeList({0})); },
+      {"no called address reads tt 0",
+       [](QelScreeningSCCP& f) { f.setDeniedTT(px::makeList({0})); },
        [](Begin&) { return packet(kSwissMobile, std::nullopt); }, ED, PXScreeningDecider::tt},
       {"absent tt reads 0", [](QelScreeningSCCP& f) { f.setAllowedTT(px::makeList({"0"})); },
        [](Begin&) { return packet(std::nullopt, Address{.tt = std::nullopt}); }, EP,

@@ -42,7 +42,8 @@ struct FlagField {
   FlagSetter set;
 };
 
-#define LIST(n, s) {#n, &PXSccpScreeningFilter::n, &PXSccpScreeningFilter::s}
+#define LIST(n, s) \
+  { #n, &PXSccpScreeningFilter::n, &PXSccpScreeningFilter::s }
 const ListField kLists[] = {
     LIST(allowedCallingSccpPrefixE164, setAllowedCallingSccpPrefixE164),
     LIST(allowedCallingSccpPrefixE212, setAllowedCallingSccpPrefixE212),
@@ -66,11 +67,15 @@ const ListField kLists[] = {
     LIST(deniedFSM_IMSI_PREFIX, setDeniedFSM_IMSI_PREFIX),
 };
 #undef LIST
-#define FLAG(n, s) {#n, &PXSccpScreeningFilter::n, &PXSccpScreeningFilter::s}
+#define FLAG(n, s) \
+  { #n, &PXSccpScreeningFilter::n, &PXSccpScreeningFilter::s }
 const FlagField kFlags[] = {
-    FLAG(defaultAllowCalling, setDefaultAllowCalling), FLAG(defaultDenyCalling, setDefaultDenyCalling),
-    FLAG(defaultAllowCalled, setDefaultAllowCalled),   FLAG(defaultDenyCalled, setDefaultDenyCalled),
-    FLAG(defaultAllowTT, setDefaultAllowTT),           FLAG(defaultDenyTT, setDefaultDenyTT),
+    FLAG(defaultAllowCalling, setDefaultAllowCalling),
+    FLAG(defaultDenyCalling, setDefaultDenyCalling),
+    FLAG(defaultAllowCalled, setDefaultAllowCalled),
+    FLAG(defaultDenyCalled, setDefaultDenyCalled),
+    FLAG(defaultAllowTT, setDefaultAllowTT),
+    FLAG(defaultDenyTT, setDefaultDenyTT),
 };
 #undef FLAG
 
@@ -169,9 +174,9 @@ int main(int argc, char** argv) {
       expect(filter->deniedOP() != nullptr, "the configuration filled deniedOP");
       PXErrorRef err;
       const auto verdict = protocol->screenSccpPacketInbound(&packet, &err);
-      expect(px::verdictName(verdict) == argv[4],
-             std::string("verdict ") + std::string(px::verdictName(verdict)) + ", expected " +
-                 argv[4]);
+      expect(px::verdictName(verdict) == argv[4], std::string("verdict ") +
+                                                      std::string(px::verdictName(verdict)) +
+                                                      ", expected " + argv[4]);
       protocol->close();
     }
   }

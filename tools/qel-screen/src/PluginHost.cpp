@@ -77,7 +77,8 @@ std::string versionText(const std::string& toolVersion, const std::string& plugi
   std::string text = "qel-screen " + toolVersion + "\n";
   std::string error;
   if (auto plugin = LoadedPlugin::load(pluginPath, error))
-    return text + "plug-in " + plugin->infoName() + " " + plugin->version() + " (" + pluginPath + ")";
+    return text + "plug-in " + plugin->infoName() + " " + plugin->version() + " (" + pluginPath +
+           ")";
   return text + "plug-in not loaded: " + error;
 }
 

@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
       "Screens the SCCP messages of captures with an SCCP screening plug-in, decodes "
       "them, or checks a configuration before it goes live.",
       "qel-screen"};
-  app.set_version_flag("--version", [] { return qs::versionText(QEL_VERSION, qs::defaultPluginPath()); });
+  app.set_version_flag("--version",
+                       [] { return qs::versionText(QEL_VERSION, qs::defaultPluginPath()); });
   app.require_subcommand(1);
 
   qs::RunOptions screenOptions;
