@@ -110,7 +110,7 @@ TEST(ConfigKeys, OnlyOperationAndImsiListsOpenTheWalk) {
     if (!k.list) continue;
     qel::RuleSet rules;
     EXPECT_FALSE(qel::walkGateOpen(rules));
-    rules.*k.list = makeList({});
+    rules.*k.list = px::makeList({});
     const bool opens = k.key.find("operation") != std::string_view::npos ||
                        k.key.find("fsm-imsi") != std::string_view::npos;
     EXPECT_EQ(qel::walkGateOpen(rules), opens) << k.key;

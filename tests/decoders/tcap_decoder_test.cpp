@@ -157,9 +157,9 @@ TEST(tcap_damage, deeply_nested_parameter_keeps_the_operation) {
 }
 
 TEST(tcap_damage, damage_names) {
-  EXPECT_EQ(tcapDamageName(PXTCAP_Damage::none), "none");
-  EXPECT_EQ(tcapDamageName(PXTCAP_Damage::componentFraming), "componentFraming");
-  EXPECT_EQ(tcapDamageName(PXTCAP_Damage::damagedParameter), "damagedParameter");
+  EXPECT_EQ(px::tcapDamageName(PXTCAP_Damage::none), "none");
+  EXPECT_EQ(px::tcapDamageName(PXTCAP_Damage::componentFraming), "componentFraming");
+  EXPECT_EQ(px::tcapDamageName(PXTCAP_Damage::damagedParameter), "damagedParameter");
 }
 
 TEST(tcap_damage, message_cut_short_keeps_its_complete_components) {

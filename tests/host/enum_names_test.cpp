@@ -37,18 +37,18 @@ TEST(EnumNames, EveryDecoderErrorHasItsOwnName) {
   EXPECT_EQ(px::ber::berErrorName(px::ber::BerError::indefinitePrimitive), "indefinitePrimitive");
   EXPECT_EQ(px::ber::berErrorName(static_cast<px::ber::BerError>(200)), "unknown");
   expectDistinctNames<SccpDecodeError>(0, static_cast<int>(SccpDecodeError::badOptionalPart),
-                                       decodeErrorName);
-  EXPECT_EQ(decodeErrorName(SccpDecodeError::badPointer), "badPointer");
-  EXPECT_EQ(decodeErrorName(static_cast<SccpDecodeError>(200)), "unknown");
+                                       px::decodeErrorName);
+  EXPECT_EQ(px::decodeErrorName(SccpDecodeError::badPointer), "badPointer");
+  EXPECT_EQ(px::decodeErrorName(static_cast<SccpDecodeError>(200)), "unknown");
 }
 
 TEST(EnumNames, VerdictsAndDecidersAsTheRecordsShowThem) {
-  static_assert(verdictName(PXSccpScreening_implicitlyDenied) == "implicitlyDenied");
-  EXPECT_EQ(verdictName(PXSccpScreening_errorResult), "errorResult");
-  EXPECT_EQ(verdictName(3), "unknown");
-  expectDistinctNames<PXScreeningDecider>(0, static_cast<int>(PXScreeningDecider::op), deciderName);
-  static_assert(deciderName(PXScreeningDecider::operation) == "operation");
-  EXPECT_EQ(deciderName(static_cast<PXScreeningDecider>(99)), "none");
+  static_assert(px::verdictName(PXSccpScreening_implicitlyDenied) == "implicitlyDenied");
+  EXPECT_EQ(px::verdictName(PXSccpScreening_errorResult), "errorResult");
+  EXPECT_EQ(px::verdictName(3), "unknown");
+  expectDistinctNames<PXScreeningDecider>(0, static_cast<int>(PXScreeningDecider::op), px::deciderName);
+  static_assert(px::deciderName(PXScreeningDecider::operation) == "operation");
+  EXPECT_EQ(px::deciderName(static_cast<PXScreeningDecider>(99)), "none");
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ std::string written(std::string_view s) {
 
 std::string appended(std::string_view s) {
   std::string out = "prefix";
-  appendJsonString(out, s);
+  px::appendJsonString(out, s);
   EXPECT_EQ(out.substr(0, 6), "prefix");
   return out.substr(6);
 }

@@ -190,7 +190,7 @@ TEST(Concurrency, RuleSetsStayBoundedWithMoreThreadsThanSlots) {
   std::size_t mostAlive = 0;
   for (int i = 0; i < kReplacements; ++i) {
     // A fresh list each time, as a reload gives: a set kept too long keeps it.
-    f.setAllowedOP(makeList({i}));
+    f.setAllowedOP(px::makeList({i}));
     f.setDefaultAllowTT(static_cast<std::uint8_t>(i % 2));
     mostAlive = std::max(mostAlive, f.ruleSetCell().liveCount());
   }
@@ -209,11 +209,11 @@ TEST(Concurrency, NestedReadsHoldOnlyTheirOwnSet) {
   {
     auto outer = cell.read();
     auto inner = cell.read();
-    f.setAllowedTT(makeList({1}));  // retires the set both hold
-    f.setAllowedTT(makeList({2}));  // retires a set nobody holds
+    f.setAllowedTT(px::makeList({1}));  // retires the set both hold
+    f.setAllowedTT(px::makeList({2}));  // retires a set nobody holds
     EXPECT_EQ(cell.liveCount(), 2u);
   }
-  f.setAllowedTT(makeList({3}));
+  f.setAllowedTT(px::makeList({3}));
   EXPECT_EQ(cell.liveCount(), 1u);
 }
 

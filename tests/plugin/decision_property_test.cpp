@@ -179,7 +179,7 @@ class Generator {
         PXValue("2147483647"),
         PXValue(""),
         PXValue("abc"),
-        PXValue(makeList({46})),
+        PXValue(px::makeList({46})),
         PXValue(PXOther{}),
     };
     if (chance(15)) return kOdd[pick(static_cast<int>(std::size(kOdd)))];

@@ -67,7 +67,7 @@ TEST(HostileTcap, DeniedOperationIsDeniedWhateverSurroundsIt) {
            {kOtid, tlv(0x6C, {tlv(0xA1, {{0x02, 0x01, 0x01, 0x02, 0x01, 71, 0x30, 0x05}})})})},
   };
   QelScreeningSCCP f;
-  f.setDeniedOP(makeList({71}));
+  f.setDeniedOP(px::makeList({71}));
   f.setDefaultAllowTT(1);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

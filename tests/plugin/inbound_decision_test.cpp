@@ -515,7 +515,7 @@ TEST(InboundWalk, TheTraceCarriesTheImsiScreeningRead) {
   };
   for (const auto& c : cases) {
     QelScreeningSCCP f;
-    f.setDeniedFSM_IMSI_PREFIX(makeList({"9"}));
+    f.setDeniedFSM_IMSI_PREFIX(px::makeList({"9"}));
     Begin storage;
     const PXSCCP_Packet p = c.make(storage);
     PXSccpScreeningTrace trace;
