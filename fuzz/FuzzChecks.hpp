@@ -74,10 +74,11 @@ inline void tcap(const PXTCAP_itu_asn1_message& m, std::span<const std::uint8_t>
   }
 }
 
-inline void address(const SccpAddress* a) {
+// `maxPointCode`: 14 bits from SCCP; SUA carries 32 and keeps what fits 16.
+inline void address(const SccpAddress* a, std::uint32_t maxPointCode = 0x3FFF) {
   if (!a) return;
   require(a->globalTitleIndicator() <= 15);
-  if (a->pointCode()) require(*a->pointCode() <= 0x3FFF);
+  if (a->pointCode()) require(*a->pointCode() <= maxPointCode);
   if (const auto d = a->address()) {
     require(d->size() <= SccpAddress::kMaxDigits);
     for (const char c : *d) require((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));

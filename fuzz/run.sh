@@ -14,7 +14,7 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++}
 cmake --build "$build" -j "${FUZZ_JOBS:-2}"
 
 status=0
-for target in sccp sccp_reassembly tcap forward_sm ber capture pcapng ip_reassembly; do
+for target in sccp sccp_reassembly tcap forward_sm ber sua capture pcapng ip_reassembly; do
   work="$build/work/$target"  # new inputs go here, never into the seed corpus
   mkdir -p "$work" "$build/artifacts"
   echo "== fuzz_$target: $runs runs"

@@ -134,11 +134,9 @@ TEST(ber_reader, yields_children_in_order_then_stops_at_damage) {
   const auto second = r.next();
   ASSERT_TRUE(second);
   EXPECT_TRUE(second->isIndefiniteLength());
-  EXPECT_EQ(r.offset(), 9u);
   EXPECT_FALSE(r.next());  // 04 09 runs past the end of the SEQUENCE
   EXPECT_TRUE(r.damaged());
   EXPECT_EQ(r.error(), BerError::lengthBeyondInput);
-  EXPECT_EQ(r.offset(), 9u);
   EXPECT_FALSE(r.next());
 }
 
@@ -148,15 +146,6 @@ TEST(ber_reader, primitive_elements_have_no_children) {
   EXPECT_TRUE(r.atEnd());
   EXPECT_FALSE(r.next());
   EXPECT_FALSE(r.damaged());
-}
-
-TEST(ber_reader, peek_does_not_move) {
-  const Bytes bytes = hex("02 01 07 02 01 08");
-  BerReader r(bytes);
-  EXPECT_EQ(px::ber::decodeInteger(*r.peek()), 7);
-  EXPECT_EQ(px::ber::decodeInteger(*r.next()), 7);
-  EXPECT_EQ(px::ber::decodeInteger(*r.next()), 8);
-  EXPECT_TRUE(r.atEnd());
 }
 
 struct IntegerCase {
@@ -186,12 +175,6 @@ TEST(ber_integer, twos_complement_up_to_eight_octets) {
     SCOPED_TRACE(c.contents);
     EXPECT_EQ(px::ber::decodeInteger(hex(c.contents)), c.value);
   }
-}
-
-TEST(ber_integer, constructed_is_not_an_integer) {
-  const Bytes v = hex("2e");
-  EXPECT_FALSE(px::ber::decodeInteger(PXASN1Object(PXASN1TagClass::universal, true, 2, v)));
-  EXPECT_EQ(px::ber::decodeInteger(PXASN1Object(PXASN1TagClass::universal, false, 2, v)), 46);
 }
 
 TEST(ber_object_identifier, last_arc) {

@@ -17,7 +17,6 @@ class PXError {
   std::int64_t code() const { return _code; }
   // Never null: an error without user information has an empty dictionary.
   const PXDictionary& userInfo() const;
-  const PXDictionaryRef& userInfoRef() const { return _userInfo; }
 
  private:
   std::string _domain;

@@ -1,9 +1,8 @@
 #include "px/map/ForwardSM.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 
+#include "px/BcdDigits.hpp"
 #include "px/asn1/BerReader.hpp"
 
 bool PXGSMMAP_IMSI::setDigits(std::string_view digits) {
@@ -24,24 +23,13 @@ constexpr std::uint32_t kOctetString = 4;
 // of an odd number of digits.
 constexpr std::uint8_t kFiller = 0x0F;
 
-// The two digits of each octet, low nibble first, values 10-15 as 'a'-'f'.
-constexpr auto kTbcdPairs = [] {
-  constexpr char kDigit[] = "0123456789abcdef";
-  std::array<std::array<char, 2>, 256> t{};
-  for (std::size_t i = 0; i < t.size(); ++i) t[i] = {kDigit[i & 0x0F], kDigit[i >> 4]};
-  return t;
-}();
-
 // Writes the TBCD digits of `octets` at `out` and returns the end. The filler
 // is dropped only as the high nibble of the very last octet; anywhere else it
 // is kept as 'f', and non-decimal nibbles as 'a'-'e', so that a prefix of
 // decimal digits still matches the digits before them and never matches
 // through them.
 char* appendTbcd(std::span<const std::uint8_t> octets, bool last, char* out) {
-  for (const std::uint8_t o : octets) {
-    std::memcpy(out, kTbcdPairs[o].data(), 2);
-    out += 2;
-  }
+  out = px::writeBcdDigits(octets, out);
   if (last && !octets.empty() && (octets.back() >> 4) == kFiller) --out;
   return out;
 }

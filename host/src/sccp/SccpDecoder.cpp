@@ -5,25 +5,16 @@
 // called party address and the data to read. The first error found, in the
 // order called, calling, data, optional part, is the one returned.
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <optional>
 
 #include "SccpWire.hpp"
+#include "px/BcdDigits.hpp"
 #include "px/sccp/SccpPacket.hpp"
 
 namespace {
 
 namespace wire = px::sccp;
 using Bytes = std::span<const std::uint8_t>;
-
-// The two digits of each octet, low nibble first, values 10-15 as 'a'-'f'.
-constexpr auto kDigitPairs = [] {
-  constexpr char kDigit[] = "0123456789abcdef";
-  std::array<std::array<char, 2>, 256> t{};
-  for (std::size_t i = 0; i < t.size(); ++i) t[i] = {kDigit[i & 0x0F], kDigit[i >> 4]};
-  return t;
-}();
 
 bool decodeAddress(Bytes p, SccpAddress& a) {
   if (p.empty()) return false;
@@ -87,11 +78,7 @@ bool decodeAddress(Bytes p, SccpAddress& a) {
   std::size_t n = octets.size() * 2;
   if (odd && n > 0) --n;
   // Written in place: the filler of an odd count lands just past the digits.
-  char* out = a.resizeDigits(n);
-  for (const std::uint8_t o : octets) {
-    std::memcpy(out, kDigitPairs[o].data(), 2);
-    out += 2;
-  }
+  px::writeBcdDigits(octets, a.resizeDigits(n));
   return true;
 }
 

@@ -15,7 +15,6 @@ inline constexpr std::uint32_t kAbort = 7;           // 0x67
 // Q.773 table 9: transaction portion, [APPLICATION n].
 inline constexpr std::uint32_t kOriginatingTransactionId = 8;  // 0x48, primitive
 inline constexpr std::uint32_t kDestinationTransactionId = 9;  // 0x49, primitive
-inline constexpr std::uint32_t kDialoguePortion = 11;          // 0x6B, constructed
 inline constexpr std::uint32_t kComponentPortion = 12;         // 0x6C, constructed
 
 // Q.773 table 11: component types, [n] constructed.

@@ -1,5 +1,7 @@
 #include "Adaptation.hpp"
 
+#include "px/sigtran/ParameterReader.hpp"
+
 namespace qs {
 
 namespace {
@@ -53,25 +55,19 @@ View m3uaSccp(Bytes m) {
   std::size_t length = be32(m, 4);
   if (length < 8) return skip(Skip::badM3ua);
   if (length > m.size()) return skip(Skip::truncated);
-  std::size_t at = 8;
-  // The padded step may pass `length` when the last parameter's length is not
-  // a multiple of four.
-  while (at < length && length - at >= 4) {
-    std::uint16_t tag = be16(m, at);
-    std::size_t plen = be16(m, at + 2);
-    if (plen < 4 || plen > length - at) return skip(Skip::badM3ua);
-    if (tag == kM3uaProtocolData) {
+  px::sigtran::ParameterReader r(m.subspan(8, length - 8));
+  for (px::sigtran::Parameter p; r.next(p);) {
+    if (p.tag == kM3uaProtocolData) {
       // OPC (4), DPC (4), SI, NI, MP, SLS, then the user part.
-      if (plen < 4 + 12) return skip(Skip::badM3ua);
-      if (m[at + 4 + 8] != kServiceIndicatorSccp) return skip(Skip::notSccp);
-      View v{m.subspan(at + 16, plen - 16)};
+      if (p.value.size() < 12) return skip(Skip::badM3ua);
+      if (p.value[8] != kServiceIndicatorSccp) return skip(Skip::notSccp);
+      View v{p.value.subspan(12)};
       v.routed = true;
-      v.opc = be32(m, at + 4);
-      v.dpc = be32(m, at + 8);
-      v.si = m[at + 12];
+      v.opc = be32(p.value, 0);
+      v.dpc = be32(p.value, 4);
+      v.si = p.value[8];
       return v;
     }
-    at += (plen + 3) & ~std::size_t{3};
   }
   return skip(Skip::badM3ua);
 }

@@ -1,5 +1,6 @@
 // The layers between SCTP (or a signalling link) and SCCP: M3UA, M2PA, MTP2
-// and MTP3. SUA, which replaces SCCP rather than carrying it, is in Sua.hpp.
+// and MTP3. SUA, which replaces SCCP rather than carrying it, is
+// decoded by the host library (px/sua/SuaMessage.hpp).
 #pragma once
 
 #include <cstdint>

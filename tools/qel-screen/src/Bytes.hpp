@@ -1,21 +1,15 @@
-// Bounds-checked big-endian reads over a byte view. Callers test the size
-// first; the readers only assert what the caller already established.
+// The byte view every layer of the tool reads, and its big-endian readers.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "px/BigEndian.hpp"
 
 namespace qs {
 
 using Bytes = std::span<const std::uint8_t>;
-
-inline std::uint16_t be16(Bytes b, std::size_t at) {
-  return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
-inline std::uint32_t be32(Bytes b, std::size_t at) {
-  return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) |
-         (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
+using px::be16;
+using px::be32;
 
 }  // namespace qs

@@ -6,6 +6,24 @@
 
 namespace qs {
 
+namespace {
+
+Skip suaSkip(px::SuaDecodeError e) {
+  switch (e) {
+    case px::SuaDecodeError::none:
+      return Skip::none;
+    case px::SuaDecodeError::truncated:
+      return Skip::truncated;
+    case px::SuaDecodeError::notCldt:
+      return Skip::suaNotCldt;
+    case px::SuaDecodeError::malformed:
+      break;
+  }
+  return Skip::badSua;
+}
+
+}  // namespace
+
 Extractor::Extractor(ReassemblyLimits limits, IpReassemblyLimits ipLimits)
     : _reassembler(limits), _ipReassembler(ipLimits) {}
 
@@ -110,7 +128,7 @@ void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
     note(v.skip);
 }
 
-void Extractor::emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink) {
+void Extractor::emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink) {
   ++_counts.messages;
   sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, &_origin}, _index++);
 }
@@ -199,7 +217,7 @@ void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint1
       return;
     }
     case UserAdaptation::sua: {
-      Skip s = suaCldt(message, _sua);
+      Skip s = suaSkip(px::suaCldt(message, _sua));
       if (s == Skip::none) {
         if (auto pc = _sua.calling.pointCode()) _origin.opc = *pc;
         if (auto pc = _sua.called.pointCode()) _origin.dpc = *pc;

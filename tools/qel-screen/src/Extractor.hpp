@@ -12,7 +12,7 @@
 #include "Origin.hpp"
 #include "Sctp.hpp"
 #include "SkipReason.hpp"
-#include "Sua.hpp"
+#include "px/sua/SuaMessage.hpp"
 
 namespace qs {
 
@@ -21,7 +21,7 @@ struct SccpUnit {
   // An SCCP message; for SUA, the data its CLDT carries.
   Bytes bytes;
   // For SUA: the message with its addresses converted; nullptr otherwise.
-  const SuaMessage* sua = nullptr;
+  const px::SuaMessage* sua = nullptr;
   // When the message came in a reassembled IP datagram: the frames of all
   // its fragments, in arrival order (the current frame among them).
   std::span<const std::uint64_t> ipFragmentFrames;
@@ -87,7 +87,6 @@ class Extractor {
 
   const ExtractorCounts& counts() const { return _counts; }
   const SctpReassembler& reassembler() const { return _reassembler; }
-  const IpReassembler& ipReassembler() const { return _ipReassembler; }
   // True when `view` lies inside storage the extractor owns (reassembly
   // buffers): with the frame itself, the only places a unit may point into.
   // A layer that keeps its own buffer must answer for it here.
@@ -100,7 +99,7 @@ class Extractor {
   void sctpUserMessage(std::uint32_t ppid, std::uint16_t srcPort, std::uint16_t dstPort,
                        Bytes message, UnitSink& sink);
   void mtp3(Bytes bytes, UnitSink& sink);
-  void emit(Bytes sccp, const SuaMessage* sua, UnitSink& sink);
+  void emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink);
   void route(const View& v);
 
   MessageOrigin _origin;
@@ -108,7 +107,7 @@ class Extractor {
   IpReassembler _ipReassembler;
   FrameInfo _frame;
   std::span<const std::uint64_t> _fragmentFrames;
-  SuaMessage _sua;
+  px::SuaMessage _sua;
   ExtractorCounts _counts;
   // Frames whose only SCCP was a fragment wait for its message; those whose
   // message never completes are counted as such, not as fragments.

@@ -100,7 +100,6 @@ class PcapSource final : public FrameSource {
   ~PcapSource() override { pcap_close(_pcap); }
 
   int linkType() const override { return _linkType; }
-  const char* format() const override { return "pcap"; }
 
   Next next(Frame& f) override {
     pcap_pkthdr* header;
@@ -154,7 +153,6 @@ class PcapngSource final : public FrameSource {
   }
 
   int linkType() const override { return _linkType; }
-  const char* format() const override { return "pcapng"; }
 
   Next next(Frame& f) override {
     auto r = _primed ? *_primed : _reader.next(_packet);
@@ -197,7 +195,6 @@ class HexSource final : public FrameSource {
   }
 
   int linkType() const override { return dlt::sccp; }
-  const char* format() const override { return "hex"; }
 
   Next next(Frame& f) override {
     for (;;) {

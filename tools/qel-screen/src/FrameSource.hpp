@@ -40,8 +40,6 @@ class FrameSource {
   // pcapng, where each frame carries its interface's, the first supported
   // one among the interfaces described before the first frame.
   virtual int linkType() const = 0;
-  // "pcap", "pcapng" or "hex".
-  virtual const char* format() const = 0;
   // The next frame, valid until the next call.
   virtual Next next(Frame& frame) = 0;
   // After Next::damaged: what is wrong, e.g. libpcap's "truncated dump file; ...".

@@ -70,39 +70,6 @@ bool linkTypeSupported(int linkType) {
   }
 }
 
-std::string_view linkTypeName(int linkType) {
-  switch (linkType) {
-    case dlt::null:
-      return "BSD loopback";
-    case dlt::ethernet:
-      return "Ethernet";
-    case dlt::rawBsd:
-    case dlt::rawOpenBsd:
-    case dlt::raw:
-      return "raw IP";
-    case dlt::loop:
-      return "OpenBSD loopback";
-    case dlt::linuxSll:
-      return "Linux cooked (SLL)";
-    case dlt::mtp2WithPhdr:
-      return "MTP2 with pseudo-header";
-    case dlt::mtp2:
-      return "MTP2";
-    case dlt::mtp3:
-      return "MTP3";
-    case dlt::sccp:
-      return "SCCP";
-    case dlt::ipv4:
-      return "raw IPv4";
-    case dlt::ipv6:
-      return "raw IPv6";
-    case dlt::linuxSll2:
-      return "Linux cooked (SLL2)";
-    default:
-      return "unsupported";
-  }
-}
-
 LinkView linkLayer(int linkType, Bytes frame) {
   switch (linkType) {
     case dlt::ethernet:

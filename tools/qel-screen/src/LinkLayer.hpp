@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "Bytes.hpp"
 #include "SkipReason.hpp"
@@ -30,8 +29,6 @@ inline constexpr int linuxSll2 = 276;
 }  // namespace dlt
 
 bool linkTypeSupported(int linkType);
-// "Ethernet", "Linux cooked (SLL2)", ...; "link type N" for others is the caller's.
-std::string_view linkTypeName(int linkType);
 
 enum class Network : std::uint8_t {
   ipv4,

@@ -22,6 +22,7 @@
 #include "px/Plugin.hpp"
 #include "px/ScreeningTrace.hpp"
 #include "px/sccp/SccpPacket.hpp"
+#include "px/sua/SuaMessage.hpp"
 
 namespace qs {
 
@@ -73,17 +74,6 @@ struct Output {
   }
 };
 
-// Fills a packet from a SUA CLDT, the way the SCCP decoder fills it from a UDT.
-void packetFromSua(PXSCCP_Packet& packet, const SuaMessage& sua) {
-  packet.clear();
-  packet.setMessageType(SccpMessageType::udt);
-  packet.setProtocolClassOrCause(sua.protocolClass);
-  packet.mutableCallingPartyAddress() = sua.calling;
-  packet.mutableCalledPartyAddress() = sua.called;
-  packet.setData(sua.data);
-  if (!packet.mutableTcap().decode(sua.data)) packet.removeTcap();
-}
-
 // A packet object exists when the decoder recognised a connectionless
 // message; what it read before any damage is then in it.
 bool packetFormed(SccpDecodeError e) {
@@ -116,7 +106,7 @@ class Sink : public UnitSink, private SccpReassembler::Listener {
     m.origin = unit.origin;
     SccpDecodeError e = SccpDecodeError::none;
     if (unit.sua)
-      packetFromSua(_packet, *unit.sua);
+      px::packetFromSua(_packet, *unit.sua);
     else
       e = _packet.decode(unit.bytes);
     if (e != SccpDecodeError::none) {
@@ -221,8 +211,6 @@ class Sink : public UnitSink, private SccpReassembler::Listener {
         m.direction = MessageView::Direction::inbound;
         count(v, m);
         if (!_options.only.selects(v.screened, v.code, false)) continue;
-      } else {
-        ++_decoded;
       }
       write(m, v);
     }
@@ -254,7 +242,6 @@ class Sink : public UnitSink, private SccpReassembler::Listener {
 
   void handle(MessageView& m, const PXSCCP_Packet* packet) {
     if (!_plugin) {
-      ++_decoded;
       write(m, Verdict{});
       return;
     }
@@ -290,7 +277,6 @@ class Sink : public UnitSink, private SccpReassembler::Listener {
   PXSccpScreeningTrace _trace;
   const std::string* _file = nullptr;
   std::uint64_t _frame = 0;
-  std::uint64_t _decoded = 0;
   std::array<std::uint64_t, kSlots> _counts{};
   bool _colour = false;
 };

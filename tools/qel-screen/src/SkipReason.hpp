@@ -30,10 +30,8 @@ enum class Skip : std::uint8_t {
   suaNotCldt,  // SUA other than connectionless data
   badSua,
   mtp2NotMsu,  // MTP2 fill-in or link status signal unit
-  badMtp2,
-  notSccp,  // MTP3 service indicator other than 3 (ISUP, management, ...)
-  badMtp3,
-  badHex,  // a line of a .hex file that is not hex bytes
+  notSccp,     // MTP3 service indicator other than 3 (ISUP, management, ...)
+  badHex,      // a line of a .hex file that is not hex bytes
 
   // IP datagrams given up in reassembly.
   ipReassemblyOverlap,     // fragments overlapping

@@ -157,19 +157,10 @@ class BerReader {
     _offset += read.consumed;
     return true;
   }
-  // The next element without moving on.
-  std::optional<PXASN1Object> peek() const {
-    if (_error != BerError::none || atEnd()) return std::nullopt;
-    std::size_t consumed = 0;
-    return readElement(_bytes.subspan(_offset), consumed);
-  }
 
   bool atEnd() const { return _offset >= _bytes.size(); }
   bool damaged() const { return _error != BerError::none; }
   BerError error() const { return _error; }
-  // Offset of the next unread octet (of the damaged element after damage).
-  std::size_t offset() const { return _offset; }
-  std::span<const std::uint8_t> remaining() const { return _bytes.subspan(_offset); }
 
  private:
   std::span<const std::uint8_t> _bytes;
@@ -185,9 +176,6 @@ inline std::optional<std::int64_t> decodeInteger(std::span<const std::uint8_t> c
   std::uint64_t v = (contents[0] & 0x80) ? ~std::uint64_t{0} : 0;
   for (const std::uint8_t b : contents) v = (v << 8) | b;
   return static_cast<std::int64_t>(v);
-}
-inline std::optional<std::int64_t> decodeInteger(const PXASN1Object& o) {
-  return o.isConstructed() ? std::nullopt : decodeInteger(o.contents());
 }
 
 // X.690 8.19: the value of the last arc of an OBJECT IDENTIFIER. The contents

@@ -74,15 +74,6 @@ class SccpAddress {
   SccpAddress& setSubsystemNumber(std::optional<std::uint8_t> ssn) { return _ssn = ssn, *this; }
   SccpAddress& setEncodingScheme(std::optional<std::uint8_t> es) { return _encodingScheme = es, *this; }
 
-  // Appends one digit value 0..15 (as '0'-'9', 'a'-'f'); false when full.
-  bool appendDigit(std::uint8_t value) {
-    if (_digitCount >= kMaxDigits) return false;
-    _digits[_digitCount++] = "0123456789abcdef"[value & 0x0F];
-    _hasDigits = true;
-    return true;
-  }
-  // Marks the digits present, possibly with none.
-  void setHasDigits() { _hasDigits = true; }
   // For decoders: makes the digits present, `count` of them (at most
   // kMaxDigits), and returns the buffer to write them into. Up to kMaxDigits
   // characters may be written; only the first `count` are read.

@@ -83,12 +83,9 @@ class PXSCCP_Packet {
   SccpAddress& mutableCallingPartyAddress() { return _hasCalling = true, _calling; }
   SccpAddress& mutableCalledPartyAddress() { return _hasCalled = true, _called; }
   PXTCAP_itu_asn1_message& mutableTcap() { return _hasTcap = true, _tcap; }
-  void removeCallingPartyAddress() { _hasCalling = false; }
-  void removeCalledPartyAddress() { _hasCalled = false; }
   void removeTcap() { _hasTcap = false; }
   void setMessageType(SccpMessageType t) { _type = t; }
   void setProtocolClassOrCause(std::uint8_t v) { _classOrCause = v; }
-  void setHopCounter(std::optional<std::uint8_t> h) { _hopCounter = h; }
   void setData(std::span<const std::uint8_t> d) { _data = d; }
   // Forgets everything but keeps allocated capacity for the next message.
   void clear();

@@ -159,8 +159,6 @@ class PXTCAP_itu_asn1_message {
   }
 
   void setMessageType(PXTCAP_MessageType t) { _type = t; }
-  void setOtid(std::optional<std::span<const std::uint8_t>> id) { _otid = id; }
-  void setDtid(std::optional<std::span<const std::uint8_t>> id) { _dtid = id; }
   // Records `d` unless an earlier damage is recorded already.
   void noteDamage(PXTCAP_Damage d) {
     if (_damage == PXTCAP_Damage::none) _damage = d;

@@ -1,8 +1,14 @@
-#include "Sua.hpp"
+#include "px/BcdDigits.hpp"
+#include "px/BigEndian.hpp"
+#include "px/sccp/SccpPacket.hpp"
+#include "px/sigtran/ParameterReader.hpp"
+#include "px/sua/SuaMessage.hpp"
 
-namespace qs {
+namespace px {
 
 namespace {
+
+using Bytes = std::span<const std::uint8_t>;
 
 // RFC 3868 3.1.2 and 3.10 parameter tags.
 constexpr std::uint8_t kSuaVersion = 1;
@@ -20,21 +26,6 @@ constexpr std::uint16_t kTagSubsystemNumber = 0x8003;
 constexpr std::uint16_t kRouteOnSsnPc = 2;
 constexpr std::uint16_t kRouteOnSsnIp = 4;
 
-// Calls f(tag, value) for each parameter of [at, end); false on a bad length.
-template <class F>
-bool forEachParameter(Bytes b, std::size_t at, std::size_t end, F&& f) {
-  // The padded step may pass `end` when the last parameter's length is not a
-  // multiple of four.
-  while (at < end && end - at >= 4) {
-    std::uint16_t tag = be16(b, at);
-    std::size_t len = be16(b, at + 2);
-    if (len < 4 || len > end - at) return false;
-    f(tag, b.subspan(at + 4, len - 4));
-    at += (len + 3) & ~std::size_t{3};
-  }
-  return at >= end;
-}
-
 SuaAddressError globalTitle(Bytes gt, SccpAddress& a) {
   // Reserved (3), GTI (1), number of digits, TT, NP, NAI, digits (BCD, the
   // first digit in the low nibble).
@@ -51,11 +42,9 @@ SuaAddressError globalTitle(Bytes gt, SccpAddress& a) {
     a.setEncodingScheme(digits % 2 ? 1 : 2);  // BCD odd / even
   }
   if (gti == 1 || gti == 4) a.setNai(gt[7] & 0x7F);
-  a.setHasDigits();
-  for (std::size_t i = 0; i < digits; ++i) {
-    std::uint8_t octet = gt[8 + i / 2];
-    if (!a.appendDigit(i % 2 ? octet >> 4 : octet & 0x0F)) return SuaAddressError::badDigits;
-  }
+  // At most 255 digits: the buffer holds them, and the filler of an odd count
+  // lands just past them.
+  writeBcdDigits(gt.subspan(8, (digits + 1) / 2), a.resizeDigits(digits));
   return SuaAddressError::none;
 }
 
@@ -70,9 +59,9 @@ SuaAddressError suaAddress(Bytes v, SccpAddress& a) {
                             : SccpRoutingIndicator::globalTitle);
   SuaAddressError error = SuaAddressError::none;
   bool globalTitleSeen = false;
-  bool ok = forEachParameter(v, 4, v.size(), [&](std::uint16_t tag, Bytes value) {
-    if (error != SuaAddressError::none) return;
-    switch (tag) {
+  sigtran::ParameterReader r(v.subspan(4));
+  for (sigtran::Parameter p; error == SuaAddressError::none && r.next(p);) {
+    switch (p.tag) {
       case kTagGlobalTitle:
         // A second one would have its digits appended to the first's: an
         // address that neither sender nor receiver meant.
@@ -81,69 +70,80 @@ SuaAddressError suaAddress(Bytes v, SccpAddress& a) {
           break;
         }
         globalTitleSeen = true;
-        error = globalTitle(value, a);
+        error = globalTitle(p.value, a);
         break;
       case kTagPointCode:
-        if (value.size() != 4) {
+        if (p.value.size() != 4) {
           error = SuaAddressError::badParameter;
-        } else if (std::uint32_t pc = be32(value, 0); pc <= 0xFFFF) {
+        } else if (std::uint32_t pc = be32(p.value, 0); pc <= 0xFFFF) {
           // ITU point codes have 14 bits; wider ones do not fit an SCCP address.
           a.setPointCode(static_cast<std::uint16_t>(pc));
         }
         break;
       case kTagSubsystemNumber:
-        if (value.size() != 4)
+        if (p.value.size() != 4)
           error = SuaAddressError::badParameter;
         else
-          a.setSubsystemNumber(value[3]);
+          a.setSubsystemNumber(p.value[3]);
         break;
       default:
         break;  // IP address, hostname: nothing SCCP screening reads
     }
-  });
-  if (!ok && error == SuaAddressError::none) error = SuaAddressError::badParameter;
+  }
+  if (r.damaged() && error == SuaAddressError::none) error = SuaAddressError::badParameter;
   return error;
 }
 
-Skip suaCldt(Bytes m, SuaMessage& out) {
+SuaDecodeError suaCldt(Bytes m, SuaMessage& out) {
   // Common header (RFC 3868 3.1): version, reserved, class, type, length (4).
-  if (m.size() < 8) return Skip::truncated;
-  if (m[0] != kSuaVersion) return Skip::badSua;
-  if (m[2] != kSuaClassConnectionless || m[3] != kSuaTypeCldt) return Skip::suaNotCldt;
+  if (m.size() < 8) return SuaDecodeError::truncated;
+  if (m[0] != kSuaVersion) return SuaDecodeError::malformed;
+  if (m[2] != kSuaClassConnectionless || m[3] != kSuaTypeCldt) return SuaDecodeError::notCldt;
   std::size_t length = be32(m, 4);
-  if (length < 8) return Skip::badSua;
-  if (length > m.size()) return Skip::truncated;
+  if (length < 8) return SuaDecodeError::malformed;
+  if (length > m.size()) return SuaDecodeError::truncated;
   bool calling = false, called = false, data = false;
   bool bad = false;
   out.protocolClass = 0;
-  bool ok = forEachParameter(m, 8, length, [&](std::uint16_t tag, Bytes value) {
+  sigtran::ParameterReader r(m.subspan(8, length - 8));
+  for (sigtran::Parameter p; r.next(p);) {
     // A repeated address or data parameter leaves it open which one the
     // receiver acts on: damage, not a choice made here.
-    switch (tag) {
+    switch (p.tag) {
       case kTagSourceAddress:
         bad |= calling;
         calling = true;
-        bad |= suaAddress(value, out.calling) != SuaAddressError::none;
+        bad |= suaAddress(p.value, out.calling) != SuaAddressError::none;
         break;
       case kTagDestinationAddress:
         bad |= called;
         called = true;
-        bad |= suaAddress(value, out.called) != SuaAddressError::none;
+        bad |= suaAddress(p.value, out.called) != SuaAddressError::none;
         break;
       case kTagData:
         bad |= data;
         data = true;
-        out.data = value;
+        out.data = p.value;
         break;
       case kTagProtocolClass:
-        if (value.size() == 4) out.protocolClass = value[3] & 0x03;
+        if (p.value.size() == 4) out.protocolClass = p.value[3] & 0x03;
         break;
       default:
         break;
     }
-  });
-  if (!ok || bad || !calling || !called || !data) return Skip::badSua;
-  return Skip::none;
+  }
+  if (r.damaged() || bad || !calling || !called || !data) return SuaDecodeError::malformed;
+  return SuaDecodeError::none;
 }
 
-}  // namespace qs
+void packetFromSua(PXSCCP_Packet& packet, const SuaMessage& sua) {
+  packet.clear();
+  packet.setMessageType(SccpMessageType::udt);
+  packet.setProtocolClassOrCause(sua.protocolClass);
+  packet.mutableCallingPartyAddress() = sua.calling;
+  packet.mutableCalledPartyAddress() = sua.called;
+  packet.setData(sua.data);
+  if (!packet.mutableTcap().decode(sua.data)) packet.removeTcap();
+}
+
+}  // namespace px

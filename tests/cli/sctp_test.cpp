@@ -1,14 +1,66 @@
-// SCTP reassembly: messages whole again, and memory that stays bounded.
+// SCTP: the DATA chunks of a packet, and reassembly that makes messages whole
+// again with memory that stays bounded.
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
 
+#include "Encode.hpp"
 #include "Sctp.hpp"
 
 namespace {
 
+using qs::Bytes;
 using qs::Skip;
+
+TEST(sctp_chunks, gives_every_data_chunk_of_a_bundle) {
+  auto p = gen::net::sctp(1, 2, 3,
+                          {gen::net::sackChunk(5), gen::net::dataChunk(3, 10, 1, 0, 3, {1}),
+                           gen::net::heartbeatChunk(), gen::net::dataChunk(3, 11, 2, 0, 3, {2, 2}),
+                           gen::net::dataChunk(1, 12, 3, 0, 5, {3, 3, 3})});
+  std::vector<qs::DataChunk> seen;
+  auto info = qs::sctpChunks(p, [&](const qs::DataChunk& c) { seen.push_back(c); });
+  EXPECT_EQ(info.skip, Skip::none);
+  EXPECT_EQ(info.srcPort, 1);
+  EXPECT_EQ(info.dstPort, 2);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].tsn, 10u);
+  EXPECT_EQ(seen[1].userData.size(), 2u);
+  EXPECT_EQ(seen[2].ppid, 5u);
+  EXPECT_TRUE(seen[2].end());
+  EXPECT_FALSE(seen[2].begin());
+}
+
+TEST(sctp_chunks, delivers_chunks_before_damage) {
+  auto p = gen::net::sctp(1, 2, 3,
+                          {gen::net::dataChunk(3, 10, 1, 0, 3, {1, 2, 3, 4}),
+                           gen::net::dataChunk(3, 11, 1, 0, 3, {5, 6, 7, 8})});
+  int n = 0;
+  auto cut = qs::sctpChunks(Bytes(p.data(), p.size() - 1), [&](const qs::DataChunk&) { ++n; });
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(cut.skip, Skip::truncated);
+
+  auto zero = p;
+  zero[12 + 20 + 2] = 0;
+  zero[12 + 20 + 3] = 2;  // second chunk's length 2
+  n = 0;
+  EXPECT_EQ(qs::sctpChunks(zero, [&](const qs::DataChunk&) { ++n; }).skip, Skip::badSctp);
+  EXPECT_EQ(n, 1);
+}
+
+TEST(sctp_chunks, reads_i_data) {
+  auto p = gen::net::sctp(1, 2, 3,
+                          {gen::net::iDataChunk(0x02, 7, 4, 99, 3, {1, 2}),
+                           gen::net::iDataChunk(0x01, 8, 4, 99, 1, {3})});
+  std::vector<qs::DataChunk> seen;
+  qs::sctpChunks(p, [&](const qs::DataChunk& c) { seen.push_back(c); });
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_TRUE(seen[0].idata);
+  EXPECT_EQ(seen[0].ppid, 3u);
+  EXPECT_EQ(seen[0].mid, 99u);
+  EXPECT_EQ(seen[1].fsn, 1u);
+  EXPECT_EQ(seen[1].ppid, 0u);
+}
 
 struct Feed {
   qs::SctpReassembler r;
