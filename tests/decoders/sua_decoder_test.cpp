@@ -2,6 +2,7 @@
 // screening reads, damage refused, and the packet it gives.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "Encode.hpp"
@@ -12,15 +13,22 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-TEST(sua, converts_addresses_into_sccp_addresses) {
+// Called: GT of an even count with TT and NP, SSN. Calling: GT of an odd
+// count, SSN and PC.
+std::pair<gen::sccp::Address, gen::sccp::Address> addresses() {
   gen::sccp::Address called, calling;
   called.digits = "28979123";
   called.ssn = 6;
   called.tt = 3;
   called.np = 7;
-  calling.digits = "2851002";  // odd count
+  calling.digits = "2851002";
   calling.ssn = 8;
   calling.pc = 0x0222;
+  return {called, calling};
+}
+
+TEST(sua, converts_addresses_into_sccp_addresses) {
+  const auto [called, calling] = addresses();
   gen::Bytes data{0x62, 0x00};
   px::SuaMessage m;
   const gen::Bytes cldt = gen::sigtran::suaCldt(called, calling, data);  // m views it
@@ -133,14 +141,7 @@ TEST(sua, refuses_a_repeated_address_or_data_parameter) {
 
 // The packet of a CLDT reads as the UDT with the same addresses and data would.
 TEST(sua, gives_the_packet_of_the_udt_it_replaces) {
-  gen::sccp::Address called, calling;
-  called.digits = "28979123";
-  called.ssn = 6;
-  called.tt = 3;
-  called.np = 7;
-  calling.digits = "2851002";
-  calling.ssn = 8;
-  calling.pc = 0x0222;
+  const auto [called, calling] = addresses();
   const gen::Bytes data =
       gen::tcap::begin(7, {}, gen::tcap::invoke(1, 46, gen::tlv(0x30, gen::tlv(0x80, {0x21}))));
   const gen::Bytes cldt = gen::sigtran::suaCldt(called, calling, data);
