@@ -225,7 +225,10 @@ class Generator {
       for (int kind = 0; kind < 2; ++kind)
         for (int plan = 0; plan < 3; ++plan) {
           r.prefixes[side][kind][plan] = prefixList();
-          ((*f).*setters[side][kind][plan])(r.prefixes[side][kind][plan]);
+          // Taken out of the array first: GCC's bounds check misreads the
+          // subscript of an array of pointers to virtual members.
+          const Setter set = setters[side][kind][plan];
+          (f.get()->*set)(r.prefixes[side][kind][plan]);
         }
     f->setAllowedTT(r.allowedTT = codeList(4));
     f->setDeniedTT(r.deniedTT = codeList(4));
@@ -247,8 +250,9 @@ class Generator {
       const int n = chance(15) ? 1 + pick(255) : 0;
       r.defAllow[d] = a != 0;
       r.defDeny[d] = n != 0;
-      ((*f).*allow[d])(static_cast<std::uint8_t>(a));
-      ((*f).*deny[d])(static_cast<std::uint8_t>(n));
+      const FlagSetter setAllow = allow[d], setDeny = deny[d];
+      (f.get()->*setAllow)(static_cast<std::uint8_t>(a));
+      (f.get()->*setDeny)(static_cast<std::uint8_t>(n));
     }
     return {std::move(r), std::move(f)};
   }
