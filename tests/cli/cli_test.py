@@ -160,7 +160,7 @@ class Golden(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             hexfile = generate(d, "m.hex", "--link", "hex", "--count", "1")
             with open(hexfile, "rb") as f:
-                piped = run("decode", "--format", "jsonl", "-", stdin=f.read())
+                piped = run("decode", "--format", "jsonl", "--hex", "-", stdin=f.read())
             self.assertEqual(piped.returncode, 0, piped.stderr)
             self.assertEqual(piped.stdout, run("decode", "--format", "jsonl", hexfile).stdout)
 
@@ -206,7 +206,7 @@ class BadInput(unittest.TestCase):
             text = os.path.join(d, "notes.pcap")
             with open(text, "wb") as f:
                 f.write(b"\x7fELF\x02\x01\x01 not a capture")
-            self.assertRefused(run("decode", text), text, "not a pcap")
+            self.assertRefused(run("decode", text), text, "not a capture (pcap or pcapng)")
 
     @unittest.skipIf(os.geteuid() == 0, "root reads any file")
     def test_unreadable_capture_and_config(self):

@@ -88,9 +88,12 @@ TEST_F(frame_source, says_why_an_input_cannot_be_used) {
   EXPECT_FALSE(qs::FrameSource::open(dir.string(), error));
   EXPECT_EQ(error, "Is a directory");
   EXPECT_FALSE(qs::FrameSource::open(write("empty.pcap", ""), error));
-  EXPECT_EQ(error, "empty file, not a capture");
+  EXPECT_EQ(error, "empty file, not a capture (pcap or pcapng)");
   EXPECT_FALSE(qs::FrameSource::open(write("doc.pcap", "%PDF-1.4 binary"), error));
-  EXPECT_EQ(error, "not a pcap or pcapng capture, nor a .hex file");
+  EXPECT_EQ(error, "not a capture (pcap or pcapng)");
+  // Hex text under another name is read only when asked.
+  EXPECT_FALSE(qs::FrameSource::open(write("m.txt", "0980\n"), error));
+  EXPECT_TRUE(qs::FrameSource::open(write("m2.txt", "0980\n"), error, true));
   // pcap magic, then a cut file header: libpcap's own reason.
   EXPECT_FALSE(
       qs::FrameSource::open(write("cut.pcap", std::string("\xd4\xc3\xb2\xa1\x02\x00", 6)), error));

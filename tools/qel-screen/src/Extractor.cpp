@@ -68,6 +68,7 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& inf
   _frame = info;
   _fragmentFrames = {};
   _origin.resetLayers();
+  _heldFragment = false;
   LinkView link = linkLayer(info.linkType < 0 ? _linkType : info.linkType, bytes);
   if (link)
     network(link.network, link.payload, sink);
@@ -130,13 +131,14 @@ void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
 
 void Extractor::emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink) {
   ++_counts.messages;
-  sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, &_origin}, _index++);
+  sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, _sctpFrames, &_origin}, _index++);
 }
 
 void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
   IpView v = v6 ? ipv6(bytes) : ipv4(bytes);
   if (v.skip == Skip::ipFragment) {
     auto r = _ipReassembler.add(v, bytes, _frame.number, _frame.timeNs, _counts.other);
+    if (r.skip == Skip::ipFragment) _heldFragment = true;
     if (r.skip != Skip::none) {
       note(r.skip);
       return;
@@ -182,13 +184,16 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     flow.unordered = c.unordered();
     flow.idata = c.idata;
     flow.mid = c.idata ? c.mid : 0;
-    auto r = _reassembler.add(flow, c, _counts.other);
+    auto r = _reassembler.add(flow, c, _counts.other, _frame.number);
     if (r.skip != Skip::none) {
       if (r.skip == Skip::sctpFragment && _frameSkip == Skip::none) _frameFragment = r.partial;
+      if (r.skip == Skip::sctpFragment) _heldFragment = true;
       note(r.skip);
       return;
     }
+    _sctpFrames = r.frames;
     sctpUserMessage(r.ppid, sp, dp, r.message, sink);
+    _sctpFrames = {};
   });
   if (info.skip != Skip::none)
     note(info.skip);

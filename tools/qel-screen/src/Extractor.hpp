@@ -25,6 +25,9 @@ struct SccpUnit {
   // When the message came in a reassembled IP datagram: the frames of all
   // its fragments, in arrival order (the current frame among them).
   std::span<const std::uint64_t> ipFragmentFrames;
+  // When it was reassembled from SCTP fragments: the frames that carried
+  // them, in sequence order.
+  std::span<const std::uint64_t> sctpFragmentFrames;
   // Time, routing, addresses and ports of the message.
   const MessageOrigin* origin = nullptr;
 };
@@ -86,6 +89,9 @@ class Extractor {
   void finish();
 
   const ExtractorCounts& counts() const { return _counts; }
+  // The last frame carried a part of an IP datagram or SCTP message that is
+  // not complete yet (--write may need the frame later).
+  bool frameHeldFragment() const { return _heldFragment; }
   const SctpReassembler& reassembler() const { return _reassembler; }
   // True when `view` lies inside storage the extractor owns (reassembly
   // buffers): with the frame itself, the only places a unit may point into.
@@ -107,6 +113,8 @@ class Extractor {
   IpReassembler _ipReassembler;
   FrameInfo _frame;
   std::span<const std::uint64_t> _fragmentFrames;
+  std::span<const std::uint64_t> _sctpFrames;  // of the message being delivered
+  bool _heldFragment = false;
   px::SuaMessage _sua;
   ExtractorCounts _counts;
   // Frames whose only SCCP was a fragment wait for its message; those whose

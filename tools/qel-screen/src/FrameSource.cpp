@@ -4,8 +4,8 @@
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +32,8 @@ struct Prefixed {
   unsigned char head[4];
   std::size_t headLength;
   std::size_t headAt;
+  // Unbuffered (a pipe): read(2) directly, taking what has come.
+  bool direct;
 };
 
 ssize_t prefixedRead(void* cookie, char* buf, size_t size) {
@@ -39,9 +41,17 @@ ssize_t prefixedRead(void* cookie, char* buf, size_t size) {
   size_t n = 0;
   while (n < size && p->headAt < p->headLength) buf[n++] = static_cast<char>(p->head[p->headAt++]);
   if (n < size) {
-    size_t got = fread(buf + n, 1, size - n, p->underlying);
-    if (got == 0 && ferror(p->underlying) && n == 0) return -1;
-    n += got;
+    // One read(2): what a pipe holds now, not a buffer's worth, so that a
+    // frame is read as soon as it has come.
+    if (p->direct) {
+      ssize_t got = ::read(fileno(p->underlying), buf + n, size - n);
+      if (got < 0) return n == 0 ? -1 : static_cast<ssize_t>(n);
+      n += static_cast<size_t>(got);
+    } else {
+      size_t got = fread(buf + n, 1, size - n, p->underlying);
+      if (got == 0 && ferror(p->underlying) && n == 0) return -1;
+      n += got;
+    }
   }
   return static_cast<ssize_t>(n);
 }
@@ -70,14 +80,11 @@ bool isPcapMagic(const unsigned char* m, std::size_t n) {
   }
 }
 
-// Text that begins with a comment, or with hex digits.
-bool looksLikeHexText(const unsigned char* m, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n && std::isspace(m[i])) ++i;
-  if (i < n && m[i] == '#') return true;
-  for (; i < n; ++i)
-    if (!std::isxdigit(m[i]) && !std::isspace(m[i]) && m[i] != ':') return false;
-  return true;
+// A nanosecond pcap file header (either byte order).
+bool isNanosecondPcap(const unsigned char* m, std::size_t n) {
+  if (n < 4) return false;
+  std::uint32_t v = (std::uint32_t{m[0]} << 24) | (m[1] << 16) | (m[2] << 8) | m[3];
+  return v == 0xA1B23C4D || v == 0x4D3CB2A1;
 }
 
 bool endsWith(std::string_view s, std::string_view suffix) {
@@ -93,13 +100,15 @@ int hexValue(char c) {
 
 class PcapSource final : public FrameSource {
  public:
-  PcapSource(std::string name, pcap_t* pcap, bool nanoFile) : _pcap(pcap), _nanoFile(nanoFile) {
+  PcapSource(std::string name, pcap_t* pcap, bool nano) : _pcap(pcap), _nano(nano) {
     _name = std::move(name);
     _linkType = pcap_datalink(pcap);
   }
   ~PcapSource() override { pcap_close(_pcap); }
 
   int linkType() const override { return _linkType; }
+  const char* format() const override { return "pcap"; }
+  bool nanosecond() const override { return _nano; }
 
   Next next(Frame& f) override {
     pcap_pkthdr* header;
@@ -112,7 +121,8 @@ class PcapSource final : public FrameSource {
       f.timeNs = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec;
       f.unreadable = Skip::none;
       f.hasTime = true;
-      f.nanoPrecision = _nanoFile;
+      f.nanoPrecision = _nano;
+      f.originalLength = header->len;
       return Next::frame;
     }
     if (r == PCAP_ERROR_BREAK) return Next::end;
@@ -122,8 +132,8 @@ class PcapSource final : public FrameSource {
 
  private:
   pcap_t* _pcap;
-  bool _nanoFile;
   int _linkType;
+  bool _nano;
   std::uint64_t _number = 0;
 };
 
@@ -206,6 +216,7 @@ class HexSource final : public FrameSource {
         f.bytes = _bytes;
         f.number = _lineNumber;
         f.unreadable = Skip::none;
+        f.originalLength = static_cast<std::uint32_t>(_bytes.size());
         return Next::frame;
       }
       if (isMessage) {
@@ -294,7 +305,8 @@ bool parseHexLine(std::string_view line, std::vector<std::uint8_t>& out, bool& i
   return isMessage;
 }
 
-std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::string& error) {
+std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::string& error,
+                                               bool forceHex) {
   bool isStdin = path == "-";
   FILE* f = isStdin ? stdin : std::fopen(path.c_str(), "rb");
   if (!f) {
@@ -307,7 +319,13 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
     error = std::strerror(EISDIR);
     return nullptr;
   }
-  std::setvbuf(f, nullptr, _IOFBF, kReadBuffer);
+  // A regular file is read in large blocks. Anything else (a pipe) is read
+  // unbuffered here, as the reader put in front of it takes what comes.
+  bool regular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular)
+    std::setvbuf(f, nullptr, _IOFBF, kReadBuffer);
+  else
+    std::setvbuf(f, nullptr, _IONBF, 0);
 
   unsigned char head[4];
   std::size_t got = std::fread(head, 1, sizeof head, f);
@@ -317,11 +335,13 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
     return nullptr;
   }
   bool pcapMagic = isPcapMagic(head, got);
-  bool hex = !pcapMagic && (endsWith(path, ".hex") || (got > 0 && looksLikeHexText(head, got)));
+  // Guessing hex from the content would read any text file given by mistake
+  // (a configuration, say) as a capture of damaged lines.
+  bool hex = !pcapMagic && (forceHex || endsWith(path, ".hex"));
   if (!pcapMagic && !hex) {
     if (!isStdin) std::fclose(f);
     error =
-        got == 0 ? "empty file, not a capture" : "not a pcap or pcapng capture, nor a .hex file";
+        got == 0 ? "empty file, not a capture (pcap or pcapng)" : "not a capture (pcap or pcapng)";
     return nullptr;
   }
 
@@ -330,7 +350,7 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
   if (!isStdin && std::fseek(f, 0, SEEK_SET) == 0) {
     stream = f;
   } else {
-    auto* cookie = new Prefixed{f, {}, got, 0};
+    auto* cookie = new Prefixed{f, {}, got, 0, !regular};
     std::memcpy(cookie->head, head, got);
     stream = fopencookie(cookie, "rb",
                          cookie_io_functions_t{prefixedRead, nullptr, nullptr, prefixedClose});
@@ -364,6 +384,8 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
   }
 
   char errbuf[PCAP_ERRBUF_SIZE] = {};
+  // Nanosecond precision keeps the timestamps of either kind of file whole
+  // for --write.
   pcap_t* pcap =
       pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, errbuf);
   if (!pcap) {
@@ -371,10 +393,7 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
     error = errbuf;
     return nullptr;
   }
-  const std::uint32_t magic =
-      (std::uint32_t{head[0]} << 24) | (head[1] << 16) | (head[2] << 8) | head[3];
-  return std::make_unique<PcapSource>(std::move(name), pcap,
-                                      magic == 0xA1B23C4D || magic == 0x4D3CB2A1);
+  return std::make_unique<PcapSource>(std::move(name), pcap, isNanosecondPcap(head, got));
 }
 
 }  // namespace qs

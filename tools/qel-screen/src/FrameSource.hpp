@@ -24,22 +24,34 @@ struct Frame {
   bool nanoPrecision = false;
   // Skip::badHex for a hex line that is not hex; the bytes are then empty.
   Skip unreadable = Skip::none;
+  // Length on the wire (0: as captured), for writing the frame out again.
+  std::uint32_t originalLength = 0;
 };
 
 class FrameSource {
  public:
-  enum class Next { frame, end, damaged };
+  // idle: live input had nothing for a moment (a chance to flush output).
+  enum class Next { frame, end, damaged, idle };
 
   virtual ~FrameSource() = default;
 
-  // Opens `path` ("-": standard input) and recognises its format. On failure
-  // returns null and sets `error` to the reason (without the file name).
-  static std::unique_ptr<FrameSource> open(const std::string& path, std::string& error);
+  // Opens `path` ("-": standard input) and recognises its format: pcap or
+  // pcapng by its first octets; hex text only when the name ends in .hex or
+  // `hex` is set. On failure returns null and sets `error` to the reason
+  // (without the file name).
+  static std::unique_ptr<FrameSource> open(const std::string& path, std::string& error,
+                                           bool hex = false);
 
   // The pcap link type of the frames; the SCCP link type for hex input. For
   // pcapng, where each frame carries its interface's, the first supported
   // one among the interfaces described before the first frame.
   virtual int linkType() const = 0;
+  // "pcap", "pcapng", "hex" or "live".
+  virtual const char* format() const = 0;
+  // Timestamps were recorded to the nanosecond (a nanosecond pcap file).
+  virtual bool nanosecond() const { return false; }
+  // Live input: frames arrive when they are sent, so output must not wait.
+  virtual bool live() const { return false; }
   // The next frame, valid until the next call.
   virtual Next next(Frame& frame) = 0;
   // After Next::damaged: what is wrong, e.g. libpcap's "truncated dump file; ...".

@@ -65,6 +65,10 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::load(const std::string& path, std::s
   return p;
 }
 
+std::shared_ptr<PXPlugin> LoadedPlugin::createAnother() {
+  return px::adoptPlugin(_module->create());
+}
+
 LoadedPlugin::~LoadedPlugin() {
   // The filter's code lives in the library: destroy it before unloading.
   _filter = nullptr;

@@ -21,6 +21,9 @@ class LoadedPlugin {
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
 
   PXPlugin& plugin() { return *_plugin; }
+  // Another filter from the same library (plugin_create again); null when
+  // the plug-in gives none. It must not outlive this object.
+  std::shared_ptr<PXPlugin> createAnother();
   PXMTP3SCCPScreeningPluginProtocol& filter() { return *_filter; }
   // Null when the plug-in cannot explain its verdicts.
   PXSccpScreeningExplainer* explainer() { return _explainer; }

@@ -488,6 +488,14 @@ std::optional<std::string_view> forwardSmImsi(const PXTCAP_itu_asn1_componentPDU
   return storage.get();
 }
 
+std::string whyText(const PXSccpScreeningTrace& t, bool tcapDamaged) {
+  // Longest: "on damaged TCAP; " and the dimensions' line (every dimension
+  // named, the longest partial verdicts), well under this.
+  char buf[256];
+  char* end = explainText(buf, t, tcapDamaged);
+  return std::string(buf, end);
+}
+
 std::string_view messageTypeText(const MessageView& m) {
   if (m.sua) return "CLDT";
   if (!m.packet) return "?";
@@ -501,6 +509,15 @@ std::string_view messageTypeText(const MessageView& m) {
 
 void appendFileHeading(OutputBuffer& out, std::string_view file) {
   out.append(fmt::format("== {}\n", oneLine(file)));
+}
+
+// "verdict":...,"code":...
+char* verdictJson(char* w, const Verdict& v) {
+  if (!v.screened) return put::literal(w, "\"verdict\":null,\"code\":null");
+  w = put::literal(w, "\"verdict\":\"");
+  w = put::text(w, px::verdictName(v.code));
+  w = put::literal(w, "\",\"code\":");
+  return put::integer(w, v.code);
 }
 
 void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v) {
@@ -520,13 +537,14 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
     w = m.direction == MessageView::Direction::outbound
             ? put::literal(w, ",\"direction\":\"outbound\"")
             : put::literal(w, ",\"direction\":\"inbound\"");
-  if (v.screened) {
-    w = put::literal(w, ",\"verdict\":\"");
-    w = put::text(w, px::verdictName(v.code));
-    w = put::literal(w, "\",\"code\":");
-    w = put::integer(w, v.code);
+  if (v.before) {
+    w = put::literal(w, ",\"old\":{");
+    w = verdictJson(w, *v.before);
+    w = put::literal(w, "},\"new\":{");
+    w = put::character(verdictJson(w, v), '}');
   } else {
-    w = put::literal(w, ",\"verdict\":null,\"code\":null");
+    w = put::character(w, ',');
+    w = verdictJson(w, v);
   }
   if (m.error) {
     w = put::literal(w, ",\"error\":");
@@ -644,12 +662,18 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
     w = put::text(w, text);
     if (colour) w = put::text(w, kColourReset);
   };
-  if (m.direction == MessageView::Direction::outbound)
+  if (m.direction == MessageView::Direction::outbound) {
     w = put::literal(w, "outbound");
-  else if (!v.screened)
-    coloured(kColourUndecodable, "undecodable");
-  else
-    coloured(colourOf(v.code), px::verdictName(v.code));
+  } else {
+    if (v.before) {
+      w = put::text(w, v.before->screened ? px::verdictName(v.before->code) : "-");
+      w = put::literal(w, " -> ");
+    }
+    if (!v.screened)
+      coloured(kColourUndecodable, "undecodable");
+    else
+      coloured(colourOf(v.code), px::verdictName(v.code));
+  }
   w = toColumn(line + hidden, w, kColOperations);
   w = operationsText(w, cp);
   if (v.trace && v.screened) {

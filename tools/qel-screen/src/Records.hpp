@@ -72,7 +72,12 @@ struct Verdict {
   const PXSccpScreeningTrace* trace = nullptr;  // with --explain
   // The IMSI screening read (from its trace), if any.
   std::optional<std::string_view> imsi;
+  // `diff`: the verdict of the old rules (this one is the new rules').
+  const Verdict* before = nullptr;
 };
+
+// The WHY column: "by operation 71 (component 0)", ...
+std::string whyText(const PXSccpScreeningTrace& t, bool tcapDamaged = false);
 
 // The keys "time", "opc", "dpc", "si", "src", "dst", "sport", "dport",
 // "stream" (each after a comma), as far as the origin has them. At most

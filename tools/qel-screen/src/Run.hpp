@@ -14,6 +14,8 @@
 namespace qs {
 
 enum class Format : std::uint8_t { text, jsonl };
+enum class Colour : std::uint8_t { automatic, always, never };
+enum class SummaryFormat : std::uint8_t { text, json };
 
 // --only: which records to write. Bits by verdict, plus undecodable messages.
 struct Selection {
@@ -28,6 +30,15 @@ std::vector<std::string> selectionWords();
 struct RunOptions {
   std::vector<std::string> captures;
   Format format = Format::text;
+  bool hex = false;  // read inputs that are not captures as hex text
+  Colour colour = Colour::automatic;
+  SummaryFormat summaryFormat = SummaryFormat::text;
+  std::string summaryFile;  // empty: standard error
+  unsigned prefixDigits = 5;
+  // Live capture instead of files.
+  std::string interface;
+  std::string bpf;
+  bool promiscuous = false;
   // screen only
   std::string config;
   std::string plugin;  // empty: next to the executable
@@ -35,13 +46,27 @@ struct RunOptions {
   Selection only;
   // --home-pc, --home-ip, --home-gt: which messages are inbound.
   HomeNetwork home;
+  std::string write;  // capture of the selected frames
   ReassemblyLimits limits;
   SccpReassemblyLimits segmentLimits;
+};
+
+// `diff`: two rule sets over the same messages.
+struct DiffOptions {
+  RunOptions run;  // captures, format, plug-in, --hex, ...; config unused
+  std::string oldConfig;
+  std::string newConfig;
 };
 
 // Both return the exit status: 0 done, 1 done with warnings (damaged input),
 // 2 nothing done (an input could not be used; one line on stderr says why).
 int runScreen(const RunOptions& options);
 int runDecode(const RunOptions& options);
+// 0: no verdict changed, 1: some did, 2: nothing done.
+int runDiff(const DiffOptions& options);
+
+// Whether to colour verdicts on standard output: --color, else a terminal
+// and NO_COLOR absent or empty.
+bool useColour(Colour c);
 
 }  // namespace qs

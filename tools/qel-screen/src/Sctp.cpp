@@ -181,6 +181,10 @@ SctpReassembler::Result SctpReassembler::complete(Partial& p) {
                         p.bytes.begin() + f.offset + f.length);
     r.message = _assembled;
   }
+  // The fragments are in sequence order by now.
+  _frames.clear();
+  for (const auto& f : p.fragments) _frames.push_back(f.frame);
+  r.frames = _frames;
   // The slot is free for the next add(); its bytes stay until then.
   remember(p, true);
   _totalBytes -= p.bytes.size();
@@ -190,7 +194,7 @@ SctpReassembler::Result SctpReassembler::complete(Partial& p) {
 }
 
 SctpReassembler::Result SctpReassembler::add(const SctpFlow& flow, const DataChunk& c,
-                                             SkipCounts& dropped) {
+                                             SkipCounts& dropped, std::uint64_t frame) {
   Result r;
   if (_slots.empty()) {
     r.skip = Skip::reassemblyLimit;
@@ -272,7 +276,7 @@ SctpReassembler::Result SctpReassembler::add(const SctpFlow& flow, const DataChu
     }
   }
   p->fragments.push_back(Fragment{seq, static_cast<std::uint32_t>(p->bytes.size()),
-                                  static_cast<std::uint32_t>(length)});
+                                  static_cast<std::uint32_t>(length), frame});
   p->bytes.insert(p->bytes.end(), c.userData.begin(), c.userData.end());
   _totalBytes += length;
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "Bytes.hpp"
@@ -161,12 +162,16 @@ class SctpReassembler {
     Bytes message;  // valid until the next add() or clear()
     std::uint32_t ppid = 0;
     Handle partial;  // with sctpFragment: the message the fragment waits in
+    // With none: the frames whose fragments made up `message`, in sequence
+    // order (a frame may appear more than once); valid as long as `message`.
+    std::span<const std::uint64_t> frames;
   };
 
-  // Adds one fragment (a chunk that is not both B and E). Partial messages
-  // dropped to make room, or found unable to complete, are counted in
-  // `dropped`.
-  Result add(const SctpFlow& flow, const DataChunk& chunk, SkipCounts& dropped);
+  // Adds one fragment (a chunk that is not both B and E), carried by frame
+  // `frame`. Partial messages dropped to make room, or found unable to
+  // complete, are counted in `dropped`.
+  Result add(const SctpFlow& flow, const DataChunk& chunk, SkipCounts& dropped,
+             std::uint64_t frame = 0);
 
   // A frame whose only SCCP was a fragment of `partial` waits for it: when the
   // message is dropped instead of completed, the frame is counted in
@@ -189,6 +194,7 @@ class SctpReassembler {
     std::uint32_t seq = 0;
     std::uint32_t offset = 0;  // into Partial::bytes
     std::uint32_t length = 0;
+    std::uint64_t frame = 0;  // that carried it (for --write)
   };
   struct Partial {
     SctpFlow flow;
@@ -233,6 +239,7 @@ class SctpReassembler {
   std::vector<Finished> _finished;
   std::size_t _nextFinished = 0;
   std::vector<std::uint8_t> _assembled;
+  std::vector<std::uint64_t> _frames;  // of the message last completed
   std::size_t _totalBytes = 0;
   std::uint64_t _clock = 0;
   std::uint64_t _generation = 0;

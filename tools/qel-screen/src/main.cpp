@@ -66,8 +66,72 @@ int main(int argc, char** argv) {
                        [] { return qs::versionText(QEL_VERSION, qs::defaultPluginPath()); });
   app.require_subcommand(1);
 
+  // Options that screen, decode and diff share.
+  std::string colour = "auto";
+  auto addInputOptions = [&](CLI::App* cmd, qs::RunOptions& o) {
+    cmd->add_flag("--hex", o.hex,
+                  "Read inputs that are not pcap or pcapng as hex text (also any *.hex file)");
+    cmd->add_option("--color", colour,
+                    "Colour the verdicts: auto (a terminal, NO_COLOR unset "
+                    "or empty), always, never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
+  };
+  auto addSummaryOptions = [&](CLI::App* cmd, qs::RunOptions& o, std::string& summary) {
+    cmd->add_option("--summary", summary, "Summary format on standard error")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->capture_default_str();
+    cmd->add_option("--summary-file", o.summaryFile, "Write the summary to FILE instead");
+    cmd->add_option("--prefix-digits", o.prefixDigits,
+                    "Digits of the calling GT counted as its prefix in the summary")
+        ->check(CLI::Range(1, 15))
+        ->capture_default_str();
+  };
+
+  // The home network (screen and diff), one value per occurrence like --only.
+  std::vector<std::string> homePc, homeIp, homeGt;
+  auto addHomeOptions = [&](CLI::App* cmd) {
+    for (auto [name, values, help] :
+         {std::tuple{"--home-pc", &homePc,
+                     "Inbound when the destination point code is one of these (decimal or "
+                     "3-8-3); comma-separated, repeatable"},
+          std::tuple{"--home-ip", &homeIp,
+                     "Inbound when the destination IP address is in one of these (ADDR[/BITS]); "
+                     "comma-separated, repeatable"},
+          std::tuple{"--home-gt", &homeGt,
+                     "Inbound when the called global title begins with one of these digit "
+                     "prefixes; comma-separated, repeatable"}})
+      cmd->add_option(name, *values, help)
+          ->expected(1)
+          ->allow_extra_args(false)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  };
+  auto parseHome = [&](qs::HomeNetwork& home) {
+    std::string bad;
+    if (!home.addPointCodes(splitCommas(homePc), bad)) {
+      fmt::print(stderr,
+                 "qel-screen: --home-pc: \"{}\" is not a point code (a decimal integer or "
+                 "ITU 3-8-3 such as 2-100-3)\n",
+                 qs::oneLine(bad));
+      return false;
+    }
+    if (!home.addIpPrefixes(splitCommas(homeIp), bad)) {
+      fmt::print(stderr,
+                 "qel-screen: --home-ip: \"{}\" is not an IPv4 or IPv6 address or prefix "
+                 "(ADDR[/BITS])\n",
+                 qs::oneLine(bad));
+      return false;
+    }
+    if (!home.addGlobalTitles(splitCommas(homeGt), bad)) {
+      fmt::print(stderr, "qel-screen: --home-gt: \"{}\" is not a digit prefix\n", qs::oneLine(bad));
+      return false;
+    }
+    return true;
+  };
+
   qs::RunOptions screenOptions;
   std::string format = "text";
+  std::string screenSummary = "text";
   std::vector<std::string> only;
   auto* screen = app.add_subcommand("screen", "Screen every SCCP message of the captures");
   screen->add_option("--config", screenOptions.config, "Configuration file ([sccp-screening])")
@@ -89,24 +153,19 @@ int main(int argc, char** argv) {
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  // The home network, one value per occurrence like --only.
-  std::vector<std::string> homePc, homeIp, homeGt;
-  for (auto [name, values, help] :
-       {std::tuple{"--home-pc", &homePc,
-                   "Inbound when the destination point code is one of these (decimal or 3-8-3); "
-                   "comma-separated, repeatable"},
-        std::tuple{"--home-ip", &homeIp,
-                   "Inbound when the destination IP address is in one of these (ADDR[/BITS]); "
-                   "comma-separated, repeatable"},
-        std::tuple{"--home-gt", &homeGt,
-                   "Inbound when the called global title begins with one of these digit "
-                   "prefixes; comma-separated, repeatable"}})
-    screen->add_option(name, *values, help)
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  screen->add_option("CAPTURE", screenOptions.captures, "pcap, pcapng or .hex files; - for stdin")
-      ->required();
+  addHomeOptions(screen);
+  screen->add_option("--write", screenOptions.write,
+                     "Copy the frames of the selected messages to FILE (pcapng when it ends in "
+                     ".pcapng, with a comment per frame; pcap otherwise)");
+  addSummaryOptions(screen, screenOptions, screenSummary);
+  addInputOptions(screen, screenOptions);
+  auto* live = screen->add_option("-i,--interface", screenOptions.interface,
+                                  "Screen live traffic on this interface instead of captures");
+  screen->add_option("--bpf", screenOptions.bpf, "Capture filter for -i")->needs(live);
+  screen->add_flag("--promisc", screenOptions.promiscuous, "Promiscuous mode for -i")->needs(live);
+  auto* screenCaptures = screen->add_option("CAPTURE", screenOptions.captures,
+                                            "pcap, pcapng or .hex files; - for stdin");
+  screenCaptures->excludes(live);
 
   qs::RunOptions decodeOptions;
   std::string decodeFormat = "text";
@@ -114,7 +173,31 @@ int main(int argc, char** argv) {
   decode->add_option("--format", decodeFormat, "Output format")
       ->check(CLI::IsMember({"text", "jsonl"}))
       ->capture_default_str();
+  addInputOptions(decode, decodeOptions);
   decode->add_option("CAPTURE", decodeOptions.captures, "pcap, pcapng or .hex files; - for stdin")
+      ->required();
+
+  qs::DiffOptions diffOptions;
+  std::vector<std::string> diffConfigs;
+  std::string diffFormat = "text";
+  std::string diffSummary = "text";
+  auto* diff = app.add_subcommand(
+      "diff", "Screen the captures with two configurations and show the verdicts that differ");
+  diff->add_option("--config", diffConfigs, "OLD, then NEW configuration")->required()->expected(2);
+  diff->add_option("--plugin", diffOptions.run.plugin, "Plug-in library");
+  diff->add_option("--format", diffFormat, "Output format")
+      ->check(CLI::IsMember({"text", "jsonl"}))
+      ->capture_default_str();
+  diff->add_option("--summary", diffSummary, "Summary format on standard error")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->capture_default_str();
+  diff->add_option("--prefix-digits", diffOptions.run.prefixDigits,
+                   "Digits of the calling GT counted as its prefix in the summary")
+      ->check(CLI::Range(1, 15))
+      ->capture_default_str();
+  addHomeOptions(diff);
+  addInputOptions(diff, diffOptions.run);
+  diff->add_option("CAPTURE", diffOptions.run.captures, "pcap, pcapng or .hex files; - for stdin")
       ->required();
 
   std::string configFile;
@@ -142,27 +225,21 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  qs::Colour colourChoice = colour == "always"  ? qs::Colour::always
+                            : colour == "never" ? qs::Colour::never
+                                                : qs::Colour::automatic;
   if (*screen) {
+    if (screenOptions.captures.empty() && screenOptions.interface.empty()) {
+      fmt::print(stderr,
+                 "qel-screen: screen: give a CAPTURE or -i INTERFACE\nRun 'qel-screen --help' "
+                 "for usage.\n");
+      return 2;
+    }
     screenOptions.format = format == "jsonl" ? qs::Format::jsonl : qs::Format::text;
-    std::string bad;
-    if (!screenOptions.home.addPointCodes(splitCommas(homePc), bad)) {
-      fmt::print(stderr,
-                 "qel-screen: --home-pc: \"{}\" is not a point code (a decimal integer or "
-                 "ITU 3-8-3 such as 2-100-3)\n",
-                 qs::oneLine(bad));
-      return 2;
-    }
-    if (!screenOptions.home.addIpPrefixes(splitCommas(homeIp), bad)) {
-      fmt::print(stderr,
-                 "qel-screen: --home-ip: \"{}\" is not an IPv4 or IPv6 address or prefix "
-                 "(ADDR[/BITS])\n",
-                 qs::oneLine(bad));
-      return 2;
-    }
-    if (!screenOptions.home.addGlobalTitles(splitCommas(homeGt), bad)) {
-      fmt::print(stderr, "qel-screen: --home-gt: \"{}\" is not a digit prefix\n", qs::oneLine(bad));
-      return 2;
-    }
+    if (!parseHome(screenOptions.home)) return 2;
+    screenOptions.summaryFormat =
+        screenSummary == "json" ? qs::SummaryFormat::json : qs::SummaryFormat::text;
+    screenOptions.colour = colourChoice;
     if (!only.empty()) {
       std::string bad;
       auto selection = qs::Selection::parse(splitCommas(only), bad);
@@ -180,7 +257,18 @@ int main(int argc, char** argv) {
   }
   if (*decode) {
     decodeOptions.format = decodeFormat == "jsonl" ? qs::Format::jsonl : qs::Format::text;
+    decodeOptions.colour = colourChoice;
     return qs::runDecode(decodeOptions);
+  }
+  if (*diff) {
+    diffOptions.oldConfig = diffConfigs.at(0);
+    diffOptions.newConfig = diffConfigs.at(1);
+    diffOptions.run.format = diffFormat == "jsonl" ? qs::Format::jsonl : qs::Format::text;
+    diffOptions.run.summaryFormat =
+        diffSummary == "json" ? qs::SummaryFormat::json : qs::SummaryFormat::text;
+    diffOptions.run.colour = colourChoice;
+    if (!parseHome(diffOptions.run.home)) return 2;
+    return qs::runDiff(diffOptions);
   }
   qs::CheckReport report = qs::checkConfig(configFile);
   for (const auto& d : report.diagnostics)

@@ -1,0 +1,65 @@
+#include "Signals.hpp"
+
+#include <signal.h>
+
+#include <csignal>
+#include <initializer_list>
+
+namespace qs::signals {
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+volatile std::sig_atomic_t gReload = 0;
+volatile std::sig_atomic_t gReport = 0;
+void (*volatile gWake)() = nullptr;
+
+void onSignal(int s) {
+  switch (s) {
+    case SIGINT:
+    case SIGTERM:
+      if (!gStop) gStop = s;
+      break;
+    case SIGHUP:
+      gReload = 1;
+      break;
+    case SIGUSR1:
+      gReport = 1;
+      break;
+    default:
+      break;
+  }
+  if (auto* wake = gWake) wake();
+}
+
+}  // namespace
+
+void install() {
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaction(s, &sa, nullptr);
+}
+
+void setWakeUp(void (*wake)()) {
+  gWake = wake;
+}
+
+int stopRequested() {
+  return gStop;
+}
+
+bool takeReload() {
+  if (!gReload) return false;
+  gReload = 0;
+  return true;
+}
+
+bool takeReport() {
+  if (!gReport) return false;
+  gReport = 0;
+  return true;
+}
+
+}  // namespace qs::signals

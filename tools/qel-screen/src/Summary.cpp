@@ -1,0 +1,302 @@
+#include "Summary.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "OperationNames.hpp"
+#include "Records.hpp"
+
+namespace qs {
+
+namespace {
+
+std::string_view slotName(std::size_t slot) {
+  if (slot < kVerdicts.size()) return px::verdictName(kVerdicts[slot]);
+  return slot == kSlotOther ? "other" : "not_screened";
+}
+
+std::uint64_t total(const Tally::Counts& c) {
+  std::uint64_t t = 0;
+  for (auto n : c) t += n;
+  return t;
+}
+
+std::uint64_t denied(const Tally::Counts& c) {
+  return c[slotOf(PXSccpScreening_explicitlyDenied)] + c[slotOf(PXSccpScreening_implicitlyDenied)];
+}
+
+// Entries of a counting map, most counted first (ties by key, so that the
+// order does not depend on the hash table).
+template <class Map, class Weight>
+auto ranked(const Map& map, Weight weight) {
+  std::vector<const typename Map::value_type*> v;
+  v.reserve(map.size());
+  for (const auto& e : map) v.push_back(&e);
+  std::sort(v.begin(), v.end(), [&](auto* a, auto* b) {
+    auto wa = weight(a->second), wb = weight(b->second);
+    return wa != wb ? wa > wb : a->first < b->first;
+  });
+  return v;
+}
+
+unsigned hexNibble(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+  return 0xF;
+}
+
+std::string operationText(std::int64_t key) {
+  auto code = static_cast<std::int32_t>(key & 0xFFFFFFFF);
+  if (key >> 32) return fmt::format("g{}", code);
+  if (auto name = mapOperationName(code)) return fmt::format("{} {}", code, *name);
+  return fmt::format("{}", code);
+}
+
+}  // namespace
+
+std::optional<std::string_view> callingPrefix(const PXSCCP_Packet* p, unsigned digits) {
+  const SccpAddress* a = p ? p->incomingCallingPartyAddress() : nullptr;
+  auto d = a ? a->address() : std::nullopt;
+  if (!d) return std::nullopt;
+  return d->substr(0, std::min<std::size_t>(d->size(), digits));
+}
+
+void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict,
+                const PXSccpScreeningTrace* trace, std::optional<std::string_view> error) {
+  std::size_t slot = verdict ? slotOf(*verdict) : kNotScreened;
+  ++_verdicts[slot];
+  ++_inbound;
+  if (trace && verdict) {
+    _decidersKnown = true;
+    ++_deciders[static_cast<std::size_t>(trace->decidedBy) % _deciders.size()];
+  }
+  if (error) {
+    if (auto it = _undecodable.find(*error); it != _undecodable.end())
+      ++it->second;
+    else
+      _undecodable.emplace(std::string(*error), 1);
+  }
+  if (!packet) return;
+  const PXTCAP_itu_asn1_message* m = packet->tcapMessage();
+  if (const auto* cp = m ? m->componentPortion() : nullptr) {
+    // A message with the same code twice counts once for it.
+    std::int64_t seen[8];
+    std::size_t nSeen = 0;
+    for (const auto& c : cp->arrayOfComponents()) {
+      if (!c.hasLocalOperationCode() && !c.hasGlobalOperationCode()) continue;
+      std::int64_t key = static_cast<std::uint32_t>(c.operationCode()) |
+                         (c.hasGlobalOperationCode() ? std::int64_t{1} << 32 : 0);
+      if (std::find(seen, seen + nSeen, key) != seen + nSeen) continue;
+      if (nSeen < std::size(seen)) seen[nSeen++] = key;
+      if (key >= 0 && key < 256)
+        ++_smallOperations[static_cast<std::size_t>(key)][slot];
+      else
+        ++_otherOperations[key][slot];
+    }
+  }
+  if (auto prefix = callingPrefix(packet, _prefixDigits)) {
+    // Length + 1 in the top nibble (so that no key is 0); up to 7 digits
+    // their characters as they are, longer ones a nibble a digit.
+    std::uint64_t key = std::uint64_t{prefix->size() + 1} << 60;
+    if (prefix->size() <= 7) {
+      std::uint64_t chars = 0;
+      std::memcpy(&chars, prefix->data(), prefix->size());
+      key |= chars;
+    } else {
+      for (std::size_t i = 0; i < prefix->size(); ++i)
+        key |= std::uint64_t{hexNibble((*prefix)[i])} << (4 * i);
+    }
+    if (Counts* c = _prefixes.get(key))
+      ++(*c)[slot];
+    else
+      ++_otherPrefixes[slot];
+  }
+}
+
+Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
+  if (keys.empty()) {
+    keys.assign(1024, 0);
+    counts.assign(1024, Counts{});
+  }
+  for (;;) {
+    std::size_t mask = keys.size() - 1;
+    // Fibonacci hashing spreads the packed digits over the table.
+    std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    while (keys[i] != 0 && keys[i] != key) i = (i + 1) & mask;
+    if (keys[i] == key) return &counts[i];
+    if (used >= kMaxPrefixes) return nullptr;
+    if ((used + 1) * 2 <= keys.size()) {
+      keys[i] = key;
+      ++used;
+      return &counts[i];
+    }
+    // Half full: twice the room, every key placed again.
+    std::vector<std::uint64_t> oldKeys(keys.size() * 2, 0);
+    std::vector<Counts> oldCounts(keys.size() * 2, Counts{});
+    oldKeys.swap(keys);
+    oldCounts.swap(counts);
+    used = 0;
+    for (std::size_t j = 0; j < oldKeys.size(); ++j)
+      if (oldKeys[j]) *get(oldKeys[j]) = oldCounts[j];
+  }
+}
+
+std::map<std::int64_t, Tally::Counts> Tally::operations() const {
+  auto all = _otherOperations;
+  for (std::size_t i = 0; i < _smallOperations.size(); ++i)
+    if (total(_smallOperations[i])) all[static_cast<std::int64_t>(i)] = _smallOperations[i];
+  return all;
+}
+
+std::map<std::string, Tally::Counts> Tally::prefixes() const {
+  std::map<std::string, Counts> all;
+  for (std::size_t i = 0; i < _prefixes.keys.size(); ++i) {
+    std::uint64_t key = _prefixes.keys[i];
+    if (!key) continue;
+    std::string text(static_cast<std::size_t>(key >> 60) - 1, '0');
+    if (text.size() <= 7)
+      std::memcpy(text.data(), &key, text.size());
+    else
+      for (std::size_t d = 0; d < text.size(); ++d)
+        text[d] = "0123456789abcdef"[(key >> (4 * d)) & 0xF];
+    all[text] = _prefixes.counts[i];
+  }
+  return all;
+}
+
+std::string Tally::topText(std::string_view adjective, bool deniedOnly) const {
+  std::string s;
+  auto it = std::back_inserter(s);
+  auto weight = [&](const Counts& c) { return deniedOnly ? denied(c) : total(c); };
+  auto line = [&](const std::string& title, const auto& map, auto keyText) {
+    auto v = ranked(map, weight);
+    if (v.empty() || weight(v.front()->second) == 0) return;
+    fmt::format_to(it, "  {}:", title);
+    for (std::size_t i = 0; i < v.size() && i < 10 && weight(v[i]->second); ++i)
+      fmt::format_to(it, "{} {} ({})", i ? "," : "", keyText(v[i]->first), weight(v[i]->second));
+    s += '\n';
+  };
+  line(fmt::format("top {} operations", adjective), operations(), operationText);
+  line(fmt::format("top {} calling prefixes ({} digits)", adjective, _prefixDigits), prefixes(),
+       [](const std::string& k) { return k; });
+  return s;
+}
+
+void appendVerdictCounts(std::string& out, const Tally::Counts& counts) {
+  auto it = std::back_inserter(out);
+  out += '{';
+  bool first = true;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    if (!counts[i]) continue;
+    fmt::format_to(it, "{}\"{}\":{}", first ? "" : ",", slotName(i), counts[i]);
+    first = false;
+  }
+  out += '}';
+}
+
+void Tally::appendJson(std::string& out) const {
+  auto it = std::back_inserter(out);
+  out += "\"verdicts\":";
+  appendVerdictCounts(out, _verdicts);
+  fmt::format_to(it, ",\"directions\":{{\"inbound\":{},\"outbound\":{}}}", _inbound, _outbound);
+  out += ",\"deciders\":";
+  if (_decidersKnown) {
+    out += '{';
+    bool first = true;
+    for (auto d : {PXScreeningDecider::calling, PXScreeningDecider::called, PXScreeningDecider::tt,
+                   PXScreeningDecider::op, PXScreeningDecider::operation, PXScreeningDecider::fsm,
+                   PXScreeningDecider::none}) {
+      auto n = _deciders[static_cast<std::size_t>(d)];
+      // "none" is the default: nothing applied.
+      fmt::format_to(it, "{}\"{}\":{}", first ? "" : ",",
+                     d == PXScreeningDecider::none ? "default" : px::deciderName(d), n);
+      first = false;
+    }
+    out += '}';
+  } else {
+    out += "null";
+  }
+  out += ",\"operations\":[";
+  bool first = true;
+  auto ops = operations();
+  for (auto* e : ranked(ops, total)) {
+    auto code = static_cast<std::int32_t>(e->first & 0xFFFFFFFF);
+    fmt::format_to(it, "{}{{\"code\":{},\"global\":{},", first ? "" : ",", code,
+                   e->first >> 32 ? "true" : "false");
+    // Global codes are not MAP's.
+    if (auto name = e->first >> 32 ? std::nullopt : mapOperationName(code))
+      fmt::format_to(it, "\"name\":\"{}\",", *name);
+    fmt::format_to(it, "\"total\":{},\"verdicts\":", total(e->second));
+    appendVerdictCounts(out, e->second);
+    out += '}';
+    first = false;
+  }
+  fmt::format_to(it, "],\"prefix_digits\":{},\"calling_prefixes\":[", _prefixDigits);
+  first = true;
+  auto prefixList = prefixes();
+  for (auto* e : ranked(prefixList, total)) {
+    fmt::format_to(it, "{}{{\"prefix\":\"{}\",\"total\":{},\"verdicts\":", first ? "" : ",",
+                   e->first, total(e->second));
+    appendVerdictCounts(out, e->second);
+    out += '}';
+    first = false;
+  }
+  out += "],\"calling_prefixes_not_kept\":";
+  appendVerdictCounts(out, _otherPrefixes);
+  out += ",\"undecodable\":{";
+  first = true;
+  for (auto* e : ranked(_undecodable, [](std::uint64_t n) { return n; })) {
+    fmt::format_to(it, "{}\"{}\":{}", first ? "" : ",", e->first, e->second);
+    first = false;
+  }
+  out += '}';
+}
+
+std::string summaryJson(const Tally& tally, const ExtractorCounts& c, const SccpReassembler& seg,
+                        double seconds) {
+  std::string s;
+  auto it = std::back_inserter(s);
+  double rate = seconds > 0 ? static_cast<double>(c.messages) / seconds : 0;
+  fmt::format_to(it, "{{\"frames\":{},\"messages\":{},", c.frames, c.messages);
+  tally.appendJson(s);
+  auto reasons = [&](const SkipCounts& k, bool reassembly) {
+    s += '{';
+    bool first = true;
+    for (std::size_t i = 1; i < kSkipCount; ++i) {
+      auto r = static_cast<Skip>(i);
+      bool isReassembly =
+          r == Skip::reassemblyGap || r == Skip::reassemblyLimit || r == Skip::reassemblyIncomplete;
+      if (!k.n[i] || isReassembly != reassembly) continue;
+      fmt::format_to(it, "{}\"{}\":{}", first ? "" : ",", skipName(r), k.n[i]);
+      first = false;
+    }
+    s += '}';
+  };
+  s += ",\"skipped_frames\":";
+  reasons(c.framesWithout, false);
+  s += ",\"also_skipped\":";
+  reasons(c.other, false);
+  SkipCounts giveUps = c.other;
+  giveUps += c.framesWithout;
+  s += ",\"reassembly_given_up\":";
+  reasons(giveUps, true);
+  fmt::format_to(it, ",\"segmented_messages\":{{\"reassembled\":{},\"given_up\":{{",
+                 seg.completed());
+  bool firstGiveUp = true;
+  for (std::size_t i = 0; i < kSccpGiveUpReasons; ++i)
+    if (auto k = seg.gaveUp(static_cast<SccpGiveUp>(i))) {
+      fmt::format_to(it, "{}\"{}\":{}", firstGiveUp ? "" : ",",
+                     sccpGiveUpName(static_cast<SccpGiveUp>(i)), k);
+      firstGiveUp = false;
+    }
+  s += "}}";
+  fmt::format_to(it, ",\"elapsed_s\":{:.6f},\"messages_per_s\":{:.0f}}}\n", seconds, rate);
+  return s;
+}
+
+}  // namespace qs

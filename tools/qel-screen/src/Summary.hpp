@@ -1,0 +1,110 @@
+// What a run adds up to: counts per verdict, decider, operation code and
+// calling prefix, for the text summary, --summary json and `diff`.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Extractor.hpp"
+#include "px/ScreeningResult.hpp"
+#include "px/ScreeningTrace.hpp"
+#include "px/sccp/SccpPacket.hpp"
+#include "px/sccp/SccpReassembly.hpp"
+
+namespace qs {
+
+// Counting slots: the verdicts, then any other value, undecodable messages,
+// and undecodable messages that were still screened.
+inline constexpr std::array<std::int32_t, 6> kVerdicts = {
+    PXSccpScreening_explicitlyPermitted, PXSccpScreening_implicitlyPermitted,
+    PXSccpScreening_explicitlyDenied,    PXSccpScreening_implicitlyDenied,
+    PXSccpScreening_undefined,           PXSccpScreening_errorResult};
+inline constexpr std::size_t kSlotOther = kVerdicts.size();
+inline constexpr std::size_t kSlotUndecodable = kVerdicts.size() + 1;
+inline constexpr std::size_t kSlotPartlyScreened = kVerdicts.size() + 2;
+// Messages that leave the home network: not screened.
+inline constexpr std::size_t kSlotOutbound = kVerdicts.size() + 3;
+inline constexpr std::size_t kSlots = kVerdicts.size() + 4;
+
+constexpr std::size_t slotOf(std::int32_t verdict) {
+  for (std::size_t i = 0; i < kVerdicts.size(); ++i)
+    if (kVerdicts[i] == verdict) return i;
+  return kSlotOther;
+}
+constexpr bool isDenied(std::int32_t verdict) {
+  return verdict == PXSccpScreening_explicitlyDenied || verdict == PXSccpScreening_implicitlyDenied;
+}
+
+// The first `digits` digits of the calling GT, or absent.
+std::optional<std::string_view> callingPrefix(const PXSCCP_Packet* p, unsigned digits);
+
+class Tally {
+ public:
+  // Per verdict slot (kVerdicts, then other; the last slot: not screened).
+  using Counts = std::array<std::uint64_t, kVerdicts.size() + 2>;
+  static constexpr std::size_t kNotScreened = kVerdicts.size() + 1;
+  // Distinct prefixes counted; more land in "other".
+  static constexpr std::size_t kMaxPrefixes = 1 << 16;
+  // Longest prefix counted (digits packed in 60 bits).
+  static constexpr unsigned kMaxPrefixDigits = 15;
+
+  explicit Tally(unsigned prefixDigits = 5)
+      : _prefixDigits(prefixDigits < kMaxPrefixDigits ? prefixDigits : kMaxPrefixDigits) {}
+
+  // One message: its packet (null when none formed), verdict (when
+  // screened), the trace when the decider is known, the decoder's complaint.
+  void add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict,
+           const PXSccpScreeningTrace* trace, std::optional<std::string_view> error);
+
+  unsigned prefixDigits() const { return _prefixDigits; }
+  const Counts& verdicts() const { return _verdicts; }
+  std::uint64_t inbound() const { return _inbound; }
+  // A message that leaves the home network (not screened, not otherwise counted).
+  void addOutbound() { ++_outbound; }
+
+  // "  top denied operations: 71 (14), ..." and the calling prefixes, ten
+  // each: ranked by denied messages, or (`deniedOnly` false) by all.
+  std::string topText(std::string_view adjective, bool deniedOnly) const;
+  // The keys of --summary json from "verdicts" to "calling_prefixes".
+  void appendJson(std::string& out) const;
+
+ private:
+  // Counted per message, so kept cheap: local operation codes below 256 in
+  // an array, prefixes packed into integers in an open-addressing table.
+  struct PrefixTable {
+    std::vector<std::uint64_t> keys;  // 0: free
+    std::vector<Counts> counts;
+    std::size_t used = 0;
+    Counts* get(std::uint64_t key);
+  };
+  std::map<std::int64_t, Counts> operations() const;
+  std::map<std::string, Counts> prefixes() const;
+
+  unsigned _prefixDigits;
+  Counts _verdicts{};
+  std::uint64_t _inbound = 0;
+  std::uint64_t _outbound = 0;
+  std::array<std::uint64_t, 8> _deciders{};
+  bool _decidersKnown = false;
+  std::array<Counts, 256> _smallOperations{};
+  // Other codes; global codes with bit 32 set.
+  std::map<std::int64_t, Counts> _otherOperations;
+  PrefixTable _prefixes;
+  Counts _otherPrefixes{};
+  std::map<std::string, std::uint64_t, std::less<>> _undecodable;
+};
+
+// Writes `{"key":count,...}` for the nonzero counts of `counts` by verdict name.
+void appendVerdictCounts(std::string& out, const Tally::Counts& counts);
+
+// --summary json, one line.
+std::string summaryJson(const Tally& tally, const ExtractorCounts& c, const SccpReassembler& seg,
+                        double seconds);
+
+}  // namespace qs
