@@ -20,7 +20,7 @@ import time
 import unittest
 
 import cli_test
-from cli_test import config, jsonl, run, sample
+from cli_test import SEG_BEGIN, config, jsonl, run, sample, sccp_pcap, xudt
 
 TSHARK = shutil.which("tshark")
 
@@ -45,6 +45,20 @@ def tshark_fields(path, *fields, display=None):
         args += ["-e", f]
     r = subprocess.run(args, capture_output=True, check=True)
     return [line.split("\t") for line in r.stdout.decode().splitlines()]
+
+
+# The sample's home network: four messages leave it.
+HOME = ["--home-gt", "28979", "--home-ip", "192.0.2.0/24"]
+OTHER_CALLER = "1208001204" + "821500629088"
+
+
+def segmented_capture(directory):
+    """Frames 1 and 3: a Begin in two segments whose second holds a denied
+    operation; frame 2: another caller's first segment that never completes."""
+    return sccp_pcap(os.path.join(directory, "seg.pcap"),
+                     [xudt(SEG_BEGIN[:10], True, 1, 5),
+                      xudt(SEG_BEGIN[:12], True, 1, 6, OTHER_CALLER),
+                      xudt(SEG_BEGIN[10:], False, 0, 5)])
 
 
 def changed_config(directory):
@@ -108,6 +122,36 @@ class Write(unittest.TestCase):
             if rec["verdict"]:
                 self.assertRegex(comment, r" by (operation|calling|called|tt|op|fsm|none)")
 
+    def test_outbound_selection_writes_the_outbound_frames(self):
+        records, numbers, comments, expected = self.written_frames(
+            ["--only", "outbound", *HOME], ".pcapng")
+        self.assertEqual(len(records), 4)
+        self.assertEqual({r["direction"] for r in records}, {"outbound"})
+        self.assertEqual(set(numbers), expected)
+        for rec in records:
+            self.assertIn(f"message {rec['index']}: outbound", comments[rec["frame"]])
+
+    def test_every_segment_frame_of_a_selected_message_is_written(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = segmented_capture(d)
+            for only, frames in [("explicitlyDenied", [1, 3]),
+                                 ("explicitlyPermitted,implicitlyPermitted,implicitlyDenied,"
+                                  "undefined,undecodable", [2])]:
+                out = os.path.join(d, "out.pcapng")
+                r = run("screen", "--config", config(), "--format", "jsonl", "--only", only,
+                        "--write", out, path)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                records = jsonl(r.stdout)
+                self.assertEqual(sorted(x["frame"] for x in records), frames)
+                written = tshark_fields(out, "frame.time_epoch", "frame.comment")
+                # One frame a second from 1700000000: the time names the frame.
+                self.assertEqual(sorted(int(float(t)) - 1700000000 + 1 for t, _ in written),
+                                 frames, only)
+                if frames == [1, 3]:
+                    for k, (_, comment) in enumerate(sorted(written)):
+                        self.assertIn(f"segment {k + 1} of 2: message 0: explicitlyDenied",
+                                      comment)
+
     def test_timestamps_and_bytes_are_kept(self):
         with tempfile.TemporaryDirectory() as d:
             out = os.path.join(d, "all.pcap")
@@ -169,6 +213,30 @@ class Summary(unittest.TestCase):
             self.assertEqual(op["verdicts"], expected, op)
         self.assertIn("sctpFragment", json.dumps(s["skipped_frames"]))
 
+    def test_directions_and_operation_names(self):
+        records, s = self.summary(*HOME)
+        outbound = sum(1 for r in records if r["direction"] == "outbound")
+        self.assertEqual(outbound, 4)
+        self.assertEqual(s["directions"], {"inbound": len(records) - 4, "outbound": 4})
+        self.assertEqual(sum(s["verdicts"].values()), len(records) - 4)
+        names = {op["code"]: op.get("name") for op in s["operations"] if not op["global"]}
+        self.assertEqual(names[45], "sendRoutingInfoForSM")
+        self.assertEqual(names[71], "anyTimeInterrogation")
+        for op in s["operations"]:
+            if op["global"]:
+                self.assertNotIn("name", op)
+
+    def test_segments_carry_the_whole_message(self):
+        with tempfile.TemporaryDirectory() as d:
+            r = run("screen", "--config", config(), "--format", "jsonl", "--summary", "json",
+                    segmented_capture(d))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        s = json.loads(r.stderr)
+        self.assertEqual(s["segmented_messages"],
+                         {"reassembled": 1, "given_up": {"never completed": 1}})
+        self.assertEqual(s["verdicts"].get("explicitlyDenied"), 2)
+        self.assertEqual(s["directions"], {"inbound": 3, "outbound": 0})
+
     def test_prefix_digits(self):
         records, s = self.summary("--prefix-digits", "3")
         self.assertEqual(s["prefix_digits"], 3)
@@ -190,7 +258,8 @@ class Summary(unittest.TestCase):
             with open(path) as f:
                 self.assertEqual(json.load(f)["messages"], 160)
         err = run("screen", "--config", config(), sample()).stderr.decode()
-        self.assertRegex(err, r"top denied operations: 45 sendRoutingInfoForSM \(\d+\), 71 anyTimeInterrogation \(\d+\)")
+        self.assertRegex(err, r"top denied operations: 45 sendRoutingInfoForSM \(\d+\), "
+                         r"71 anyTimeInterrogation \(\d+\)")
         self.assertIn("top denied calling prefixes (5 digits): ", err)
 
 
@@ -211,6 +280,52 @@ class Diff(unittest.TestCase):
                           for c in changed], expected)
         self.assertIn("explicitlyDenied    -> explicitlyPermitted", r.stderr.decode())
         self.assertIn("top changed operations", r.stderr.decode())
+
+    def test_home_network_compares_only_inbound_messages(self):
+        with tempfile.TemporaryDirectory() as d:
+            new = changed_config(d)
+            r = run("diff", "--config", config(), "--config", new, "--format", "jsonl",
+                    "--summary", "json", *HOME, sample())
+            changed = jsonl(r.stdout)
+            before = jsonl(run("screen", "--config", config(), "--format", "jsonl", *HOME,
+                               sample()).stdout)
+            after = jsonl(run("screen", "--config", new, "--format", "jsonl", *HOME,
+                              sample()).stdout)
+            # Nothing is inbound: nothing compared, nothing changed.
+            none = run("diff", "--config", config(), "--config", new, "--home-pc", "1",
+                       sample())
+            bad = run("diff", "--config", config(), "--config", new, "--home-pc", "x", sample())
+        inbound = [(a, b) for a, b in zip(before, after) if a["direction"] == "inbound"]
+        self.assertEqual(len(inbound), len(before) - 4)
+        expected = [(a["frame"], a["index"], a["verdict"], b["verdict"])
+                    for a, b in inbound if a["verdict"] != b["verdict"]]
+        self.assertEqual(r.returncode, 1 if expected else 0, r.stderr)
+        self.assertEqual([(c["frame"], c["index"], c["old"]["verdict"], c["new"]["verdict"])
+                          for c in changed], expected)
+        self.assertEqual({c["direction"] for c in changed}, {"inbound"} if expected else set())
+        self.assertEqual(json.loads(r.stderr)["compared"], len(inbound))
+        self.assertEqual(none.returncode, 0, none.stderr)
+        self.assertIn("0 screened by both, 0 changed", none.stderr.decode())
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("--home-pc", bad.stderr.decode())
+
+    def test_every_segment_of_a_changed_message(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = segmented_capture(d)
+            with open(config()) as f:
+                text = f.read()
+            # The new rules no longer deny anyTimeInterrogation.
+            permissive = os.path.join(d, "p.toml")
+            with open(permissive, "w") as f:
+                assert "  71,  # anyTimeInterrogation\n" in text
+                f.write(text.replace("  71,  # anyTimeInterrogation\n", ""))
+            r = run("diff", "--config", config(), "--config", permissive, "--format", "jsonl",
+                    path)
+        changed = jsonl(r.stdout)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual([(c["frame"], c["segment"], c["old"]["verdict"]) for c in changed],
+                         [(1, [1, 2], "explicitlyDenied"), (3, [2, 2], "explicitlyDenied")])
+        self.assertEqual(changed[0]["new"], changed[1]["new"])
 
     def test_same_rules_exit_zero_and_errors_two(self):
         r = run("diff", "--config", config(), "--config", config(), sample())
