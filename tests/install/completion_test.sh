@@ -21,7 +21,7 @@ expect() {  # expect "WORDS ..." "EXPECTED REPLIES" (the last word is the one co
   fi
 }
 
-expect "qel-screen " "screen decode check"
+expect "qel-screen " "screen decode diff check"
 expect "qel-screen sc" "screen"
 expect "qel-screen --v" "--version"
 expect "qel-screen screen --o" "--only"
@@ -33,7 +33,7 @@ expect "qel-screen screen --only explicitlyDenied,impl" \
   "explicitlyDenied,implicitlyPermitted explicitlyDenied,implicitlyDenied"
 expect "qel-screen screen --only und" "undefined undecodable"
 expect "qel-screen check --" "--help"
-expect "qel-screen decode --" "--help --format"
+expect "qel-screen decode --" "--help --format --hex --color"
 # Values that are files complete as files.
 cd "$(mktemp -d)" && touch rules.toml && trap 'rm -rf "$PWD"' EXIT
 expect "qel-screen screen --config ru" "rules.toml"

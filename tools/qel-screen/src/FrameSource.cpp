@@ -107,7 +107,6 @@ class PcapSource final : public FrameSource {
   ~PcapSource() override { pcap_close(_pcap); }
 
   int linkType() const override { return _linkType; }
-  const char* format() const override { return "pcap"; }
   bool nanosecond() const override { return _nano; }
 
   Next next(Frame& f) override {

@@ -46,8 +46,6 @@ class FrameSource {
   // pcapng, where each frame carries its interface's, the first supported
   // one among the interfaces described before the first frame.
   virtual int linkType() const = 0;
-  // "pcap", "pcapng", "hex" or "live".
-  virtual const char* format() const = 0;
   // Timestamps were recorded to the nanosecond (a nanosecond pcap file).
   virtual bool nanosecond() const { return false; }
   // Live input: frames arrive when they are sent, so output must not wait.

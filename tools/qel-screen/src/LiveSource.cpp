@@ -35,7 +35,6 @@ class LiveSource final : public FrameSource {
   }
 
   int linkType() const override { return _linkType; }
-  const char* format() const override { return "live"; }
   bool nanosecond() const override { return _nano; }
   bool live() const override { return true; }
 
