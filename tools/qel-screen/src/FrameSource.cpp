@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "LinkLayer.hpp"
 #include "PcapngReader.hpp"
@@ -87,6 +88,13 @@ bool isNanosecondPcap(const unsigned char* m, std::size_t n) {
   return v == 0xA1B23C4D || v == 0x4D3CB2A1;
 }
 
+// The standard pcap magic numbers (microseconds or nanoseconds), either byte
+// order: no other record layout.
+bool isStandardPcap(const unsigned char* m) {
+  std::uint32_t v = (std::uint32_t{m[0]} << 24) | (m[1] << 16) | (m[2] << 8) | m[3];
+  return v == 0xA1B2C3D4 || v == 0xD4C3B2A1 || v == 0xA1B23C4D || v == 0x4D3CB2A1;
+}
+
 bool endsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -109,7 +117,29 @@ class PcapSource final : public FrameSource {
   int linkType() const override { return _linkType; }
   bool nanosecond() const override { return _nano; }
 
+  // Reads the records of a regular file itself, from `offset` on (see
+  // BlockReader); libpcap takes over at the first record it cannot vouch for.
+  void readBlocks(int fd, std::uint64_t offset, bool swapped, std::uint32_t snapshot) {
+    _blocks.emplace(fd, offset, swapped, snapshot, _nano);
+  }
+
   Next next(Frame& f) override {
+    if (_blocks) {
+      if (auto r = _blocks->next(f)) {
+        f.number = ++_number;
+        f.unreadable = Skip::none;
+        f.hasTime = true;
+        f.nanoPrecision = _nano;
+        return Next::frame;
+      }
+      // The rest is libpcap's, from the record that was not taken.
+      if (std::fseek(pcap_file(_pcap), static_cast<long>(_blocks->offset()), SEEK_SET) != 0) {
+        _damage = std::strerror(errno);
+        _blocks.reset();
+        return Next::damaged;
+      }
+      _blocks.reset();
+    }
     pcap_pkthdr* header;
     const u_char* data;
     int r = pcap_next_ex(_pcap, &header, &data);
@@ -130,10 +160,91 @@ class PcapSource final : public FrameSource {
   }
 
  private:
+  // The records of a pcap file read in large blocks with pread(2) and handed
+  // out where they lie in the block: libpcap reads each record with two
+  // freads and copies it once more, which cost more than all the decoding of
+  // an SCCP message's addresses. Only records that libpcap would return as
+  // they are (whole, not longer than the snapshot length) are taken; at the
+  // first other one (a truncated record, a damaged length, the end of the
+  // file) libpcap reads on from there, so errors and the end read as before.
+  class BlockReader {
+   public:
+    BlockReader(int fd, std::uint64_t offset, bool swapped, std::uint32_t snapshot, bool nano)
+        : _fd(fd),
+          _offset(offset),
+          _swapped(swapped),
+          _snapshot(snapshot),
+          _fractionNs(nano ? 1 : 1000) {}
+
+    // The next record, or nothing (libpcap's turn: offset() is where).
+    std::optional<bool> next(Frame& f) {
+      if (!have(kRecordHeader)) return std::nullopt;
+      const std::uint8_t* h = _block.get() + _at;
+      const std::uint32_t seconds = field(h), fraction = field(h + 4), caplen = field(h + 8),
+                          length = field(h + 12);
+      if (caplen > _snapshot || caplen > kMaxRecord || caplen > length) return std::nullopt;
+      if (!have(kRecordHeader + caplen)) return std::nullopt;
+      h = _block.get() + _at;
+      f.bytes = Bytes(h + kRecordHeader, caplen);
+      // As libpcap gives them when opened with nanosecond precision.
+      f.timeNs = std::int64_t{seconds} * 1'000'000'000 + std::int64_t{fraction} * _fractionNs;
+      f.originalLength = length;
+      _at += kRecordHeader + caplen;
+      _offset += kRecordHeader + caplen;
+      return true;
+    }
+    // The file offset of the first record not yet handed out.
+    std::uint64_t offset() const { return _offset; }
+
+   private:
+    static constexpr std::size_t kRecordHeader = 16;
+    // libpcap's largest snapshot length for the link types read here.
+    static constexpr std::uint32_t kMaxRecord = 262144;
+    static constexpr std::size_t kBlock = 1 << 20;
+
+    std::uint32_t field(const std::uint8_t* p) const {
+      std::uint32_t v;
+      std::memcpy(&v, p, 4);
+      return _swapped ? __builtin_bswap32(v) : v;
+    }
+
+    // At least `n` bytes from _at in the block, reading on if needed.
+    bool have(std::size_t n) {
+      if (_end - _at >= n) return true;
+      if (_eof) return false;
+      if (!_block) _block = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
+      std::memmove(_block.get(), _block.get() + _at, _end - _at);
+      _end -= _at;
+      _at = 0;
+      while (_end < n) {
+        ssize_t got = ::pread(_fd, _block.get() + _end, kBlock - _end,
+                              static_cast<off_t>(_offset + _end));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+          _eof = true;
+          return false;
+        }
+        _end += static_cast<std::size_t>(got);
+      }
+      return true;
+    }
+
+    int _fd;
+    std::uint64_t _offset;
+    bool _swapped;
+    std::uint32_t _snapshot;
+    std::int64_t _fractionNs;
+    std::unique_ptr<std::uint8_t[]> _block;
+    std::size_t _at = 0;
+    std::size_t _end = 0;
+    bool _eof = false;
+  };
+
   pcap_t* _pcap;
   int _linkType;
   bool _nano;
   std::uint64_t _number = 0;
+  std::optional<BlockReader> _blocks;
 };
 
 class PcapngSource final : public FrameSource {
@@ -392,7 +503,14 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, std::str
     error = errbuf;
     return nullptr;
   }
-  return std::make_unique<PcapSource>(std::move(name), pcap, isNanosecondPcap(head, got));
+  auto source = std::make_unique<PcapSource>(std::move(name), pcap, isNanosecondPcap(head, got));
+  // A regular file in the standard format (not a modified one) is read in
+  // blocks, from just after the 24-octet file header.
+  if (stream == f && regular && got == 4 && isStandardPcap(head) && pcap_major_version(pcap) == 2 &&
+      pcap_minor_version(pcap) == 4)
+    source->readBlocks(fileno(stream), 24, pcap_is_swapped(pcap) == 1,
+                       static_cast<std::uint32_t>(pcap_snapshot(pcap)));
+  return source;
 }
 
 }  // namespace qs

@@ -361,27 +361,6 @@ char* ipText(char* w, std::uint8_t version, const std::array<std::uint8_t, 16>& 
   return put::character(w, '"');
 }
 
-// A capture holds few addresses: their texts are kept, direct-mapped by the
-// last octets, so that most records copy them instead of formatting them.
-char* cachedIpText(char* w, std::uint8_t version, const std::array<std::uint8_t, 16>& a) {
-  struct Entry {
-    std::array<std::uint8_t, 16> address{};
-    std::uint8_t version = 0;
-    std::uint8_t length = 0;
-    std::array<char, 48> text{};  // quoted, at most 2 + 45
-  };
-  thread_local std::array<Entry, 16> cache;
-  const std::size_t last = version == 4 ? 3 : 15;
-  Entry& e = cache[(a[last] ^ a[last - 1]) & 15];
-  if (e.version != version || e.address != a) {
-    e.version = version;
-    e.address = a;
-    e.length = static_cast<std::uint8_t>(ipText(e.text.data(), version, a) - e.text.data());
-  }
-  std::memcpy(w, e.text.data(), e.text.size());
-  return w + e.length;
-}
-
 // " (segment K/N)", " (segment K/N, incomplete)", " (incomplete)" or nothing.
 char* segmentText(char* w, const MessageView& m) {
   if (!m.segment && !m.incomplete) return w;
@@ -399,44 +378,139 @@ char* segmentText(char* w, const MessageView& m) {
 
 }  // namespace
 
-char* originJson(char* w, const MessageOrigin* o) {
-  w = put::literal(w, ",\"time\":");
-  if (o && o->hasTime) {
-    if (o->seconds < 0) w = put::character(w, '-');
-    w = put::unsignedInteger(w,
-                             static_cast<std::uint64_t>(o->seconds < 0 ? -o->seconds : o->seconds));
-    w = put::character(w, '.');
-    // Fraction digits as the capture records them, zeros kept.
-    std::uint32_t fraction = o->nanoPrecision ? o->nanoseconds : o->nanoseconds / 1000;
-    const int digits = o->nanoPrecision ? 9 : 6;
-    char f[9];
-    for (int i = digits - 1; i >= 0; --i, fraction /= 10)
-      f[i] = static_cast<char>('0' + fraction % 10);
-    w = put::text(w, std::string_view(f, static_cast<std::size_t>(digits)));
-  } else {
-    w = put::literal(w, "null");
+namespace {
+
+// The routing part of an origin (everything but the time), packed so that
+// two can be compared as seven words.
+struct RouteKey {
+  std::uint32_t opc = 0;
+  std::uint32_t dpc = 0;
+  std::uint8_t present = 0;  // kHasOpc | kHasDpc | kHasSi | kSctp
+  std::uint8_t si = 0;
+  std::uint8_t ipVersion = 0;
+  std::uint8_t unused = 0;
+  std::uint16_t sport = 0;
+  std::uint16_t dport = 0;
+  std::uint16_t stream = 0;
+  std::uint16_t unused2 = 0;
+  std::uint32_t unused3 = 0;
+  std::array<std::uint8_t, 16> src{};
+  std::array<std::uint8_t, 16> dst{};
+};
+static_assert(sizeof(RouteKey) == 56);
+constexpr std::uint8_t kHasOpc = 1, kHasDpc = 2, kHasSi = 4, kSctp = 8;
+
+RouteKey routeKeyOf(const MessageOrigin& o) {
+  RouteKey k;
+  k.present = static_cast<std::uint8_t>((o.opc ? kHasOpc : 0) | (o.dpc ? kHasDpc : 0) |
+                                        (o.si ? kHasSi : 0) | (o.sctp ? kSctp : 0));
+  k.opc = o.opc.value_or(0);
+  k.dpc = o.dpc.value_or(0);
+  k.si = o.si.value_or(0);
+  k.ipVersion = o.ipVersion;
+  if (o.ipVersion) {
+    k.src = o.src;
+    k.dst = o.dst;
   }
+  if (o.sctp) {
+    k.sport = o.sport;
+    k.dport = o.dport;
+    k.stream = o.stream;
+  }
+  return k;
+}
+
+char* routeJson(char* w, const RouteKey& k, const MessageOrigin& o) {
   w = put::literal(w, ",\"opc\":");
-  w = nullableInteger(w, o ? o->opc : std::nullopt);
+  w = (k.present & kHasOpc) ? put::unsignedInteger(w, k.opc) : put::literal(w, "null");
   w = put::literal(w, ",\"dpc\":");
-  w = nullableInteger(w, o ? o->dpc : std::nullopt);
-  if (o && o->si) {
+  w = (k.present & kHasDpc) ? put::unsignedInteger(w, k.dpc) : put::literal(w, "null");
+  if (k.present & kHasSi) {
     w = put::literal(w, ",\"si\":");
-    w = put::integer(w, *o->si);
+    w = put::unsignedInteger(w, k.si);
   }
   w = put::literal(w, ",\"src\":");
-  w = o && o->ipVersion ? cachedIpText(w, o->ipVersion, o->src) : put::literal(w, "null");
+  w = k.ipVersion ? ipText(w, k.ipVersion, o.src) : put::literal(w, "null");
   w = put::literal(w, ",\"dst\":");
-  w = o && o->ipVersion ? cachedIpText(w, o->ipVersion, o->dst) : put::literal(w, "null");
-  if (o && o->sctp) {
+  w = k.ipVersion ? ipText(w, k.ipVersion, o.dst) : put::literal(w, "null");
+  if (k.present & kSctp) {
     w = put::literal(w, ",\"sport\":");
-    w = put::integer(w, o->sport);
+    w = put::unsignedInteger(w, k.sport);
     w = put::literal(w, ",\"dport\":");
-    w = put::integer(w, o->dport);
+    w = put::unsignedInteger(w, k.dport);
     w = put::literal(w, ",\"stream\":");
-    w = put::integer(w, o->stream);
+    w = put::unsignedInteger(w, k.stream);
   }
   return w;
+}
+
+// The longest route text: point codes, SI, two quoted IPv6 texts, ports.
+constexpr std::size_t kRouteJsonMax = 2 * (7 + 10) + 6 + 3 + 2 * (7 + 47) + 9 + 5 + 9 + 5 + 10 + 5;
+
+// A capture's messages come over few associations and links: the texts of
+// their routes are kept, direct-mapped by a hash of the route, so that most
+// records copy the text instead of writing nine keys.
+char* cachedRouteJson(char* w, const MessageOrigin& o) {
+  struct Entry {
+    RouteKey key;
+    bool used = false;
+    std::uint8_t length = 0;
+    std::array<char, kRouteJsonMax> text{};
+  };
+  thread_local std::array<Entry, 32> cache;
+  const RouteKey k = routeKeyOf(o);
+  std::uint64_t words[7];
+  std::memcpy(words, &k, sizeof words);
+  std::uint64_t h =
+      words[0] ^ (words[1] * 31) ^ words[2] ^ words[3] ^ words[4] ^ words[5] ^ (words[6] * 7);
+  h *= 0x9E3779B97F4A7C15ull;
+  Entry& e = cache[h >> 59];
+  if (!e.used || std::memcmp(&e.key, &k, sizeof k) != 0) {
+    e.key = k;
+    e.used = true;
+    e.length = static_cast<std::uint8_t>(routeJson(e.text.data(), k, o) - e.text.data());
+  }
+  return put::text(w, std::string_view(e.text.data(), e.length));
+}
+
+// Capture time, seconds and the fraction as the capture records it (zeros
+// kept). The seconds text changes rarely: it is kept.
+char* timeJson(char* w, const MessageOrigin& o) {
+  struct Seconds {
+    std::int64_t value = 0;
+    std::uint8_t length = 0;
+    std::array<char, 24> text{};
+  };
+  thread_local Seconds last;
+  if (last.length == 0 || last.value != o.seconds) {
+    char* t = last.text.data();
+    char* e = t;
+    if (o.seconds < 0) e = put::character(e, '-');
+    e = put::unsignedInteger(e, put::detail::magnitude(o.seconds));
+    e = put::character(e, '.');
+    last.value = o.seconds;
+    last.length = static_cast<std::uint8_t>(e - t);
+  }
+  w = put::text(w, std::string_view(last.text.data(), last.length));
+  std::uint32_t fraction = o.nanoPrecision ? o.nanoseconds : o.nanoseconds / 1000;
+  const int digits = o.nanoPrecision ? 9 : 6;
+  char* end = w + digits;
+  char* at = end;
+  for (int pairs = digits / 2; pairs > 0; --pairs, fraction /= 100) {
+    at -= 2;
+    std::memcpy(at, &put::detail::kDigitPairs[2 * (fraction % 100)], 2);
+  }
+  if (digits & 1) at[-1] = static_cast<char>('0' + fraction % 10);
+  return end;
+}
+
+}  // namespace
+
+char* originJson(char* w, const MessageOrigin* o) {
+  w = put::literal(w, ",\"time\":");
+  if (!o) return put::literal(w, "null,\"opc\":null,\"dpc\":null,\"src\":null,\"dst\":null");
+  w = o->hasTime ? timeJson(w, *o) : put::literal(w, "null");
+  return cachedRouteJson(w, *o);
 }
 
 char* operationsText(char* w, const PXTCAP_itu_asn1_componentPortion* cp) {
@@ -514,6 +588,15 @@ void appendFileHeading(OutputBuffer& out, std::string_view file) {
 // "verdict":...,"code":...
 char* verdictJson(char* w, const Verdict& v) {
   if (!v.screened) return put::literal(w, "\"verdict\":null,\"code\":null");
+  // The usual verdicts as whole texts, by code + 2.
+  static constexpr std::string_view kUsual[] = {
+      "\"verdict\":\"implicitlyDenied\",\"code\":-2",
+      "\"verdict\":\"explicitlyDenied\",\"code\":-1",
+      "\"verdict\":\"undefined\",\"code\":0",
+      "\"verdict\":\"explicitlyPermitted\",\"code\":1",
+      "\"verdict\":\"implicitlyPermitted\",\"code\":2",
+  };
+  if (v.code >= -2 && v.code <= 2) return put::text(w, kUsual[v.code + 2]);
   w = put::literal(w, "\"verdict\":\"");
   w = put::text(w, px::verdictName(v.code));
   w = put::literal(w, "\",\"code\":");

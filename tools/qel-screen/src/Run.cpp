@@ -595,12 +595,6 @@ std::unique_ptr<Inputs> openInputs(const RunOptions& options) {
 
 std::unique_ptr<LoadedPlugin> loadFilter(const std::string& path, const std::string& configFile,
                                          bool explain) {
-  PXConfig config(configFile);
-  config.allowSingleGroup(qel::kScreeningGroup);
-  if (auto r = config.read(); !r.ok()) {
-    printError(r.message);
-    return nullptr;
-  }
   std::string why;
   auto plugin = LoadedPlugin::load(path, why);
   if (!plugin) {
@@ -612,9 +606,19 @@ std::unique_ptr<LoadedPlugin> loadFilter(const std::string& path, const std::str
     return nullptr;
   }
   plugin->filter().loadConfigFromFile(configFile);
-  if (!plugin->plugin().config())
+  if (!plugin->plugin().config()) {
+    // The filter read no group: the host's reader says why (a file that
+    // cannot be read or parsed is an error; a file without the table is not).
+    // A file that was read whole is read only once.
+    PXConfig config(configFile);
+    config.allowSingleGroup(qel::kScreeningGroup);
+    if (auto r = config.read(); !r.ok()) {
+      printError(r.message);
+      return nullptr;
+    }
     printError(fmt::format(
         "warning: {} has no [sccp-screening] table: every verdict will be undefined", configFile));
+  }
   return plugin;
 }
 
