@@ -258,7 +258,10 @@ class Sink : public UnitSink, public LoopHooks, private SccpReassembler::Listene
     // The explaining variant whenever there is one: the IMSI shown is the one
     // it read, and the trace names the decider for the summary and comments.
     if (auto* explainer = _plugin->explainer()) {
-      _trace = PXSccpScreeningTrace{};
+      // Copied from a blank trace: value-initialising one clears its IMSI
+      // buffer too, which only imsiLength says how much of to read.
+      static const PXSccpScreeningTrace kBlank{};
+      _trace = kBlank;
       v.code = explainer->screenSccpPacketInboundExplained(packet, &err, _trace);
       v.imsi = _trace.imsi();
       v.trace = &_trace;

@@ -29,15 +29,25 @@ std::uint64_t denied(const Tally::Counts& c) {
   return c[slotOf(PXSccpScreening_explicitlyDenied)] + c[slotOf(PXSccpScreening_implicitlyDenied)];
 }
 
-// Entries of a counting map, most counted first (ties by key, so that the
-// order does not depend on the hash table).
+// What an entry counts, whether it holds the counts or points at them.
+template <class T>
+const T& counted(const T& c) {
+  return c;
+}
+template <class T>
+const T& counted(const T* c) {
+  return *c;
+}
+
+// Entries of a counting map (or a list of key-count pairs), most counted
+// first (ties by key, so that the order does not depend on the hash table).
 template <class Map, class Weight>
 auto ranked(const Map& map, Weight weight) {
   std::vector<const typename Map::value_type*> v;
   v.reserve(map.size());
   for (const auto& e : map) v.push_back(&e);
   std::sort(v.begin(), v.end(), [&](auto* a, auto* b) {
-    auto wa = weight(a->second), wb = weight(b->second);
+    auto wa = weight(counted(a->second)), wb = weight(counted(b->second));
     return wa != wb ? wa > wb : a->first < b->first;
   });
   return v;
@@ -121,28 +131,33 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
 Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
   if (keys.empty()) {
     keys.assign(1024, 0);
-    counts.assign(1024, Counts{});
+    at.assign(1024, 0);
   }
   for (;;) {
     std::size_t mask = keys.size() - 1;
     // Fibonacci hashing spreads the packed digits over the table.
     std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
     while (keys[i] != 0 && keys[i] != key) i = (i + 1) & mask;
-    if (keys[i] == key) return &counts[i];
-    if (used >= kMaxPrefixes) return nullptr;
-    if ((used + 1) * 2 <= keys.size()) {
+    if (keys[i] == key) return &counts[at[i]];
+    if (counts.size() >= kMaxPrefixes) return nullptr;
+    if ((counts.size() + 1) * 2 <= keys.size()) {
       keys[i] = key;
-      ++used;
-      return &counts[i];
+      at[i] = static_cast<std::uint32_t>(counts.size());
+      return &counts.emplace_back();
     }
     // Half full: twice the room, every key placed again.
     std::vector<std::uint64_t> oldKeys(keys.size() * 2, 0);
-    std::vector<Counts> oldCounts(keys.size() * 2, Counts{});
+    std::vector<std::uint32_t> oldAt(keys.size() * 2, 0);
     oldKeys.swap(keys);
-    oldCounts.swap(counts);
-    used = 0;
-    for (std::size_t j = 0; j < oldKeys.size(); ++j)
-      if (oldKeys[j]) *get(oldKeys[j]) = oldCounts[j];
+    oldAt.swap(at);
+    for (std::size_t j = 0; j < oldKeys.size(); ++j) {
+      if (!oldKeys[j]) continue;
+      std::size_t k =
+          static_cast<std::size_t>((oldKeys[j] * 0x9E3779B97F4A7C15ull) >> 20) & (keys.size() - 1);
+      while (keys[k] != 0) k = (k + 1) & (keys.size() - 1);
+      keys[k] = oldKeys[j];
+      at[k] = oldAt[j];
+    }
   }
 }
 
@@ -153,8 +168,9 @@ std::map<std::int64_t, Tally::Counts> Tally::operations() const {
   return all;
 }
 
-std::map<std::string, Tally::Counts> Tally::prefixes() const {
-  std::map<std::string, Counts> all;
+std::vector<std::pair<std::string, const Tally::Counts*>> Tally::prefixes() const {
+  std::vector<std::pair<std::string, const Counts*>> all;
+  all.reserve(_prefixes.counts.size());
   for (std::size_t i = 0; i < _prefixes.keys.size(); ++i) {
     std::uint64_t key = _prefixes.keys[i];
     if (!key) continue;
@@ -164,8 +180,9 @@ std::map<std::string, Tally::Counts> Tally::prefixes() const {
     else
       for (std::size_t d = 0; d < text.size(); ++d)
         text[d] = "0123456789abcdef"[(key >> (4 * d)) & 0xF];
-    all[text] = _prefixes.counts[i];
+    all.emplace_back(std::move(text), &_prefixes.counts[_prefixes.at[i]]);
   }
+  std::sort(all.begin(), all.end());
   return all;
 }
 
@@ -175,10 +192,11 @@ std::string Tally::topText(std::string_view adjective, bool deniedOnly) const {
   auto weight = [&](const Counts& c) { return deniedOnly ? denied(c) : total(c); };
   auto line = [&](const std::string& title, const auto& map, auto keyText) {
     auto v = ranked(map, weight);
-    if (v.empty() || weight(v.front()->second) == 0) return;
+    if (v.empty() || weight(counted(v.front()->second)) == 0) return;
     fmt::format_to(it, "  {}:", title);
-    for (std::size_t i = 0; i < v.size() && i < 10 && weight(v[i]->second); ++i)
-      fmt::format_to(it, "{} {} ({})", i ? "," : "", keyText(v[i]->first), weight(v[i]->second));
+    for (std::size_t i = 0; i < v.size() && i < 10 && weight(counted(v[i]->second)); ++i)
+      fmt::format_to(it, "{} {} ({})", i ? "," : "", keyText(v[i]->first),
+                     weight(counted(v[i]->second)));
     s += '\n';
   };
   line(fmt::format("top {} operations", adjective), operations(), operationText);
@@ -241,8 +259,8 @@ void Tally::appendJson(std::string& out) const {
   auto prefixList = prefixes();
   for (auto* e : ranked(prefixList, total)) {
     fmt::format_to(it, "{}{{\"prefix\":\"{}\",\"total\":{},\"verdicts\":", first ? "" : ",",
-                   e->first, total(e->second));
-    appendVerdictCounts(out, e->second);
+                   e->first, total(*e->second));
+    appendVerdictCounts(out, *e->second);
     out += '}';
     first = false;
   }

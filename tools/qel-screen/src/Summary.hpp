@@ -77,14 +77,17 @@ class Tally {
  private:
   // Counted per message, so kept cheap: local operation codes below 256 in
   // an array, prefixes packed into integers in an open-addressing table.
+  // The counts are kept densely, in the order the prefixes first came, so
+  // that the table's free slots cost 12 octets each rather than a Counts.
   struct PrefixTable {
     std::vector<std::uint64_t> keys;  // 0: free
+    std::vector<std::uint32_t> at;    // the key's place in counts
     std::vector<Counts> counts;
-    std::size_t used = 0;
     Counts* get(std::uint64_t key);
   };
   std::map<std::int64_t, Counts> operations() const;
-  std::map<std::string, Counts> prefixes() const;
+  // Each prefix text with its counts, in the order of the texts.
+  std::vector<std::pair<std::string, const Counts*>> prefixes() const;
 
   unsigned _prefixDigits;
   Counts _verdicts{};
