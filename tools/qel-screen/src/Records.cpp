@@ -446,6 +446,9 @@ char* routeJson(char* w, const RouteKey& k, const MessageOrigin& o) {
 
 // The longest route text: point codes, SI, two quoted IPv6 texts, ports.
 constexpr std::size_t kRouteJsonMax = 2 * (7 + 10) + 6 + 3 + 2 * (7 + 47) + 9 + 5 + 9 + 5 + 10 + 5;
+// The longest time: ,"time":-SECONDS.NANOSECONDS
+constexpr std::size_t kTimeJsonMax = 8 + 1 + put::kMaxInteger + 1 + 9;
+static_assert(kTimeJsonMax + kRouteJsonMax <= kOriginJsonMax);
 
 // A capture's messages come over few associations and links: the texts of
 // their routes are kept, direct-mapped by a hash of the route, so that most
@@ -470,7 +473,10 @@ char* cachedRouteJson(char* w, const MessageOrigin& o) {
     e.used = true;
     e.length = static_cast<std::uint8_t>(routeJson(e.text.data(), k, o) - e.text.data());
   }
-  return put::text(w, std::string_view(e.text.data(), e.length));
+  // The whole entry in one fixed-size copy: a record reserves
+  // kOriginJsonMax for the origin, and what lies past the text is written over.
+  std::memcpy(w, e.text.data(), kRouteJsonMax);
+  return w + e.length;
 }
 
 // Capture time, seconds and the fraction as the capture records it (zeros
