@@ -2,28 +2,21 @@
 
 #include <algorithm>
 
+#include "px/EnumNames.hpp"
+
 std::string_view sccpGiveUpName(SccpGiveUp r) {
-  switch (r) {
-    case SccpGiveUp::outOfOrder:
-      return "out of order";
-    case SccpGiveUp::duplicate:
-      return "duplicate";
-    case SccpGiveUp::countMismatch:
-      return "count does not follow";
-    case SccpGiveUp::restarted:
-      return "new first segment";
-    case SccpGiveUp::noFirstSegment:
-      return "no first segment";
-    case SccpGiveUp::timeout:
-      return "timed out";
-    case SccpGiveUp::capacity:
-      return "over the message bound";
-    case SccpGiveUp::tooLong:
-      return "too long";
-    case SccpGiveUp::finished:
-      return "never completed";
-  }
-  return "unknown";
+  static constexpr px::EnumName<SccpGiveUp> kNames[] = {
+      {SccpGiveUp::outOfOrder, "out of order"},
+      {SccpGiveUp::duplicate, "duplicate"},
+      {SccpGiveUp::countMismatch, "count does not follow"},
+      {SccpGiveUp::restarted, "new first segment"},
+      {SccpGiveUp::noFirstSegment, "no first segment"},
+      {SccpGiveUp::timeout, "timed out"},
+      {SccpGiveUp::capacity, "over the message bound"},
+      {SccpGiveUp::tooLong, "too long"},
+      {SccpGiveUp::finished, "never completed"},
+  };
+  return px::enumName(r, kNames);
 }
 
 SccpReassembler::Listener::~Listener() = default;

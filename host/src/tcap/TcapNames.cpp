@@ -1,61 +1,43 @@
+#include "px/EnumNames.hpp"
 #include "px/tcap/Tcap.hpp"
 
 namespace px {
 
 std::string_view messageTypeName(PXTCAP_MessageType t) {
-  switch (t) {
-    case PXTCAP_MessageType::unidirectional:
-      return "unidirectional";
-    case PXTCAP_MessageType::begin:
-      return "begin";
-    case PXTCAP_MessageType::end:
-      return "end";
-    case PXTCAP_MessageType::continue_:
-      return "continue";
-    case PXTCAP_MessageType::abort:
-      return "abort";
-  }
-  return "unknown";
+  static constexpr EnumName<PXTCAP_MessageType> kNames[] = {
+      {PXTCAP_MessageType::unidirectional, "unidirectional"},
+      {PXTCAP_MessageType::begin, "begin"},
+      {PXTCAP_MessageType::end, "end"},
+      {PXTCAP_MessageType::continue_, "continue"},
+      {PXTCAP_MessageType::abort, "abort"},
+  };
+  return enumName(t, kNames);
 }
 
 std::string_view componentKindName(PXTCAP_ComponentKind k) {
-  switch (k) {
-    case PXTCAP_ComponentKind::invoke:
-      return "invoke";
-    case PXTCAP_ComponentKind::returnResultLast:
-      return "returnResultLast";
-    case PXTCAP_ComponentKind::returnError:
-      return "returnError";
-    case PXTCAP_ComponentKind::reject:
-      return "reject";
-    case PXTCAP_ComponentKind::returnResultNotLast:
-      return "returnResultNotLast";
-  }
-  return "unknown";
+  static constexpr EnumName<PXTCAP_ComponentKind> kNames[] = {
+      {PXTCAP_ComponentKind::invoke, "invoke"},
+      {PXTCAP_ComponentKind::returnResultLast, "returnResultLast"},
+      {PXTCAP_ComponentKind::returnError, "returnError"},
+      {PXTCAP_ComponentKind::reject, "reject"},
+      {PXTCAP_ComponentKind::returnResultNotLast, "returnResultNotLast"},
+  };
+  return enumName(k, kNames);
 }
 
 std::string_view tcapDamageName(PXTCAP_Damage d) {
-  switch (d) {
-    case PXTCAP_Damage::none:
-      return "none";
-    case PXTCAP_Damage::messageLength:
-      return "messageLength";
-    case PXTCAP_Damage::elementBeforeComponents:
-      return "elementBeforeComponents";
-    case PXTCAP_Damage::portionLength:
-      return "portionLength";
-    case PXTCAP_Damage::componentFraming:
-      return "componentFraming";
-    case PXTCAP_Damage::unknownComponent:
-      return "unknownComponent";
-    case PXTCAP_Damage::unreadableComponent:
-      return "unreadableComponent";
-    case PXTCAP_Damage::oversizedId:
-      return "oversizedId";
-    case PXTCAP_Damage::damagedParameter:
-      return "damagedParameter";
-  }
-  return "unknown";
+  static constexpr EnumName<PXTCAP_Damage> kNames[] = {
+      {PXTCAP_Damage::none, "none"},
+      {PXTCAP_Damage::messageLength, "messageLength"},
+      {PXTCAP_Damage::elementBeforeComponents, "elementBeforeComponents"},
+      {PXTCAP_Damage::portionLength, "portionLength"},
+      {PXTCAP_Damage::componentFraming, "componentFraming"},
+      {PXTCAP_Damage::unknownComponent, "unknownComponent"},
+      {PXTCAP_Damage::unreadableComponent, "unreadableComponent"},
+      {PXTCAP_Damage::oversizedId, "oversizedId"},
+      {PXTCAP_Damage::damagedParameter, "damagedParameter"},
+  };
+  return enumName(d, kNames);
 }
 
 }  // namespace px
