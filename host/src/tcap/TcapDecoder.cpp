@@ -103,18 +103,23 @@ bool setOperationCode(const PXASN1Object& o, PXTCAP_itu_asn1_componentPDU& c) {
 }
 
 // An INTEGER ID (invoke or linked) is a one-octet value in Q.773; one longer
-// than kMaxIntegerOctets is oversized. It is noted on the portion and the
-// component keeps its other fields, because an operation code never depends on
-// the ID before it. An empty INTEGER is unreadable.
-enum class IdRead : std::uint8_t { value, oversized, unreadable };
+// than kMaxIntegerOctets is oversized. It is noted on the portion and not
+// stored with `set`, but the component keeps its other fields, because an
+// operation code never depends on the ID before it. An empty INTEGER is
+// unreadable: false.
+using IdSetter = void (PXTCAP_itu_asn1_componentPDU::*)(std::optional<std::int64_t>);
 
-[[gnu::always_inline]] inline IdRead readId(const PXASN1Object& o,
-                                            std::optional<std::int64_t>& id) {
+[[gnu::always_inline]] inline bool readId(const PXASN1Object& o, PXTCAP_itu_asn1_componentPDU& c,
+                                          IdSetter set,
+                                          PXTCAP_itu_asn1_componentPortion& portion) {
   const auto contents = o.contents();
-  if (contents.empty()) return IdRead::unreadable;
-  if (contents.size() > px::ber::kMaxIntegerOctets) return IdRead::oversized;
-  id = px::ber::decodeInteger(contents);
-  return IdRead::value;
+  if (contents.empty()) return false;
+  if (contents.size() > px::ber::kMaxIntegerOctets) {
+    portion.noteDamage(PXTCAP_Damage::oversizedId);
+    return true;
+  }
+  (c.*set)(px::ber::decodeInteger(contents));
+  return true;
 }
 
 // The invoke ID that starts every component but a reject: an INTEGER.
@@ -122,18 +127,7 @@ enum class IdRead : std::uint8_t { value, oversized, unreadable };
                                                 PXTCAP_itu_asn1_componentPortion& portion) {
   PXASN1Object o;
   if (!r.next(o) || !isUniversalPrimitive(o, tags::kInteger)) return false;
-  std::optional<std::int64_t> id;
-  switch (readId(o, id)) {
-    case IdRead::value:
-      c.setInvokeId(id);
-      return true;
-    case IdRead::oversized:
-      portion.noteDamage(PXTCAP_Damage::oversizedId);
-      return true;
-    case IdRead::unreadable:
-      break;
-  }
-  return false;
+  return readId(o, c, &PXTCAP_itu_asn1_componentPDU::setInvokeId, portion);
 }
 
 // The optional parameter at the end of a component; the elements after it are
@@ -157,17 +151,7 @@ bool decodeInvoke(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
   PXASN1Object e;
   if (!r.next(e)) return false;
   if (e.is(Class::contextSpecific, false, tags::kLinkedIdPresent)) {
-    std::optional<std::int64_t> linked;
-    switch (readId(e, linked)) {
-      case IdRead::value:
-        c.setLinkedId(linked);
-        break;
-      case IdRead::oversized:
-        portion.noteDamage(PXTCAP_Damage::oversizedId);
-        break;
-      case IdRead::unreadable:
-        return false;
-    }
+    if (!readId(e, c, &PXTCAP_itu_asn1_componentPDU::setLinkedId, portion)) return false;
     if (!r.next(e)) return false;
   } else if (e.is(Class::contextSpecific, false, tags::kLinkedIdAbsent)) {
     if (!r.next(e)) return false;
@@ -213,17 +197,7 @@ bool decodeReject(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
   PXASN1Object id;
   if (!r.next(id)) return false;
   if (isUniversalPrimitive(id, tags::kInteger)) {
-    std::optional<std::int64_t> v;
-    switch (readId(id, v)) {
-      case IdRead::value:
-        c.setInvokeId(v);
-        break;
-      case IdRead::oversized:
-        portion.noteDamage(PXTCAP_Damage::oversizedId);
-        break;
-      case IdRead::unreadable:
-        return false;
-    }
+    if (!readId(id, c, &PXTCAP_itu_asn1_componentPDU::setInvokeId, portion)) return false;
   } else if (!isUniversalPrimitive(id, tags::kNull)) {
     return false;
   }
