@@ -54,10 +54,6 @@ AddressPartials screenAddress(const RuleSet& rules, const SccpAddress* address,
           qel::screenNumber(digits, rules.*deniedLists[i], kDenied)};
 }
 
-// 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in MAP v1/v2).
-constexpr std::int64_t kMtForwardSM = 44;
-constexpr std::int64_t kMoForwardSM = 46;
-
 template <class Argument>
 void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPartials& fsm,
                      PXSccpScreeningTrace* trace) {
@@ -93,11 +89,9 @@ WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet,
   std::int32_t index = 0;
   for (const PXTCAP_itu_asn1_componentPDU& c : components) {
     const std::int64_t code = c.operationCode();
-    if (code == kMoForwardSM) {
-      screenForwardSM<PXGSMMAP_MO_ForwardSM_Arg>(rules, c.params(), out.fsm, trace);
-    } else if (code == kMtForwardSM) {
-      screenForwardSM<PXGSMMAP_MT_ForwardSM_Arg>(rules, c.params(), out.fsm, trace);
-    }
+    px::withForwardSmArgument(code, [&]<class Argument>(std::type_identity<Argument>) {
+      screenForwardSM<Argument>(rules, c.params(), out.fsm, trace);
+    });
     const auto screenCode = [&](const PXListRef& denied, const PXListRef& allowed, bool global) {
       if (numberListHits(denied.get(), code)) {
         out.deniedComponent = index;

@@ -127,13 +127,9 @@ inline std::string dumpForwardSM(const PXTCAP_itu_asn1_message* m) {
   for (const auto& c : m->componentPortion()->arrayOfComponents()) {
     if (!c.hasLocalOperationCode() && !c.hasGlobalOperationCode()) continue;
     std::optional<PXGSMMAP_SM_RP_DA> da;
-    if (c.operationCode() == 46) {
-      if (auto a = PXGSMMAP_MO_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr))
-        da = *a->sm_RP_DA();
-    } else if (c.operationCode() == 44) {
-      if (auto a = PXGSMMAP_MT_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr))
-        da = *a->sm_RP_DA();
-    }
+    px::withForwardSmArgument(c.operationCode(), [&]<class Argument>(std::type_identity<Argument>) {
+      if (auto a = Argument::initWithASN1Object(c.params(), nullptr)) da = *a->sm_RP_DA();
+    });
     if (!da) continue;
     if (!s.empty()) s += ";";
     s += choiceName(da->choice());

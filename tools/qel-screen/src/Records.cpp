@@ -14,10 +14,6 @@ namespace qs {
 
 namespace {
 
-// 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in v1/v2).
-constexpr std::int64_t kOpMtForwardSm = 44;
-constexpr std::int64_t kOpMoForwardSm = 46;
-
 std::optional<std::int32_t> calledTt(const PXSCCP_Packet* p) {
   const SccpAddress* a = p ? p->incomingCalledPartyAddress() : nullptr;
   if (!a || !a->tt()) return std::nullopt;
@@ -550,21 +546,16 @@ void ImsiText::set(std::optional<std::string_view> digits) {
 
 std::optional<std::string_view> forwardSmImsi(const PXTCAP_itu_asn1_componentPDU& c,
                                               ImsiText& storage) {
-  std::optional<std::string_view> digits;
-  if (c.operationCode() == kOpMoForwardSm) {
-    // The digits view the argument: copy them out while it is alive.
-    const auto arg = PXGSMMAP_MO_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr);
-    if (arg)
-      if (const PXGSMMAP_IMSI* imsi = arg->sm_RP_DA()->imsi()) digits = imsi->imsiValue();
-    storage.set(digits);
-  } else if (c.operationCode() == kOpMtForwardSm) {
-    const auto arg = PXGSMMAP_MT_ForwardSM_Arg::initWithASN1Object(c.params(), nullptr);
-    if (arg)
-      if (const PXGSMMAP_IMSI* imsi = arg->sm_RP_DA()->imsi()) digits = imsi->imsiValue();
-    storage.set(digits);
-  } else {
-    return std::nullopt;
-  }
+  const bool forwardSm = px::withForwardSmArgument(
+      c.operationCode(), [&]<class Argument>(std::type_identity<Argument>) {
+        // The digits view the argument: copy them out while it is alive.
+        std::optional<std::string_view> digits;
+        const auto arg = Argument::initWithASN1Object(c.params(), nullptr);
+        if (arg)
+          if (const PXGSMMAP_IMSI* imsi = arg->sm_RP_DA()->imsi()) digits = imsi->imsiValue();
+        storage.set(digits);
+      });
+  if (!forwardSm) return std::nullopt;
   return storage.get();
 }
 

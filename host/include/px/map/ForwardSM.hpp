@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "px/asn1/Asn1Object.hpp"
 
@@ -103,3 +104,28 @@ class PXGSMMAP_MT_ForwardSM_Arg : public PXGSMMAP_ForwardSM_Arg {
   static std::optional<PXGSMMAP_MT_ForwardSM_Arg> initWithASN1Object(const PXASN1Object* params,
                                                                      const void* context);
 };
+
+namespace px {
+
+// 3GPP TS 29.002 17.5: mt-ForwardSM and mo-ForwardSM (forwardSM in MAP v1/v2).
+inline constexpr std::int64_t kMtForwardSmOperation = 44;
+inline constexpr std::int64_t kMoForwardSmOperation = 46;
+
+// The one place that decides which operation codes carry a ForwardSM argument:
+// calls `f(std::type_identity<Argument>{})` with PXGSMMAP_MO_ForwardSM_Arg for
+// operation 46 and PXGSMMAP_MT_ForwardSM_Arg for 44, whatever the code's form,
+// and returns true; returns false without calling `f` for any other code.
+template <class F>
+bool withForwardSmArgument(std::int64_t operationCode, F&& f) {
+  if (operationCode == kMoForwardSmOperation) {
+    f(std::type_identity<PXGSMMAP_MO_ForwardSM_Arg>{});
+    return true;
+  }
+  if (operationCode == kMtForwardSmOperation) {
+    f(std::type_identity<PXGSMMAP_MT_ForwardSM_Arg>{});
+    return true;
+  }
+  return false;
+}
+
+}  // namespace px
