@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "LinkLayer.hpp"
+#include "PcapFrame.hpp"
 #include "PcapngReader.hpp"
 
 namespace qs {
@@ -144,14 +145,8 @@ class PcapSource final : public FrameSource {
     const u_char* data;
     int r = pcap_next_ex(_pcap, &header, &data);
     if (r == 1) {
-      f.bytes = Bytes(data, header->caplen);
-      f.number = ++_number;
       // Opened with nanosecond precision: tv_usec holds nanoseconds.
-      f.timeNs = std::int64_t{header->ts.tv_sec} * 1'000'000'000 + header->ts.tv_usec;
-      f.unreadable = Skip::none;
-      f.hasTime = true;
-      f.nanoPrecision = _nano;
-      f.originalLength = header->len;
+      takePcapFrame(f, *header, data, ++_number, true, _nano);
       return Next::frame;
     }
     if (r == PCAP_ERROR_BREAK) return Next::end;

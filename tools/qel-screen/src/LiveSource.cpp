@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <pcap/pcap.h>
 
+#include "PcapFrame.hpp"
 #include "Signals.hpp"
 
 namespace qs {
@@ -43,14 +44,7 @@ class LiveSource final : public FrameSource {
     const u_char* data;
     int r = pcap_next_ex(_pcap, &header, &data);
     if (r == 1) {
-      f.bytes = Bytes(data, header->caplen);
-      f.number = ++_number;
-      f.unreadable = Skip::none;
-      f.timeNs = std::int64_t{header->ts.tv_sec} * 1'000'000'000 +
-                 (_nano ? header->ts.tv_usec : header->ts.tv_usec * 1000);
-      f.hasTime = true;
-      f.nanoPrecision = _nano;
-      f.originalLength = header->len;
+      takePcapFrame(f, *header, data, ++_number, _nano, _nano);
       return Next::frame;
     }
     // Woken by a signal: the caller looks at what it asked for.
