@@ -113,20 +113,20 @@ void Extractor::network(Network n, Bytes bytes, UnitSink& sink) {
   }
 }
 
-void Extractor::route(const View& v) {
-  if (!v.routed) return;
-  _origin.opc = v.opc;
-  _origin.dpc = v.dpc;
-  _origin.si = v.si;
-}
-
-void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
-  View v = mtp3Sccp(bytes);
-  route(v);
+void Extractor::emitRouted(const View& v, UnitSink& sink) {
+  if (v.routed) {
+    _origin.opc = v.opc;
+    _origin.dpc = v.dpc;
+    _origin.si = v.si;
+  }
   if (v)
     emit(v.bytes, nullptr, sink);
   else
     note(v.skip);
+}
+
+void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
+  emitRouted(mtp3Sccp(bytes), sink);
 }
 
 void Extractor::emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink) {
@@ -204,15 +204,9 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
 void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint16_t dp,
                                 Bytes message, UnitSink& sink) {
   switch (userAdaptation(ppid, sp, dp)) {
-    case UserAdaptation::m3ua: {
-      View v = m3uaSccp(message);
-      route(v);
-      if (v)
-        emit(v.bytes, nullptr, sink);
-      else
-        note(v.skip);
+    case UserAdaptation::m3ua:
+      emitRouted(m3uaSccp(message), sink);
       return;
-    }
     case UserAdaptation::m2pa: {
       View v = m2paMtp3(message);
       if (v)

@@ -106,7 +106,9 @@ class Extractor {
                        Bytes message, UnitSink& sink);
   void mtp3(Bytes bytes, UnitSink& sink);
   void emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink);
-  void route(const View& v);
+  // The routing label of `v` (when it has one) becomes the origin; then its
+  // SCCP message is emitted, or its skip noted.
+  void emitRouted(const View& v, UnitSink& sink);
 
   MessageOrigin _origin;
   SctpReassembler _reassembler;
