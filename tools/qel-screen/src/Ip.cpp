@@ -88,17 +88,15 @@ Skip readIpv6(Bytes p, IpView& v) {
       case kMobility:
       case kHip:
       case kShim6:
+      case kAuthentication: {
         if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
+        const std::size_t units = p[at + 1];
+        const std::size_t length = next == kAuthentication ? (units + 2) * 4 : (units + 1) * 8;
         next = p[at];
         nextAt = at;
-        at += (std::size_t{p[at + 1]} + 1) * 8;
+        at += length;
         break;
-      case kAuthentication:
-        if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
-        next = p[at];
-        nextAt = at;
-        at += (std::size_t{p[at + 1]} + 2) * 4;
-        break;
+      }
       case kFragment: {
         if (end < at + 8) return v.cut ? Skip::truncated : Skip::badIp;
         std::uint16_t offsetFlags = be16(p, at + 2);
