@@ -279,6 +279,14 @@ inline Bytes address(const Address& a) {
   return b;
 }
 
+// The variable parameters at the end of a message, each after its length octet.
+inline void appendParts(Bytes& b, std::initializer_list<Bytes> parts) {
+  for (const Bytes& part : parts) {
+    put8(b, static_cast<unsigned>(part.size()));
+    append(b, part);
+  }
+}
+
 inline Bytes udt(const Address& called, const Address& calling, const Bytes& data,
                  std::uint8_t protocolClass = 0x80) {
   Bytes cd = address(called), cg = address(calling);
@@ -287,12 +295,7 @@ inline Bytes udt(const Address& called, const Address& calling, const Bytes& dat
   put8(b, 3);
   put8(b, static_cast<unsigned>(2 + 1 + cd.size()));
   put8(b, static_cast<unsigned>(1 + 1 + cd.size() + 1 + cg.size()));
-  put8(b, static_cast<unsigned>(cd.size()));
-  append(b, cd);
-  put8(b, static_cast<unsigned>(cg.size()));
-  append(b, cg);
-  put8(b, static_cast<unsigned>(data.size()));
-  append(b, data);
+  appendParts(b, {cd, cg, data});
   return b;
 }
 
@@ -304,12 +307,7 @@ inline Bytes xudt(const Address& called, const Address& calling, const Bytes& da
   put8(b, static_cast<unsigned>(3 + 1 + cd.size()));
   put8(b, static_cast<unsigned>(2 + 1 + cd.size() + 1 + cg.size()));
   put8(b, 0);  // no optional part
-  put8(b, static_cast<unsigned>(cd.size()));
-  append(b, cd);
-  put8(b, static_cast<unsigned>(cg.size()));
-  append(b, cg);
-  put8(b, static_cast<unsigned>(data.size()));
-  append(b, data);
+  appendParts(b, {cd, cg, data});
   return b;
 }
 }  // namespace sccp
