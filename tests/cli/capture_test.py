@@ -7,41 +7,17 @@ and the messages compared frame by frame.
 
   capture_test.py --tool T --sample-gen G --source S --build B GROUP
 """
-import argparse
 import os
 import random
 import shutil
 import struct
-import subprocess
-import sys
 import tempfile
 import unittest
 
-import cli_test
+from cli_support import (TsharkComparison, decode, generate, jsonl, main, read_pcap, run,
+                         without_frame, write_pcap)
 
 LINKTYPE_RAW = 101
-
-
-def read_pcap(path):
-    """(link type, [(seconds, microseconds, bytes)]) of a little-endian pcap."""
-    with open(path, "rb") as f:
-        data = f.read()
-    magic, _, _, _, _, _, link = struct.unpack("<IHHiIII", data[:24])
-    assert magic == 0xA1B2C3D4, hex(magic)
-    at, frames = 24, []
-    while at < len(data):
-        sec, usec, caplen, _ = struct.unpack("<IIII", data[at:at + 16])
-        frames.append((sec, usec, data[at + 16:at + 16 + caplen]))
-        at += 16 + caplen
-    return link, frames
-
-
-def write_pcap(path, link, frames):
-    with open(path, "wb") as f:
-        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, link))
-        for sec, usec, b in frames:
-            f.write(struct.pack("<IIII", sec, usec, len(b), len(b)))
-            f.write(b)
 
 
 def pad4(b):
@@ -183,23 +159,12 @@ def with_repeats(parts, rng):
     return [parts[0]] + parts[:-1] + [parts[-1]] if len(parts) > 1 else parts
 
 
-def decode(path):
-    r = cli_test.run("decode", "--format", "jsonl", path)
-    if r.returncode != 0:
-        raise AssertionError(r.stderr.decode())
-    return cli_test.jsonl(r.stdout), r.stderr.decode()
-
-
 @unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
-class IpFragments(unittest.TestCase):
-    FIELDS = cli_test.Tshark.FIELDS
-    OPTIONS = cli_test.Tshark.OPTIONS
-    tshark = cli_test.Tshark.tshark
-    check_capture = cli_test.Tshark.check_capture
+class IpFragments(TsharkComparison, unittest.TestCase):
 
     def setUp(self):
         self.dir = tempfile.mkdtemp()
-        raw = cli_test.generate(self.dir, "raw.pcap", "--link", "raw")
+        raw = generate(self.dir, "raw.pcap", "--link", "raw")
         _, self.frames = read_pcap(raw)
         self.reference, _ = decode(raw)
 
@@ -208,7 +173,7 @@ class IpFragments(unittest.TestCase):
 
     def write(self, name, frames):
         path = os.path.join(self.dir, name)
-        write_pcap(path, LINKTYPE_RAW, frames)
+        write_pcap(path, LINKTYPE_RAW, frames, snaplen=262144)
         return path
 
     def test_every_order_gives_the_messages_in_the_frame_of_the_last_fragment(self):
@@ -221,8 +186,8 @@ class IpFragments(unittest.TestCase):
                             self.frames, arrange, v6, pieces))
                         self.assertGreaterEqual(self.check_capture(path), 150)
                         ours, summary = decode(path)
-                        self.assertEqual(cli_test.without_frame(ours),
-                                         cli_test.without_frame(self.reference))
+                        self.assertEqual(without_frame(ours),
+                                         without_frame(self.reference))
                         self.assertNotIn("never completed", summary)
 
     def test_missing_fragments_lose_only_their_datagram(self):
@@ -253,17 +218,13 @@ class IpFragments(unittest.TestCase):
 
 
 @unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
-class PcapngInterfaces(unittest.TestCase):
-    FIELDS = cli_test.Tshark.FIELDS
-    OPTIONS = cli_test.Tshark.OPTIONS
-    tshark = cli_test.Tshark.tshark
-    check_capture = cli_test.Tshark.check_capture
+class PcapngInterfaces(TsharkComparison, unittest.TestCase):
 
     def setUp(self):
         self.dir = tempfile.mkdtemp()
         self.captures = {}
         for link in ("ethernet", "raw", "sll2", "mtp2", "mtp3"):
-            path = cli_test.generate(self.dir, link + ".pcap", "--link", link)
+            path = generate(self.dir, link + ".pcap", "--link", link)
             self.captures[link] = read_pcap(path)
 
     def tearDown(self):
@@ -326,27 +287,14 @@ class PcapngInterfaces(unittest.TestCase):
         cut = os.path.join(self.dir, "cut.pcapng")
         with open(cut, "wb") as f:
             f.write(data[:len(data) * 2 // 3])
-        r = cli_test.run("decode", "--format", "jsonl", cut)
+        r = run("decode", "--format", "jsonl", cut)
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn("truncated block", r.stderr.decode())
-        self.assertGreater(len(cli_test.jsonl(r.stdout)), 150)
+        self.assertGreater(len(jsonl(r.stdout)), 150)
 
 
 GROUPS = {"ip_fragments": IpFragments, "pcapng_interfaces": PcapngInterfaces}
 
 
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--tool", required=True)
-    p.add_argument("--sample-gen", required=True)
-    p.add_argument("--source", required=True)
-    p.add_argument("--build", required=True)
-    p.add_argument("group", choices=sorted(GROUPS))
-    cli_test.ARGS = p.parse_args()
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(GROUPS[cli_test.ARGS.group])
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    main(GROUPS)

@@ -6,57 +6,22 @@ every link type, a cross-check against tshark, and an installed copy.
 
 With QEL_UPDATE_GOLDEN=1 the golden files are rewritten instead of compared.
 """
-import argparse
 import json
 import os
 import shutil
-import stat
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 
-ARGS = None
+import cli_support
+from cli_support import (SEG_BEGIN, VERDICTS, TsharkComparison, config, data, decode, generate,
+                         jsonl, main, one_a_second, run, sample, sccp_pcap, tool, without_frame,
+                         write_pcap, xudt)
+
 SCREEN_KEYS = ["frame", "index", "direction", "verdict", "code"]
 DECODE_KEYS = ["frame", "index", "type", "time", "opc", "dpc"]
-# Where a message came from: these differ between encapsulations of one traffic.
-ORIGIN_KEYS = {"time", "opc", "dpc", "si", "src", "dst", "sport", "dport", "stream"}
 ADDRESS_KEYS = {"ri", "gti", "pc", "ssn", "tt", "npi", "nai", "digits"}
-VERDICTS = {"explicitlyPermitted", "implicitlyPermitted", "explicitlyDenied",
-            "implicitlyDenied", "undefined"}
-
-
-def data(name):
-    return os.path.join(ARGS.source, "tests", "cli", "data", name)
-
-
-def sample():
-    return os.path.join(ARGS.source, "examples", "sample.pcap")
-
-
-def config():
-    return os.path.join(ARGS.source, "examples", "screening.toml")
-
-
-def run(*args, tool=None, stdin=None):
-    return subprocess.run([tool or ARGS.tool, *args], input=stdin, capture_output=True)
-
-
-def jsonl(text):
-    """Every line must be one JSON object."""
-    records = []
-    for line in text.decode().splitlines():
-        value = json.loads(line)
-        assert isinstance(value, dict), line
-        records.append(value)
-    return records
-
-
-def generate(directory, name, *args):
-    path = os.path.join(directory, name)
-    subprocess.run([ARGS.sample_gen, "-o", path, *args], check=True, capture_output=True)
-    return path
 
 
 def check_origin(test, rec):
@@ -327,7 +292,7 @@ class HostileFiles(unittest.TestCase):
         for args in (["check", config()], ["decode", sample()], ["--version"],
                      ["screen", "--config", config(), sample()]):
             with open("/dev/full", "wb") as full:
-                r = subprocess.run([ARGS.tool, *args], stdout=full, stderr=subprocess.PIPE)
+                r = subprocess.run([tool(), *args], stdout=full, stderr=subprocess.PIPE)
             self.assertEqual(r.returncode, 2, (args, r.stderr))
             self.assertIn(b"error writing the output", r.stderr, args)
 
@@ -335,13 +300,13 @@ class HostileFiles(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             odd = os.path.join(d.encode(), b"a\xffb\nc.pcap")
             shutil.copy(sample(), odd)
-            r = subprocess.run([ARGS.tool, "decode", "--format", "jsonl", odd, sample()],
+            r = subprocess.run([tool(), "decode", "--format", "jsonl", odd, sample()],
                                capture_output=True)
             self.assertEqual(r.returncode, 0, r.stderr)
             files = {rec["file"] for rec in jsonl(r.stdout)}
             self.assertIn(os.path.join(d, "a\ufffdb\nc.pcap"), files)
             missing = os.path.join(d.encode(), b"no\nsuch.pcap")
-            r = subprocess.run([ARGS.tool, "decode", missing], capture_output=True)
+            r = subprocess.run([tool(), "decode", missing], capture_output=True)
             self.assertEqual(r.returncode, 2)
             self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
             self.assertIn(b"no\\nsuch.pcap", r.stderr)
@@ -393,18 +358,11 @@ class Check(unittest.TestCase):
         self.assertTrue(bad.stderr.decode().startswith(data("lint-syntax.toml") + ":3:1: "))
 
 
-def without_frame(records):
-    return [{k: v for k, v in rec.items() if k != "frame" and k not in ORIGIN_KEYS}
-            for rec in records]
-
-
 class LinkTypes(unittest.TestCase):
     """The same traffic under every link type gives the same messages."""
 
     def decode(self, path):
-        r = run("decode", "--format", "jsonl", path)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        return jsonl(r.stdout)
+        return decode(path)[0]
 
     def test_ip_link_types(self):
         with tempfile.TemporaryDirectory() as d:
@@ -423,63 +381,9 @@ class LinkTypes(unittest.TestCase):
                 self.assertEqual(without_frame(got), without_frame(reference), link)
 
 
-def tbcd_ok(s):
-    return s and all(c.isdigit() for c in s)
-
-
 @unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
-class Tshark(unittest.TestCase):
+class Tshark(TsharkComparison, unittest.TestCase):
     """Our decoding of the sample against Wireshark's, message by message."""
-
-    FIELDS = ["frame.number", "_ws.malformed", "sccp.calling.digits", "sccp.called.digits",
-              "sccp.called.tt", "sua.source.global_title_digits",
-              "sua.destination.global_title_digits", "gsm_old.localValue", "e212.imsi"]
-    OPTIONS = []
-
-    def tshark(self, path):
-        r = subprocess.run(["tshark", "-r", path, *self.OPTIONS, "-T", "fields", "-E", "separator=|",
-                            "-E", "occurrence=a", "-E", "aggregator=,"]
-                           + sum((["-e", f] for f in self.FIELDS), []),
-                           capture_output=True, check=True)
-        frames = {}
-        for line in r.stdout.decode().splitlines():
-            cols = line.split("|")
-            row = {f: (c.split(",") if c else []) for f, c in zip(self.FIELDS, cols)}
-            frames[int(cols[0])] = row
-        return frames
-
-    def check_capture(self, path):
-        theirs = self.tshark(path)
-        r = run("decode", "--format", "jsonl", path)
-        ours = {}
-        for rec in jsonl(r.stdout):
-            ours.setdefault(rec["frame"], []).append(rec)
-        compared = 0
-        for frame, t in theirs.items():
-            records = ours.get(frame, [])
-            if t["_ws.malformed"]:
-                continue
-            calling = [x["calling"]["digits"] for x in records
-                       if x["calling"] and x["calling"]["digits"]]
-            called = [x["called"]["digits"] for x in records
-                      if x["called"] and x["called"]["digits"]]
-            self.assertEqual(calling, t["sccp.calling.digits"] + t["sua.source.global_title_digits"],
-                             frame)
-            self.assertEqual(called,
-                             t["sccp.called.digits"] + t["sua.destination.global_title_digits"],
-                             frame)
-            tts = [x["called"]["tt"] for x in records if x["type"] != "CLDT" and x["called"]
-                   and x["called"]["tt"] is not None]
-            self.assertEqual(tts, [int(v, 16) for v in t["sccp.called.tt"]], frame)
-            opcodes = [c["opcode"] for x in records if x["tcap"]
-                       for c in x["tcap"]["components"] if c["opcode"] is not None]
-            self.assertEqual(opcodes, [int(v) for v in t["gsm_old.localValue"]], frame)
-            imsis = [c["imsi"] for x in records if x["tcap"]
-                     for c in x["tcap"]["components"] if c["imsi"]]
-            for imsi in imsis:
-                self.assertIn(imsi, t["e212.imsi"], frame)
-            compared += len(records)
-        return compared
 
     def test_sample(self):
         self.assertGreater(self.check_capture(sample()), 150)
@@ -506,22 +410,12 @@ def ipv4_sctp(chunks, ident):
     return ip + sctp
 
 
-def write_pcap(path, frames):
-    with open(path, "wb") as f:
-        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 101))
-        for i, frame in enumerate(frames):
-            f.write(struct.pack("<IIII", 1700000000 + i, 0, len(frame), len(frame)) + frame)
-
-
 @unittest.skipUnless(shutil.which("tshark"), "tshark not installed")
-class SctpReassembly(unittest.TestCase):
+class SctpReassembly(TsharkComparison, unittest.TestCase):
     """Fragmented M3UA messages, retransmitted and reordered: the messages
     found, frame by frame, are the ones tshark reassembles."""
 
     OPTIONS = ["-o", "sctp.reassembly:TRUE"]
-    FIELDS = Tshark.FIELDS
-    tshark = Tshark.tshark
-    check_capture = Tshark.check_capture
 
     ORDERS = {
         "retransmitted first": [0, 1, 0, 2],
@@ -556,7 +450,7 @@ class SctpReassembly(unittest.TestCase):
                 tsn += 3
                 expected += 1
             path = os.path.join(d, "fragments.pcap")
-            write_pcap(path, frames)
+            write_pcap(path, 101, one_a_second(frames))
             self.assertEqual(self.check_capture(path), expected)
             r = run("decode", "--format", "jsonl", path)
             self.assertEqual(r.returncode, 0, r.stderr)
@@ -570,7 +464,7 @@ class SctpReassembly(unittest.TestCase):
 class Install(unittest.TestCase):
     def test_installed_tool_finds_its_plugin(self):
         with tempfile.TemporaryDirectory() as prefix:
-            subprocess.run(["cmake", "--install", ARGS.build, "--prefix", prefix],
+            subprocess.run(["cmake", "--install", cli_support.ARGS.build, "--prefix", prefix],
                            check=True, capture_output=True)
             tool = os.path.join(prefix, "bin", "qel-screen")
             self.assertTrue(os.access(tool, os.X_OK))
@@ -588,37 +482,6 @@ class Install(unittest.TestCase):
                 self.assertEqual(r.returncode, 0, r.stderr)
             finally:
                 shutil.move(moved, prefix)
-
-# A TCAP Begin with two invokes: sendRoutingInfoForSM (45), then
-# anyTimeInterrogation (71), which the example configuration denies.
-SEG_BEGIN = bytes.fromhex("62184804010203046c10a10602010102012da106020102020147")
-# A partner's calling GT (permitted) and a home called GT, E.164, SSNs 8 and 6.
-SEG_CALLING = "1208001204" + "821500629087"
-SEG_CALLED = "1206001204" + "827909102371"
-
-
-def xudt(data, first, remaining, ref, calling=SEG_CALLING):
-    """An XUDT with a segmentation parameter."""
-    called, calling = bytes.fromhex(SEG_CALLED), bytes.fromhex(calling)
-    m = bytearray([0x11, 0x00, 0x0F, 0, 0, 0, 0])
-    for i, part in ((3, called), (4, calling), (5, data)):
-        m[i] = len(m) - i
-        m += bytes([len(part)]) + part
-    m[6] = len(m) - 6
-    m += bytes([0x10, 4, (0x80 if first else 0) | remaining,
-                ref & 0xFF, (ref >> 8) & 0xFF, ref >> 16, 0])
-    return bytes(m)
-
-
-def sccp_pcap(path, messages):
-    """A pcap of link type 142 (bare SCCP), one message a second."""
-    import struct
-    with open(path, "wb") as f:
-        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 142))
-        for i, m in enumerate(messages):
-            f.write(struct.pack("<IIII", 1700000000 + i, 250, len(m), len(m)) + m)
-    return path
-
 
 class Segments(unittest.TestCase):
     """Segmented XUDT messages screened whole, and given up ones from their first segment."""
@@ -792,21 +655,5 @@ GROUPS = {"golden": Golden, "bad_input": BadInput, "check": Check, "link_types":
           "direction": Direction, "text_table": TextTable}
 
 
-def main(groups=None):
-    """Runs one group of tests (of `groups`, by default this file's)."""
-    global ARGS
-    groups = groups or GROUPS
-    p = argparse.ArgumentParser()
-    p.add_argument("--tool", required=True)
-    p.add_argument("--sample-gen", required=True)
-    p.add_argument("--source", required=True)
-    p.add_argument("--build", required=True)
-    p.add_argument("group", choices=sorted(groups))
-    ARGS = p.parse_args()
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(groups[ARGS.group])
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    main(GROUPS)

@@ -14,8 +14,7 @@ import subprocess
 import tempfile
 import unittest
 
-import cli_test
-from cli_test import data, jsonl, run
+from cli_support import VERDICTS, data, jsonl, main, run
 
 TSHARK = shutil.which("tshark")
 
@@ -80,7 +79,7 @@ class PublicCapture(unittest.TestCase):
                 self.assertIsNone(rec["verdict"])
                 self.assertIsNone(rec["code"])
             else:
-                self.assertIn(rec["verdict"], cli_test.VERDICTS)
+                self.assertIn(rec["verdict"], VERDICTS)
         summary = json.loads(r.stderr.decode().splitlines()[-1])
         self.assertEqual(summary["directions"],
                          {"inbound": len(inbound), "outbound": len(records) - len(inbound)})
@@ -128,4 +127,4 @@ class PublicCapture(unittest.TestCase):
 GROUPS = {"public_capture": PublicCapture}
 
 if __name__ == "__main__":
-    cli_test.main(GROUPS)
+    main(GROUPS)

@@ -6,7 +6,6 @@ a network namespace made (and removed) by the test.
 
   workflow_test.py --tool T --sample-gen G --source S --build B GROUP
 """
-import argparse
 import json
 import os
 import select
@@ -19,22 +18,10 @@ import tempfile
 import time
 import unittest
 
-import cli_test
-from cli_test import SEG_BEGIN, config, jsonl, run, sample, sccp_pcap, xudt
+from cli_support import (SEG_BEGIN, config, generate, jsonl, main, pcap_records, run, sample,
+                         sccp_pcap, tool, xudt)
 
 TSHARK = shutil.which("tshark")
-
-
-def pcap_records(path):
-    """(header, bytes) of every record of a classic little-endian pcap."""
-    with open(path, "rb") as f:
-        data = f.read()
-    at, records = 24, []
-    while at < len(data):
-        n = int.from_bytes(data[at + 8:at + 12], "little")
-        records.append((data[at:at + 16], data[at + 16:at + 16 + n]))
-        at += 16 + n
-    return data[:24], records
 
 
 def tshark_fields(path, *fields, display=None):
@@ -166,7 +153,7 @@ class Write(unittest.TestCase):
 
     def test_mixed_link_types_need_pcapng(self):
         with tempfile.TemporaryDirectory() as d:
-            sll = cli_test.generate(d, "s.pcap", "--link", "sll2", "--count", "1")
+            sll = generate(d, "s.pcap", "--link", "sll2", "--count", "1")
             r = run("screen", "--config", config(), "--write", os.path.join(d, "o.pcap"),
                     sample(), sll)
             self.assertEqual(r.returncode, 2)
@@ -340,7 +327,7 @@ class Diff(unittest.TestCase):
 class Streams(unittest.TestCase):
     def start(self, *extra):
         head, records = pcap_records(sample())
-        p = subprocess.Popen([cli_test.ARGS.tool, "screen", "--config", config(), "--format",
+        p = subprocess.Popen([tool(), "screen", "--config", config(), "--format",
                               "jsonl", *extra, "-"], stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         p.stdin.write(head + b"".join(h + b for h, b in records[:2]))
@@ -361,8 +348,8 @@ class Streams(unittest.TestCase):
 
     def test_closed_pipe_is_quiet(self):
         with tempfile.TemporaryDirectory() as d:
-            big = cli_test.generate(d, "big.pcap", "--count", "20000")
-            p = subprocess.Popen([cli_test.ARGS.tool, "screen", "--config", config(), big],
+            big = generate(d, "big.pcap", "--count", "20000")
+            p = subprocess.Popen([tool(), "screen", "--config", config(), big],
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             p.stdout.readline()
             p.stdout.close()
@@ -379,7 +366,7 @@ class Inputs(unittest.TestCase):
         self.assertEqual(r.stderr.decode(),
                          f"qel-screen: {config()}: not a capture (pcap or pcapng)\n")
         with tempfile.TemporaryDirectory() as d:
-            hexfile = cli_test.generate(d, "m.hex", "--link", "hex", "--count", "1")
+            hexfile = generate(d, "m.hex", "--link", "hex", "--count", "1")
             txt = os.path.join(d, "m.txt")
             shutil.copy(hexfile, txt)
             self.assertEqual(run("decode", txt).returncode, 2)
@@ -389,7 +376,7 @@ class Inputs(unittest.TestCase):
 
     def test_colour_choice(self):
         def coloured(*args, env=None):
-            r = subprocess.run([cli_test.ARGS.tool, "screen", "--config", config(), *args,
+            r = subprocess.run([tool(), "screen", "--config", config(), *args,
                                 sample()], capture_output=True, env=env)
             return b"\x1b[" in r.stdout
         self.assertTrue(coloured("--color", "always"))
@@ -452,7 +439,7 @@ class Live(unittest.TestCase):
             out, err = os.path.join(d, "out"), os.path.join(d, "err")
             written = os.path.join(d, "live.pcapng")
             with open(out, "wb") as o, open(err, "wb") as e:
-                p = subprocess.Popen(["ip", "netns", "exec", self.ns, cli_test.ARGS.tool, "screen",
+                p = subprocess.Popen(["ip", "netns", "exec", self.ns, tool(), "screen",
                                       "--config", rules, "--format", "jsonl", "-i", "qcap",
                                       "--write", written], stdout=o, stderr=e)
             try:
@@ -492,18 +479,5 @@ GROUPS = {"write": Write, "summary": Summary, "diff": Diff, "streams": Streams,
           "inputs": Inputs, "live": Live}
 
 
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--tool", required=True)
-    p.add_argument("--sample-gen", required=True)
-    p.add_argument("--source", required=True)
-    p.add_argument("--build", required=True)
-    p.add_argument("group", choices=sorted(GROUPS))
-    cli_test.ARGS = p.parse_args()
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(GROUPS[cli_test.ARGS.group])
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    main(GROUPS)
