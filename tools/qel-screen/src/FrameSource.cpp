@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "LinkLayer.hpp"
-#include "PcapFrame.hpp"
+#include "PcapHandleSource.hpp"
 #include "PcapngReader.hpp"
 
 namespace qs {
@@ -107,30 +107,22 @@ int hexValue(char c) {
   return -1;
 }
 
-class PcapSource final : public FrameSource {
+class PcapSource final : public PcapHandleSource {
  public:
-  PcapSource(std::string name, pcap_t* pcap, bool nano) : _pcap(pcap), _nano(nano) {
-    _name = std::move(name);
-    _linkType = pcap_datalink(pcap);
-  }
-  ~PcapSource() override { pcap_close(_pcap); }
-
-  int linkType() const override { return _linkType; }
-  bool nanosecond() const override { return _nano; }
+  // Opened with nanosecond precision: tv_usec holds nanoseconds.
+  PcapSource(std::string name, pcap_t* pcap, bool nano)
+      : PcapHandleSource(std::move(name), pcap, nano, true) {}
 
   // Reads the records of a regular file itself, from `offset` on (see
   // BlockReader); libpcap takes over at the first record it cannot vouch for.
   void readBlocks(int fd, std::uint64_t offset, bool swapped, std::uint32_t snapshot) {
-    _blocks.emplace(fd, offset, swapped, snapshot, _nano);
+    _blocks.emplace(fd, offset, swapped, snapshot, nanosecond());
   }
 
   Next next(Frame& f) override {
     if (_blocks) {
       if (auto r = _blocks->next(f)) {
-        f.number = ++_number;
-        f.unreadable = Skip::none;
-        f.hasTime = true;
-        f.nanoPrecision = _nano;
+        stamp(f);
         return Next::frame;
       }
       // The rest is libpcap's, from the record that was not taken.
@@ -141,14 +133,8 @@ class PcapSource final : public FrameSource {
       }
       _blocks.reset();
     }
-    pcap_pkthdr* header;
-    const u_char* data;
-    int r = pcap_next_ex(_pcap, &header, &data);
-    if (r == 1) {
-      // Opened with nanosecond precision: tv_usec holds nanoseconds.
-      takePcapFrame(f, *header, data, ++_number, true, _nano);
-      return Next::frame;
-    }
+    const int r = read(f);
+    if (r == 1) return Next::frame;
     if (r == PCAP_ERROR_BREAK) return Next::end;
     _damage = pcap_geterr(_pcap);
     return Next::damaged;
@@ -235,10 +221,6 @@ class PcapSource final : public FrameSource {
     bool _eof = false;
   };
 
-  pcap_t* _pcap;
-  int _linkType;
-  bool _nano;
-  std::uint64_t _number = 0;
   std::optional<BlockReader> _blocks;
 };
 

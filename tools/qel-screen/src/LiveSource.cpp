@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 #include <pcap/pcap.h>
 
-#include "PcapFrame.hpp"
+#include "PcapHandleSource.hpp"
 #include "Signals.hpp"
 
 namespace qs {
@@ -21,43 +21,28 @@ void wake() {
   if (pcap_t* p = gLive) pcap_breakloop(p);
 }
 
-class LiveSource final : public FrameSource {
+class LiveSource final : public PcapHandleSource {
  public:
-  LiveSource(std::string name, pcap_t* pcap, bool nano) : _pcap(pcap), _nano(nano) {
-    _name = std::move(name);
-    _linkType = pcap_datalink(pcap);
+  LiveSource(std::string name, pcap_t* pcap, bool nano)
+      : PcapHandleSource(std::move(name), pcap, nano, nano) {
     gLive = pcap;
     signals::setWakeUp(wake);
   }
   ~LiveSource() override {
     signals::setWakeUp(nullptr);
     gLive = nullptr;
-    pcap_close(_pcap);
   }
 
-  int linkType() const override { return _linkType; }
-  bool nanosecond() const override { return _nano; }
   bool live() const override { return true; }
 
   Next next(Frame& f) override {
-    pcap_pkthdr* header;
-    const u_char* data;
-    int r = pcap_next_ex(_pcap, &header, &data);
-    if (r == 1) {
-      takePcapFrame(f, *header, data, ++_number, _nano, _nano);
-      return Next::frame;
-    }
+    const int r = read(f);
+    if (r == 1) return Next::frame;
     // Woken by a signal: the caller looks at what it asked for.
     if (r == 0 || r == PCAP_ERROR_BREAK) return Next::idle;
     _damage = pcap_geterr(_pcap);
     return Next::damaged;
   }
-
- private:
-  pcap_t* _pcap;
-  int _linkType;
-  bool _nano;
-  std::uint64_t _number = 0;
 };
 
 }  // namespace
