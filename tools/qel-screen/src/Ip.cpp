@@ -125,26 +125,27 @@ Skip readIpv6(Bytes p, IpView& v) {
   return Skip::badIp;
 }
 
-}  // namespace
-
 // The view is filled in place and returned by name, so that it is built in
 // the caller's storage: copying it out afterwards would read its addresses,
 // just written a few bytes at a time, as whole words, a store-forwarding stall
 // that cost more than the rest of the header parsing.
-IpView ipv4(Bytes p) {
+template <Skip (*kRead)(Bytes, IpView&)>
+[[gnu::always_inline]] inline IpView viewOf(Bytes p) {
   IpView v;
-  Skip s = readIpv4(p, v);
+  Skip s = kRead(p, v);
   if (s != Skip::none && s != Skip::ipFragment) v = IpView{};
   v.skip = s;
   return v;
 }
 
+}  // namespace
+
+IpView ipv4(Bytes p) {
+  return viewOf<readIpv4>(p);
+}
+
 IpView ipv6(Bytes p) {
-  IpView v;
-  Skip s = readIpv6(p, v);
-  if (s != Skip::none && s != Skip::ipFragment) v = IpView{};
-  v.skip = s;
-  return v;
+  return viewOf<readIpv6>(p);
 }
 
 }  // namespace qs
