@@ -90,6 +90,23 @@ TEST(ipv6, walks_extension_headers) {
   EXPECT_EQ(qs::ipv6(gen::net::ipv6(a, b, 0, tooLong)).skip, Skip::badIp);
 }
 
+// Each extension header is skipped by its own length unit: 8 octets (length
+// + 1) for most, 4 octets (length + 2) for the authentication header.
+TEST(ipv6, skips_each_extension_header_by_its_own_length_unit) {
+  const auto s = sctpWithOneChunk();
+  // Hop-by-hop (length 1: 16 octets), then AH (length 4: 24 octets), then SCTP.
+  gen::Bytes chain{51, 1};
+  chain.resize(16, 0);
+  chain.insert(chain.end(), {132, 4});
+  chain.resize(16 + 24, 0);
+  chain.insert(chain.end(), s.begin(), s.end());
+  const gen::Bytes packet = gen::net::ipv6({}, {}, 0, chain);
+  const auto v = qs::ipv6(packet);
+  ASSERT_EQ(v.skip, Skip::none);
+  EXPECT_EQ(v.payload.size(), s.size());
+  EXPECT_EQ(v.payload.data(), packet.data() + 40 + 16 + 24);
+}
+
 TEST(ipv6, bounds_the_number_of_extension_headers) {
   gen::Bytes chain;
   for (int i = 0; i < 40; ++i) chain.insert(chain.end(), {60, 0, 1, 4, 0, 0, 0, 0});
