@@ -36,7 +36,7 @@ void decodeAndScreen(benchmark::State& state, PXMTP3SCCPScreeningPluginProtocol&
   for (auto _ : state) {
     const auto& bytes = mix[i];
     i = i + 1 == mix.size() ? 0 : i + 1;
-    if (packet.decode(bytes) != SccpDecodeError::none) state.SkipWithError("undecodable");
+    if (packet.decode(bytes) != px::SccpDecodeError::none) state.SkipWithError("undecodable");
     benchmark::DoNotOptimize(filter.screenSccpPacketInbound(&packet, nullptr));
   }
   state.SetItemsProcessed(state.iterations());

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     PXSCCP_Packet packet;
     long permitted = 0;
     for (long i = 0; i < n; ++i) {
-      if (packet.decode(qelbench::kMoForwardSmUdt) != SccpDecodeError::none) return 1;
+      if (packet.decode(qelbench::kMoForwardSmUdt) != px::SccpDecodeError::none) return 1;
       permitted += filter.screenSccpPacketInbound(&packet, nullptr) > 0;
     }
     std::printf("%ld of %ld permitted\n", permitted, n);

@@ -3,6 +3,12 @@
 
 namespace {
 
+using px::SccpDecodeError;
+using px::SccpGiveUp;
+using px::sccpGiveUpName;
+using px::SccpReassembler;
+using px::SccpReassemblyLimits;
+
 struct Counter : SccpReassembler::Listener {
   std::size_t gaveUps = 0;
   void gaveUp(const SccpReassembler::Pending& p, SccpGiveUp why) override {

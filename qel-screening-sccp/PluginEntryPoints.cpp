@@ -30,8 +30,8 @@ QEL_EXPORT PXDictionary* plugin_info() {
 }
 
 // The host resolves these by name; check the signatures against its types.
-static_assert(std::is_same_v<decltype(plugin_name), plugin_name_fn>);
-static_assert(std::is_same_v<decltype(plugin_init), plugin_init_fn>);
-static_assert(std::is_same_v<decltype(plugin_exit), plugin_exit_fn>);
-static_assert(std::is_same_v<decltype(plugin_create), plugin_create_fn>);
-static_assert(std::is_same_v<decltype(plugin_info), plugin_info_fn>);
+static_assert(std::is_same_v<decltype(plugin_name), px::plugin_name_fn>);
+static_assert(std::is_same_v<decltype(plugin_init), px::plugin_init_fn>);
+static_assert(std::is_same_v<decltype(plugin_exit), px::plugin_exit_fn>);
+static_assert(std::is_same_v<decltype(plugin_create), px::plugin_create_fn>);
+static_assert(std::is_same_v<decltype(plugin_info), px::plugin_info_fn>);

@@ -74,7 +74,7 @@ TEST(frames_checked_with_tshark, give_the_sccp_message_tshark_found) {
     for (std::size_t i = 0; i < c.units.size(); ++i) {
       EXPECT_EQ(c.indexes[i], i);
       PXSCCP_Packet p;
-      ASSERT_EQ(p.decode(c.units[i]), SccpDecodeError::none);
+      ASSERT_EQ(p.decode(c.units[i]), px::SccpDecodeError::none);
       ASSERT_TRUE(p.incomingCallingPartyAddress());
       EXPECT_EQ(p.incomingCallingPartyAddress()->address(), kCalling);
       EXPECT_EQ(p.incomingCalledPartyAddress()->address(), kCalled);

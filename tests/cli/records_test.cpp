@@ -209,7 +209,7 @@ TEST(Records, TheLongestAddressesAndImsisStayWithinTheRoomOfEveryRecord) {
   }
   auto bytes = ludt(250, components);
   PXSCCP_Packet packet;
-  ASSERT_EQ(packet.decode(bytes), SccpDecodeError::none);
+  ASSERT_EQ(packet.decode(bytes), px::SccpDecodeError::none);
   ASSERT_EQ(packet.incomingCallingPartyAddress()->address()->size(), 500u);
   ASSERT_EQ(packet.tcapMessage()->componentPortion()->arrayOfComponents().size(), 24u);
 
@@ -227,7 +227,7 @@ TEST(Records, ManyShortComponentsStayWithinTheRoomOfEveryRecord) {
     components = cat(components, invoke(static_cast<std::uint8_t>(i), kMostNegativeCode));
   auto bytes = ludt(1, components);
   PXSCCP_Packet packet;
-  ASSERT_EQ(packet.decode(bytes), SccpDecodeError::none);
+  ASSERT_EQ(packet.decode(bytes), px::SccpDecodeError::none);
   ASSERT_EQ(packet.tcapMessage()->componentPortion()->arrayOfComponents().size(), 150u);
   std::string all = everyRecord(packet);
   EXPECT_NE(all.find("-9223372036854775808,-9223372036854775808"), std::string::npos);
@@ -241,7 +241,7 @@ TEST(Records, ManyNamedOperationsStayWithinTheRoomOfEveryRecord) {
                                         tlv({0x02}, {static_cast<std::uint8_t>(code)})));
   auto bytes = ludt(1, components);
   PXSCCP_Packet packet;
-  ASSERT_EQ(packet.decode(bytes), SccpDecodeError::none);
+  ASSERT_EQ(packet.decode(bytes), px::SccpDecodeError::none);
   std::string all = everyRecord(packet);
   EXPECT_NE(all.find("62 anyTimeSubscriptionInterrogation"), std::string::npos);
   EXPECT_NE(all.find("\"62\":\"anyTimeSubscriptionInterrogation\""), std::string::npos);

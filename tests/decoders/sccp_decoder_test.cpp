@@ -7,6 +7,9 @@
 
 namespace {
 
+using px::SccpDecodeError;
+using px::SccpMessageType;
+
 using namespace dectest;
 
 std::uint8_t u8(std::size_t v) {

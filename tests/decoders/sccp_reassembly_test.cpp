@@ -9,6 +9,12 @@
 
 namespace {
 
+using px::SccpDecodeError;
+using px::SccpGiveUp;
+using px::SccpMessageType;
+using px::SccpReassembler;
+using px::SccpReassemblyLimits;
+
 using dectest::Bytes;
 using dectest::hex;
 

@@ -43,7 +43,7 @@ TEST(sua, converts_addresses_into_sccp_addresses) {
   EXPECT_EQ(m.calling.address(), "2851002");
   EXPECT_EQ(m.calling.encodingScheme(), 1);
   EXPECT_EQ(m.calling.pointCode(), 0x0222);
-  EXPECT_EQ(m.calling.routingIndicator(), SccpRoutingIndicator::globalTitle);
+  EXPECT_EQ(m.calling.routingIndicator(), px::SccpRoutingIndicator::globalTitle);
   EXPECT_EQ(std::vector<std::uint8_t>(m.data.begin(), m.data.end()), data);
   EXPECT_EQ(m.protocolClass, 0);
 }
@@ -69,7 +69,7 @@ TEST(sua, keeps_only_the_fields_of_the_global_title_indicator) {
   // Route on SSN + PC.
   gen::Bytes ssnOnly{0, 2, 0, 3, 0x80, 0x02, 0, 8, 0, 0, 0x01, 0x01, 0x80, 0x03, 0, 8, 0, 0, 0, 6};
   ASSERT_EQ(px::suaAddress(ssnOnly, a), px::SuaAddressError::none);
-  EXPECT_EQ(a.routingIndicator(), SccpRoutingIndicator::subsystemNumber);
+  EXPECT_EQ(a.routingIndicator(), px::SccpRoutingIndicator::subsystemNumber);
   EXPECT_EQ(a.pointCode(), 0x0101);
   EXPECT_FALSE(a.address());
 }
@@ -150,8 +150,8 @@ TEST(sua, gives_the_packet_of_the_udt_it_replaces) {
   ASSERT_EQ(px::suaCldt(cldt, m), px::SuaDecodeError::none);
   PXSCCP_Packet fromSua, fromSccp;
   px::packetFromSua(fromSua, m);
-  ASSERT_EQ(fromSccp.decode(udt), SccpDecodeError::none);
-  EXPECT_EQ(fromSua.messageType(), SccpMessageType::udt);
+  ASSERT_EQ(fromSccp.decode(udt), px::SccpDecodeError::none);
+  EXPECT_EQ(fromSua.messageType(), px::SccpMessageType::udt);
   EXPECT_EQ(fromSua.protocolClassOrCause(), 0);
   for (auto side :
        {&PXSCCP_Packet::incomingCallingPartyAddress, &PXSCCP_Packet::incomingCalledPartyAddress}) {

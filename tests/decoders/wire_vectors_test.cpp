@@ -23,7 +23,7 @@ void expectSccpRowsDecodeAsTshark(const std::string& file, std::size_t count) {
     ASSERT_EQ(row.size(), 8u);
     SCOPED_TRACE(row[kName]);
     const Bytes bytes = hex(row[kHex]);
-    EXPECT_EQ(packet.decode(bytes), SccpDecodeError::none);
+    EXPECT_EQ(packet.decode(bytes), px::SccpDecodeError::none);
     EXPECT_EQ(dump(packet.incomingCalledPartyAddress()), row[kCalled]);
     EXPECT_EQ(dump(packet.incomingCallingPartyAddress()), row[kCalling]);
     const auto* tcap = packet.tcapMessage();

@@ -36,10 +36,10 @@ TEST(EnumNames, EveryDecoderErrorHasItsOwnName) {
       0, static_cast<int>(px::ber::BerError::unexpectedEndOfContents), px::ber::berErrorName);
   EXPECT_EQ(px::ber::berErrorName(px::ber::BerError::indefinitePrimitive), "indefinitePrimitive");
   EXPECT_EQ(px::ber::berErrorName(static_cast<px::ber::BerError>(200)), "unknown");
-  expectDistinctNames<SccpDecodeError>(0, static_cast<int>(SccpDecodeError::badOptionalPart),
-                                       px::decodeErrorName);
-  EXPECT_EQ(px::decodeErrorName(SccpDecodeError::badPointer), "badPointer");
-  EXPECT_EQ(px::decodeErrorName(static_cast<SccpDecodeError>(200)), "unknown");
+  expectDistinctNames<px::SccpDecodeError>(
+      0, static_cast<int>(px::SccpDecodeError::badOptionalPart), px::decodeErrorName);
+  EXPECT_EQ(px::decodeErrorName(px::SccpDecodeError::badPointer), "badPointer");
+  EXPECT_EQ(px::decodeErrorName(static_cast<px::SccpDecodeError>(200)), "unknown");
 }
 
 TEST(EnumNames, VerdictsAndDecidersAsTheRecordsShowThem) {

@@ -67,11 +67,11 @@ class LoadedPlugin : public ::testing::Test {
   // Filters may outlive plugin_exit, but not the module's code: each test
   // drops its filters before the module is closed.
   std::unique_ptr<px::PluginModule> module;
-  plugin_name_fn* name = nullptr;
-  plugin_init_fn* init = nullptr;
-  plugin_exit_fn* exit = nullptr;
-  plugin_create_fn* create = nullptr;
-  plugin_info_fn* info = nullptr;
+  px::plugin_name_fn* name = nullptr;
+  px::plugin_init_fn* init = nullptr;
+  px::plugin_exit_fn* exit = nullptr;
+  px::plugin_create_fn* create = nullptr;
+  px::plugin_info_fn* info = nullptr;
 };
 
 TEST_F(LoadedPlugin, NameAndInfoDescribeThePlugin) {

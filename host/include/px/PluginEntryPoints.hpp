@@ -15,6 +15,8 @@
 #include "px/Plugin.hpp"
 #include "px/Value.hpp"
 
+namespace px {
+
 extern "C" {
 using plugin_name_fn = const char*();
 using plugin_init_fn = int(const PXDictionary* dict);
@@ -22,8 +24,6 @@ using plugin_exit_fn = int();
 using plugin_create_fn = PXPlugin*();
 using plugin_info_fn = PXDictionary*();
 }
-
-namespace px {
 
 inline std::shared_ptr<PXPlugin> adoptPlugin(PXPlugin* plugin) {
   return std::shared_ptr<PXPlugin>(plugin);

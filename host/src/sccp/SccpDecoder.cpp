@@ -11,6 +11,11 @@
 #include "px/BcdDigits.hpp"
 #include "px/sccp/SccpPacket.hpp"
 
+using px::SccpDecodeError;
+using px::SccpMessageType;
+using px::SccpRoutingIndicator;
+using px::SccpSegmentation;
+
 namespace {
 
 namespace wire = px::sccp;

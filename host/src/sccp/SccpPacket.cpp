@@ -20,7 +20,7 @@ void PXSCCP_Packet::clear() {
   _callingBytes = {};
   _segmentation.reset();
   _hopCounter.reset();
-  _type = SccpMessageType::udt;
+  _type = px::SccpMessageType::udt;
   _classOrCause = 0;
   _hasCalling = _hasCalled = _hasTcap = false;
 }

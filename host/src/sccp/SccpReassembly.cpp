@@ -4,8 +4,10 @@
 
 #include "px/EnumNames.hpp"
 
+namespace px {
+
 std::string_view sccpGiveUpName(SccpGiveUp r) {
-  static constexpr px::EnumName<SccpGiveUp> kNames[] = {
+  static constexpr EnumName<SccpGiveUp> kNames[] = {
       {SccpGiveUp::outOfOrder, "out of order"},
       {SccpGiveUp::duplicate, "duplicate"},
       {SccpGiveUp::countMismatch, "count does not follow"},
@@ -16,7 +18,7 @@ std::string_view sccpGiveUpName(SccpGiveUp r) {
       {SccpGiveUp::tooLong, "too long"},
       {SccpGiveUp::finished, "never completed"},
   };
-  return px::enumName(r, kNames);
+  return enumName(r, kNames);
 }
 
 SccpReassembler::Listener::~Listener() = default;
@@ -175,3 +177,5 @@ SccpReassembler::Result SccpReassembler::add(const PXSCCP_Packet& packet,
   r.status = Status::complete;
   return r;
 }
+
+}  // namespace px

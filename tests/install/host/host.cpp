@@ -145,11 +145,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dlopen: %s\n", dlerror());
     return 1;
   }
-  auto* name = entry<plugin_name_fn>(module, "plugin_name");
-  auto* init = entry<plugin_init_fn>(module, "plugin_init");
-  auto* exit = entry<plugin_exit_fn>(module, "plugin_exit");
-  auto* create = entry<plugin_create_fn>(module, "plugin_create");
-  auto* info = entry<plugin_info_fn>(module, "plugin_info");
+  auto* name = entry<px::plugin_name_fn>(module, "plugin_name");
+  auto* init = entry<px::plugin_init_fn>(module, "plugin_init");
+  auto* exit = entry<px::plugin_exit_fn>(module, "plugin_exit");
+  auto* create = entry<px::plugin_create_fn>(module, "plugin_create");
+  auto* info = entry<px::plugin_info_fn>(module, "plugin_info");
   if (failures) return 1;
   expect(std::string(name()) == "qel-screening-sccp", "plugin_name");
   auto dict = px::adoptDictionary(info());
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[3], std::ios::binary);
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
   PXSCCP_Packet packet;
-  expect(!bytes.empty() && packet.decode(bytes) == SccpDecodeError::none,
+  expect(!bytes.empty() && packet.decode(bytes) == px::SccpDecodeError::none,
          std::string("decoding ") + argv[3]);
   {
     auto plugin = px::adoptPlugin(create());

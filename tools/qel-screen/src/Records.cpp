@@ -12,6 +12,9 @@
 
 namespace qs {
 
+using px::SccpMessageType;
+using px::SccpRoutingIndicator;
+
 namespace {
 
 std::optional<std::int32_t> calledTt(const PXSCCP_Packet* p) {

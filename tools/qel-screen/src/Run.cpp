@@ -37,6 +37,12 @@
 
 namespace qs {
 
+using px::kSccpGiveUpReasons;
+using px::SccpDecodeError;
+using px::SccpGiveUp;
+using px::sccpGiveUpName;
+using px::SccpReassembler;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -48,7 +48,7 @@ struct RunOptions {
   HomeNetwork home;
   std::string write;  // capture of the selected frames
   ReassemblyLimits limits;
-  SccpReassemblyLimits segmentLimits;
+  px::SccpReassemblyLimits segmentLimits;
 };
 
 // `diff`: two rule sets over the same messages.

@@ -25,7 +25,7 @@ void printError(const std::string& message);
 
 // A packet object exists when the decoder recognised a connectionless
 // message; what it read before any damage is then in it.
-bool packetFormed(SccpDecodeError e);
+bool packetFormed(px::SccpDecodeError e);
 
 // Output is written in blocks of about this size.
 inline constexpr std::size_t kFlushAt = 1 << 16;

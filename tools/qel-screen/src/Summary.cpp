@@ -12,6 +12,11 @@
 
 namespace qs {
 
+using px::kSccpGiveUpReasons;
+using px::SccpGiveUp;
+using px::sccpGiveUpName;
+using px::SccpReassembler;
+
 namespace {
 
 std::string_view slotName(std::size_t slot) {

@@ -107,7 +107,7 @@ class Tally {
 void appendVerdictCounts(std::string& out, const Tally::Counts& counts);
 
 // --summary json, one line.
-std::string summaryJson(const Tally& tally, const ExtractorCounts& c, const SccpReassembler& seg,
-                        double seconds);
+std::string summaryJson(const Tally& tally, const ExtractorCounts& c,
+                        const px::SccpReassembler& seg, double seconds);
 
 }  // namespace qs

@@ -34,8 +34,10 @@ class SccpTranslationTableNumber {
   std::int32_t _tt;
 };
 
+namespace px {
 // Q.713 3.4.1, bit 7 of the address indicator.
 enum class SccpRoutingIndicator : std::uint8_t { globalTitle = 0, subsystemNumber = 1 };
+}  // namespace px
 
 class SccpAddress {
  public:
@@ -55,7 +57,7 @@ class SccpAddress {
   }
 
   // Wire fields of the address indicator and what it announces.
-  SccpRoutingIndicator routingIndicator() const { return _ri; }
+  px::SccpRoutingIndicator routingIndicator() const { return _ri; }
   std::uint8_t globalTitleIndicator() const { return _gti; }
   bool nationalUse() const { return _nationalUse; }
   std::optional<std::uint16_t> pointCode() const { return _pointCode; }
@@ -67,7 +69,7 @@ class SccpAddress {
   SccpAddress& setTt(std::int32_t v) { return _tt = SccpTranslationTableNumber(v), _hasTt = true, *this; }
   // False (and unchanged) when there are more than kMaxDigits digits.
   bool setAddress(std::string_view digits);
-  SccpAddress& setRoutingIndicator(SccpRoutingIndicator ri) { return _ri = ri, *this; }
+  SccpAddress& setRoutingIndicator(px::SccpRoutingIndicator ri) { return _ri = ri, *this; }
   SccpAddress& setGlobalTitleIndicator(std::uint8_t gti) { return _gti = gti, *this; }
   SccpAddress& setNationalUse(bool n) { return _nationalUse = n, *this; }
   SccpAddress& setPointCode(std::optional<std::uint16_t> pc) { return _pointCode = pc, *this; }
@@ -93,7 +95,7 @@ class SccpAddress {
     _ssn.reset();
     _encodingScheme.reset();
     _digitCount = 0;
-    _ri = SccpRoutingIndicator::globalTitle;
+    _ri = px::SccpRoutingIndicator::globalTitle;
     _gti = 0;
     _nationalUse = _hasNai = _hasNpi = _hasTt = _hasDigits = false;
   }
@@ -106,7 +108,7 @@ class SccpAddress {
   std::optional<std::uint8_t> _ssn;
   std::optional<std::uint8_t> _encodingScheme;
   std::uint16_t _digitCount = 0;
-  SccpRoutingIndicator _ri = SccpRoutingIndicator::globalTitle;
+  px::SccpRoutingIndicator _ri = px::SccpRoutingIndicator::globalTitle;
   std::uint8_t _gti = 0;
   bool _nationalUse = false;
   bool _hasNai = false;

@@ -11,6 +11,8 @@
 #include "px/sccp/SccpAddress.hpp"
 #include "px/tcap/Tcap.hpp"
 
+namespace px {
+
 // Q.713 table 1: message type codes of the connectionless messages.
 enum class SccpMessageType : std::uint8_t {
   udt = 0x09,
@@ -33,9 +35,7 @@ enum class SccpDecodeError : std::uint8_t {
   badCallingPartyAddress,
   badOptionalPart,
 };
-namespace px {
 std::string_view decodeErrorName(SccpDecodeError e);
-}  // namespace px
 
 // Q.713 3.17: the segmentation parameter of an XUDT, XUDTS, LUDT or LUDTS.
 struct SccpSegmentation {
@@ -45,6 +45,8 @@ struct SccpSegmentation {
   std::uint32_t localReference = 0;  // 24 bits
 };
 
+}  // namespace px
+
 class PXSCCP_Packet {
  public:
   PXSCCP_Packet() = default;
@@ -52,7 +54,7 @@ class PXSCCP_Packet {
   // Decodes one SCCP message into this packet, reusing its storage. The packet
   // views `bytes` (data, TCAP parameters), which must outlive its use. On an
   // error the packet keeps what could be read before the damage.
-  SccpDecodeError decode(std::span<const std::uint8_t> bytes);
+  px::SccpDecodeError decode(std::span<const std::uint8_t> bytes);
 
   // Screened objects: nullptr when the packet has none.
   const SccpAddress* incomingCallingPartyAddress() const {
@@ -65,14 +67,14 @@ class PXSCCP_Packet {
   }
 
   // Wire fields.
-  SccpMessageType messageType() const { return _type; }
+  px::SccpMessageType messageType() const { return _type; }
   // Protocol class (UDT, XUDT, LUDT) or return cause (the service variants).
   std::uint8_t protocolClassOrCause() const { return _classOrCause; }
   std::optional<std::uint8_t> hopCounter() const { return _hopCounter; }
   // The data parameter, a view of the decoded bytes.
   std::span<const std::uint8_t> data() const { return _data; }
   // The segmentation parameter, when the optional part has a whole one.
-  const std::optional<SccpSegmentation>& segmentation() const { return _segmentation; }
+  const std::optional<px::SccpSegmentation>& segmentation() const { return _segmentation; }
   // The calling party address parameter as it was on the wire (without its
   // length octet); empty when the message has none or was built, not decoded.
   std::span<const std::uint8_t> callingPartyAddressBytes() const { return _callingBytes; }
@@ -84,7 +86,7 @@ class PXSCCP_Packet {
   SccpAddress& mutableCalledPartyAddress() { return _hasCalled = true, _called; }
   PXTCAP_itu_asn1_message& mutableTcap() { return _hasTcap = true, _tcap; }
   void removeTcap() { _hasTcap = false; }
-  void setMessageType(SccpMessageType t) { _type = t; }
+  void setMessageType(px::SccpMessageType t) { _type = t; }
   void setProtocolClassOrCause(std::uint8_t v) { _classOrCause = v; }
   void setData(std::span<const std::uint8_t> d) { _data = d; }
   // Forgets everything but keeps allocated capacity for the next message.
@@ -96,9 +98,9 @@ class PXSCCP_Packet {
   PXTCAP_itu_asn1_message _tcap;
   std::span<const std::uint8_t> _data;
   std::span<const std::uint8_t> _callingBytes;
-  std::optional<SccpSegmentation> _segmentation;
+  std::optional<px::SccpSegmentation> _segmentation;
   std::optional<std::uint8_t> _hopCounter;
-  SccpMessageType _type = SccpMessageType::udt;
+  px::SccpMessageType _type = px::SccpMessageType::udt;
   std::uint8_t _classOrCause = 0;
   bool _hasCalling = false;
   bool _hasCalled = false;

@@ -21,6 +21,8 @@
 
 #include "px/sccp/SccpPacket.hpp"
 
+namespace px {
+
 // Why a message left reassembly without being completed.
 enum class SccpGiveUp : std::uint8_t {
   outOfOrder,      // a later segment skipped one (lost or reordered)
@@ -129,3 +131,5 @@ class SccpReassembler {
   std::uint64_t _completed = 0;
   std::uint64_t _gaveUp[kSccpGiveUpReasons] = {};
 };
+
+}  // namespace px
