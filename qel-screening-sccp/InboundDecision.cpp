@@ -151,21 +151,21 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
   if (walked) walk = walkComponents(rules, packet, kTrace ? trace : nullptr);
 
   if constexpr (kTrace) {
-    trace->calling_allowed = callingPartials.allowed;
-    trace->calling_denied = callingPartials.denied;
-    trace->called_allowed = calledPartials.allowed;
-    trace->called_denied = calledPartials.denied;
-    trace->tt_allowed = ttPartials.allowed;
-    trace->tt_denied = ttPartials.denied;
-    trace->fsm_allowed = walk.fsm.allowed;
-    trace->fsm_denied = walk.fsm.denied;
-    trace->op_allowed = walk.opAllowed;
+    trace->callingAllowed = callingPartials.allowed;
+    trace->callingDenied = callingPartials.denied;
+    trace->calledAllowed = calledPartials.allowed;
+    trace->calledDenied = calledPartials.denied;
+    trace->ttAllowed = ttPartials.allowed;
+    trace->ttDenied = ttPartials.denied;
+    trace->fsmAllowed = walk.fsm.allowed;
+    trace->fsmDenied = walk.fsm.denied;
+    trace->opAllowed = walk.opAllowed;
     trace->walked = walked;
     trace->deniedComponent = walk.deniedComponent;
     trace->deniedOperationCode = walk.deniedCode;
     trace->deniedGlobal = walk.deniedGlobal;
   }
-  if (walk.deniedComponent >= 0) return finish(kDenied, PXScreeningDecider::operation);
+  if (walk.deniedComponent >= 0) return finish(kDenied, PXScreeningDecider::deniedOperation);
 
   if (callingPartials.denied == kDenied) return finish(kDenied, PXScreeningDecider::calling);
   if (calledPartials.denied == kDenied) return finish(kDenied, PXScreeningDecider::called);
@@ -180,15 +180,16 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
        PXScreeningDecider::called},
       {dimensionResult(ttPartials.allowed, rules._defaultDenyTT, rules._defaultAllowTT),
        PXScreeningDecider::tt},
-      {walk.opAllowed == kPermitted ? kPermitted : kUndefined, PXScreeningDecider::op},
+      {walk.opAllowed == kPermitted ? kPermitted : kUndefined,
+       PXScreeningDecider::allowedOperation},
       {walk.fsm.allowed == kPermitted ? kPermitted : kUndefined, PXScreeningDecider::fsm},
   }};
   if constexpr (kTrace) {
-    trace->calling_result = results[0].first;
-    trace->called_result = results[1].first;
-    trace->tt_result = results[2].first;
-    trace->op_result = results[3].first;
-    trace->fsm_result = results[4].first;
+    trace->callingResult = results[0].first;
+    trace->calledResult = results[1].first;
+    trace->ttResult = results[2].first;
+    trace->opResult = results[3].first;
+    trace->fsmResult = results[4].first;
   }
 
   for (std::size_t i = 0; i < 3; ++i) {

@@ -168,14 +168,13 @@ std::string everyRecord(const PXSCCP_Packet& packet) {
   m.incomplete = true;
   PXSccpScreeningTrace trace;
   trace.setImsi(std::string(PXSccpScreeningTrace::kMaxImsiDigits, '8'));
-  trace.calling_allowed = trace.called_denied = trace.fsm_result =
-      PXSccpScreening_explicitlyPermitted;
+  trace.callingAllowed = trace.calledDenied = trace.fsmResult = PXSccpScreening_explicitlyPermitted;
   trace.deniedComponent = std::numeric_limits<std::int32_t>::min();
   trace.deniedOperationCode = std::numeric_limits<std::int64_t>::min();
   trace.deniedGlobal = true;
   trace.walked = true;
   std::string all;
-  for (auto decider : {PXScreeningDecider::operation, PXScreeningDecider::calling}) {
+  for (auto decider : {PXScreeningDecider::deniedOperation, PXScreeningDecider::calling}) {
     trace.decidedBy = decider;
     for (const qs::Verdict& v :
          {qs::Verdict{true, PXSccpScreening_implicitlyPermitted, &trace, trace.imsi()},

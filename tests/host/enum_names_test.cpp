@@ -46,8 +46,9 @@ TEST(EnumNames, VerdictsAndDecidersAsTheRecordsShowThem) {
   static_assert(px::verdictName(PXSccpScreening_implicitlyDenied) == "implicitlyDenied");
   EXPECT_EQ(px::verdictName(PXSccpScreening_errorResult), "errorResult");
   EXPECT_EQ(px::verdictName(3), "unknown");
-  expectDistinctNames<PXScreeningDecider>(0, static_cast<int>(PXScreeningDecider::op), px::deciderName);
-  static_assert(px::deciderName(PXScreeningDecider::operation) == "operation");
+  expectDistinctNames<PXScreeningDecider>(0, static_cast<int>(PXScreeningDecider::allowedOperation),
+                                          px::deciderName);
+  static_assert(px::deciderName(PXScreeningDecider::deniedOperation) == "deniedOperation");
   EXPECT_EQ(px::deciderName(static_cast<PXScreeningDecider>(99)), "none");
 }
 

@@ -325,11 +325,11 @@ TEST(DecisionProperty, VerdictEqualsThePlainReadingOfTheRules) {
       const int got = filter->screenSccpPacketInboundExplained(&packet, nullptr, trace);
       ASSERT_EQ(got, expected) << "round " << round << " packet " << i << " decided by "
                                << px::deciderName(trace.decidedBy) << "; " << describe(plain)
-                               << "; partials calling " << trace.calling_allowed << "/"
-                               << trace.calling_denied << " called " << trace.called_allowed << "/"
-                               << trace.called_denied << " tt " << trace.tt_allowed << "/"
-                               << trace.tt_denied << " fsm " << trace.fsm_allowed << "/"
-                               << trace.fsm_denied << " walked " << trace.walked;
+                               << "; partials calling " << trace.callingAllowed << "/"
+                               << trace.callingDenied << " called " << trace.calledAllowed << "/"
+                               << trace.calledDenied << " tt " << trace.ttAllowed << "/"
+                               << trace.ttDenied << " fsm " << trace.fsmAllowed << "/"
+                               << trace.fsmDenied << " walked " << trace.walked;
       ASSERT_EQ(filter->screenSccpPacketInbound(&packet, nullptr), got);
       ++counts[got + 2];
     }

@@ -243,7 +243,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          b.addInvoke(p, 2);
          return p;
        },
-       ED, PXScreeningDecider::operation},
+       ED, PXScreeningDecider::deniedOperation},
       {"denied code after an allowed one",
        [](QelScreeningSCCP& f) {
          f.setAllowedOP(px::makeList({45}));
@@ -255,15 +255,15 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          b.addInvoke(p, 70);
          return p;
        },
-       ED, PXScreeningDecider::operation},
-      {"op_allowed is never reset", [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({45})); },
+       ED, PXScreeningDecider::deniedOperation},
+      {"opAllowed is never reset", [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({45})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 45);
          b.addInvoke(p, 99);
          return p;
        },
-       EP, PXScreeningDecider::op},
+       EP, PXScreeningDecider::allowedOperation},
       {"denied operation outranks every permit",
        [](QelScreeningSCCP& f) {
          f.setAllowedCallingSccpPrefixE164(px::makeList({"41"}));
@@ -275,7 +275,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          b.addInvoke(p, 71);
          return p;
        },
-       ED, PXScreeningDecider::operation},
+       ED, PXScreeningDecider::deniedOperation},
       {"global code is compared with the global lists only",
        [](QelScreeningSCCP& f) { f.setAllowedOP(px::makeList({70})); },
        [](Begin& b) {
@@ -298,14 +298,14 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          b.addInvoke(p, 70, true);
          return p;
        },
-       ED, PXScreeningDecider::operation},
+       ED, PXScreeningDecider::deniedOperation},
       {"allowed global code", [](QelScreeningSCCP& f) { f.setAllowedGOP(px::makeList({3})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
          b.addInvoke(p, 3, true);
          return p;
        },
-       EP, PXScreeningDecider::op},
+       EP, PXScreeningDecider::allowedOperation},
       {"entry -1 hits only -1", [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({-1})); },
        [](Begin& b) {
          auto p = packet(std::nullopt, std::nullopt);
@@ -320,7 +320,7 @@ TEST(InboundWalk, OperationCodesAndForwardSmImsis) {
          b.addInvoke(p, -1);
          return p;
        },
-       ED, PXScreeningDecider::operation},
+       ED, PXScreeningDecider::deniedOperation},
       {"text 4294967342 does not deny 46",
        [](QelScreeningSCCP& f) { f.setDeniedOP(px::makeList({"4294967342"})); },
        [](Begin& b) {
@@ -455,7 +455,7 @@ TEST(InboundWalk, ForwardSmImsi) {
          b.addForwardSM(p, 46, 0x80, "228011234567890");
          return p;
        },
-       EP, PXScreeningDecider::op},
+       EP, PXScreeningDecider::allowedOperation},
   });
 }
 

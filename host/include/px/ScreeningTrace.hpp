@@ -18,44 +18,49 @@ class PXSCCP_Packet;
 
 // The rule dimension that settled a verdict.
 enum class PXScreeningDecider : std::uint8_t {
-  none,       // nothing applied: undefined
-  operation,  // a denied operation code ended the screening
+  none,             // nothing applied: undefined
+  deniedOperation,  // a denied operation code ended the screening
   calling,
   called,
   tt,
   fsm,
-  op,
+  allowedOperation,  // an allowed operation list permitted (the "op" dimension)
 };
 
 namespace px {
 constexpr std::string_view deciderName(PXScreeningDecider d) {
   constexpr px::EnumName<PXScreeningDecider> kNames[] = {
-      {PXScreeningDecider::none, "none"},       {PXScreeningDecider::operation, "operation"},
-      {PXScreeningDecider::calling, "calling"}, {PXScreeningDecider::called, "called"},
-      {PXScreeningDecider::tt, "tt"},           {PXScreeningDecider::fsm, "fsm"},
-      {PXScreeningDecider::op, "op"},
+      {PXScreeningDecider::none, "none"},
+      {PXScreeningDecider::deniedOperation, "deniedOperation"},
+      {PXScreeningDecider::calling, "calling"},
+      {PXScreeningDecider::called, "called"},
+      {PXScreeningDecider::tt, "tt"},
+      {PXScreeningDecider::fsm, "fsm"},
+      {PXScreeningDecider::allowedOperation, "allowedOperation"},
   };
   return px::enumName(d, kNames, "none");
 }
 }  // namespace px
 
 struct PXSccpScreeningTrace {
-  PXSccpScreening_result calling_allowed = PXSccpScreening_undefined;
-  PXSccpScreening_result calling_denied = PXSccpScreening_undefined;
-  PXSccpScreening_result called_allowed = PXSccpScreening_undefined;
-  PXSccpScreening_result called_denied = PXSccpScreening_undefined;
-  PXSccpScreening_result tt_allowed = PXSccpScreening_undefined;
-  PXSccpScreening_result tt_denied = PXSccpScreening_undefined;
-  PXSccpScreening_result fsm_allowed = PXSccpScreening_undefined;
-  PXSccpScreening_result fsm_denied = PXSccpScreening_undefined;
-  PXSccpScreening_result op_allowed = PXSccpScreening_undefined;
+  // Partial verdicts of each dimension's allowed and denied lists. Operations
+  // have only the allowed side here: a denied code ends the screening (below).
+  PXSccpScreening_result callingAllowed = PXSccpScreening_undefined;
+  PXSccpScreening_result callingDenied = PXSccpScreening_undefined;
+  PXSccpScreening_result calledAllowed = PXSccpScreening_undefined;
+  PXSccpScreening_result calledDenied = PXSccpScreening_undefined;
+  PXSccpScreening_result ttAllowed = PXSccpScreening_undefined;
+  PXSccpScreening_result ttDenied = PXSccpScreening_undefined;
+  PXSccpScreening_result fsmAllowed = PXSccpScreening_undefined;
+  PXSccpScreening_result fsmDenied = PXSccpScreening_undefined;
+  PXSccpScreening_result opAllowed = PXSccpScreening_undefined;
 
   // Dimension results of the combination; undefined when it was not reached.
-  PXSccpScreening_result calling_result = PXSccpScreening_undefined;
-  PXSccpScreening_result called_result = PXSccpScreening_undefined;
-  PXSccpScreening_result tt_result = PXSccpScreening_undefined;
-  PXSccpScreening_result op_result = PXSccpScreening_undefined;
-  PXSccpScreening_result fsm_result = PXSccpScreening_undefined;
+  PXSccpScreening_result callingResult = PXSccpScreening_undefined;
+  PXSccpScreening_result calledResult = PXSccpScreening_undefined;
+  PXSccpScreening_result ttResult = PXSccpScreening_undefined;
+  PXSccpScreening_result opResult = PXSccpScreening_undefined;
+  PXSccpScreening_result fsmResult = PXSccpScreening_undefined;
 
   bool walked = false;  // the component walk ran (some operation or IMSI list is configured)
   // When a denied operation code ended the screening: which component, which code.

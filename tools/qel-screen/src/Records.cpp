@@ -145,17 +145,17 @@ char* explainJson(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   w = put::literal(w, "\",\"tcap_damaged\":");
   w = put::boolean(w, tcapDamaged);
   w = put::character(w, ',');
-  w = verdictPair(w, "calling", t.calling_allowed, t.calling_denied, t.calling_result);
+  w = verdictPair(w, "calling", t.callingAllowed, t.callingDenied, t.callingResult);
   w = put::character(w, ',');
-  w = verdictPair(w, "called", t.called_allowed, t.called_denied, t.called_result);
+  w = verdictPair(w, "called", t.calledAllowed, t.calledDenied, t.calledResult);
   w = put::character(w, ',');
-  w = verdictPair(w, "tt", t.tt_allowed, t.tt_denied, t.tt_result);
+  w = verdictPair(w, "tt", t.ttAllowed, t.ttDenied, t.ttResult);
   w = put::literal(w, ",\"op\":{\"allowed\":\"");
-  w = put::text(w, px::verdictName(t.op_allowed));
+  w = put::text(w, px::verdictName(t.opAllowed));
   w = put::literal(w, "\",\"result\":\"");
-  w = put::text(w, px::verdictName(t.op_result));
+  w = put::text(w, px::verdictName(t.opResult));
   w = put::literal(w, "\"},");
-  w = verdictPair(w, "fsm", t.fsm_allowed, t.fsm_denied, t.fsm_result);
+  w = verdictPair(w, "fsm", t.fsmAllowed, t.fsmDenied, t.fsmResult);
   w = put::literal(w, ",\"walked\":");
   w = put::boolean(w, t.walked);
   w = put::literal(w, ",\"denied_operation\":");
@@ -180,7 +180,7 @@ std::int32_t partial(std::int32_t allowed, std::int32_t denied, std::int32_t res
 char* explainText(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   // The verdict rests on the components that could be read.
   if (tcapDamaged) w = put::literal(w, "on damaged TCAP; ");
-  if (t.decidedBy == PXScreeningDecider::operation) {
+  if (t.decidedBy == PXScreeningDecider::deniedOperation) {
     w = put::literal(w, "by operation ");
     if (t.deniedGlobal) w = put::literal(w, "global ");
     w = put::integer(w, t.deniedOperationCode);
@@ -191,11 +191,11 @@ char* explainText(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
   w = put::literal(w, "by ");
   if (t.verdict > 0) {
     // Every dimension that gave the permitting result, not only the first.
-    const std::pair<std::string_view, std::int32_t> dims[] = {{"calling", t.calling_result},
-                                                              {"called", t.called_result},
-                                                              {"tt", t.tt_result},
-                                                              {"op", t.op_result},
-                                                              {"fsm", t.fsm_result}};
+    const std::pair<std::string_view, std::int32_t> dims[] = {{"calling", t.callingResult},
+                                                              {"called", t.calledResult},
+                                                              {"tt", t.ttResult},
+                                                              {"op", t.opResult},
+                                                              {"fsm", t.fsmResult}};
     bool first = true;
     for (const auto& [name, result] : dims) {
       if (result != t.verdict) continue;
@@ -208,15 +208,15 @@ char* explainText(char* w, const PXSccpScreeningTrace& t, bool tcapDamaged) {
     w = put::text(w, px::deciderName(t.decidedBy));
   }
   w = put::literal(w, ": calling=");
-  w = put::text(w, shortVerdict(partial(t.calling_allowed, t.calling_denied, t.calling_result)));
+  w = put::text(w, shortVerdict(partial(t.callingAllowed, t.callingDenied, t.callingResult)));
   w = put::literal(w, " called=");
-  w = put::text(w, shortVerdict(partial(t.called_allowed, t.called_denied, t.called_result)));
+  w = put::text(w, shortVerdict(partial(t.calledAllowed, t.calledDenied, t.calledResult)));
   w = put::literal(w, " tt=");
-  w = put::text(w, shortVerdict(partial(t.tt_allowed, t.tt_denied, t.tt_result)));
+  w = put::text(w, shortVerdict(partial(t.ttAllowed, t.ttDenied, t.ttResult)));
   w = put::literal(w, " op=");
-  w = put::text(w, shortVerdict(partial(t.op_allowed, PXSccpScreening_undefined, t.op_result)));
+  w = put::text(w, shortVerdict(partial(t.opAllowed, PXSccpScreening_undefined, t.opResult)));
   w = put::literal(w, " fsm=");
-  return put::text(w, shortVerdict(partial(t.fsm_allowed, t.fsm_denied, t.fsm_result)));
+  return put::text(w, shortVerdict(partial(t.fsmAllowed, t.fsmDenied, t.fsmResult)));
 }
 
 std::string_view routingIndicatorText(const SccpAddress& a) {

@@ -232,8 +232,8 @@ void Tally::appendJson(std::string& out) const {
     out += '{';
     bool first = true;
     for (auto d : {PXScreeningDecider::calling, PXScreeningDecider::called, PXScreeningDecider::tt,
-                   PXScreeningDecider::op, PXScreeningDecider::operation, PXScreeningDecider::fsm,
-                   PXScreeningDecider::none}) {
+                   PXScreeningDecider::allowedOperation, PXScreeningDecider::deniedOperation,
+                   PXScreeningDecider::fsm, PXScreeningDecider::none}) {
       auto n = _deciders[static_cast<std::size_t>(d)];
       // "none" is the default: nothing applied.
       fmt::format_to(it, "{}\"{}\":{}", first ? "" : ",",
