@@ -308,4 +308,96 @@ TEST(ConfigReading, RepeatedReadsReleaseEarlierGroups) {
   EXPECT_EQ(kept.use_count(), 1);
 }
 
+// Sources: every value of the file with where it stands and how it was
+// written, in the order that pairs it with its host value.
+TEST(ConfigSources, EachValueKeepsItsPositionAndWrittenKind) {
+  using Kind = px::ConfigSource::Kind;
+  TempDir dir;
+  const auto path = dir.write("sources.toml", R"(outside = true
+[sccp-screening]
+b-text = "41"
+a-list = [ 7, 1.5,
+  false, [1], 1979-05-27 ]
+  c-table = { x = 1 }
+)");
+  PXConfig config(path);
+  config.allowSingleGroup(kGroup);
+  config.keepSources();
+  ASSERT_TRUE(config.read().ok());
+  const px::ConfigSource* root = config.sources();
+  ASSERT_TRUE(root);
+  ASSERT_EQ(root->elements.size(), 2u);
+  const px::ConfigSource* outside = root->find("outside");
+  ASSERT_TRUE(outside);
+  EXPECT_EQ(outside->kind, Kind::boolean);
+  EXPECT_EQ(std::pair(outside->keyLine, outside->keyColumn), std::pair(1u, 1u));
+  EXPECT_EQ(std::pair(outside->line, outside->column), std::pair(1u, 11u));
+
+  const px::ConfigSource* group = root->find(kGroup);
+  ASSERT_TRUE(group);
+  EXPECT_EQ(group->kind, Kind::table);
+  struct Entry {
+    std::string_view key;
+    Kind kind;
+    std::uint32_t keyLine, keyColumn, line, column;
+  };
+  // In the reader's order, which is that of the group's dictionary.
+  const Entry kEntries[] = {
+      {"a-list", Kind::array, 4, 1, 4, 10},
+      {"b-text", Kind::text, 3, 1, 3, 10},
+      {"c-table", Kind::table, 6, 3, 6, 13},
+  };
+  ASSERT_EQ(group->elements.size(), std::size(kEntries));
+  const auto values = config.getSingleGroup(kGroup);
+  auto value = values->entries().begin();
+  for (std::size_t i = 0; i < std::size(kEntries); ++i, ++value) {
+    const Entry& want = kEntries[i];
+    const px::ConfigSource& got = group->elements[i];
+    EXPECT_EQ(got.key, want.key);
+    EXPECT_EQ(value->first, want.key);
+    EXPECT_EQ(got.kind, want.kind) << want.key;
+    EXPECT_EQ(std::tuple(got.keyLine, got.keyColumn, got.line, got.column),
+              std::tuple(want.keyLine, want.keyColumn, want.line, want.column))
+        << want.key;
+  }
+  // List elements pair with the host list by index; a boolean reads as 0.
+  const px::ConfigSource& list = group->elements[0];
+  const PXList& hostList = *values->find("a-list")->list();
+  const std::tuple<Kind, std::uint32_t, std::uint32_t> kElements[] = {
+      {Kind::integer, 4, 12}, {Kind::floatingPoint, 4, 15}, {Kind::boolean, 5, 3},
+      {Kind::array, 5, 10},   {Kind::dateTime, 5, 15},
+  };
+  ASSERT_EQ(list.elements.size(), std::size(kElements));
+  ASSERT_EQ(hostList.size(), std::size(kElements));
+  for (std::size_t i = 0; i < std::size(kElements); ++i) {
+    const px::ConfigSource& e = list.elements[i];
+    EXPECT_EQ(std::tuple(e.kind, e.line, e.column), kElements[i]) << i;
+    EXPECT_TRUE(e.key.empty());
+  }
+  EXPECT_EQ(*hostList[2].integer(), 0);
+  EXPECT_TRUE(hostList[4].isOther());
+  EXPECT_EQ(list.elements[3].elements.size(), 1u);
+}
+
+TEST(ConfigSources, KeptOnlyWhenAskedForAndOnlyFromASuccessfulRead) {
+  TempDir dir;
+  const auto good = dir.write("good.toml", "[sccp-screening]\na = 1\n");
+  const auto bad = dir.write("bad.toml", "[sccp-screening\n");
+  PXConfig plain(good);
+  ASSERT_TRUE(plain.read().ok());
+  EXPECT_EQ(plain.sources(), nullptr);
+
+  PXConfig config(good);
+  config.keepSources();
+  ASSERT_TRUE(config.read().ok());
+  ASSERT_TRUE(config.sources());
+  EXPECT_TRUE(config.sources()->find(kGroup));
+  EXPECT_EQ(config.sources()->find("nothing"), nullptr);
+
+  PXConfig failing(bad);
+  failing.keepSources();
+  EXPECT_FALSE(failing.read().ok());
+  EXPECT_EQ(failing.sources(), nullptr);
+}
+
 }  // namespace

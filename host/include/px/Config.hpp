@@ -15,11 +15,39 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "px/Value.hpp"
+
+namespace px {
+
+// Where a value of a configuration file stands, and the TOML kind it was
+// written as, which its host value does not always keep (a boolean reads as
+// the number 1 or 0; a table, a date and a time all as PXOther). The entries
+// of a table and the elements of an array follow in the reader's order, so
+// each can be paired with the host value of the same key or index.
+struct ConfigSource {
+  enum class Kind : std::uint8_t { text, integer, floatingPoint, boolean, array, table, dateTime };
+
+  Kind kind = Kind::table;
+  // Of the value, counted from 1.
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  // An entry of a table: its key, and where the key stands.
+  std::string key;
+  std::uint32_t keyLine = 0;
+  std::uint32_t keyColumn = 0;
+  std::vector<ConfigSource> elements;
+
+  // The entry of a table under `key`, or nullptr.
+  const ConfigSource* find(std::string_view key) const;
+};
+
+}  // namespace px
 
 // The outcome of PXConfig::read().
 struct PXConfigReadResult {
@@ -57,6 +85,13 @@ class PXConfig {
   // allowed and the last read() found it. Every call returns the same object.
   PXDictionaryRef getSingleGroup(std::string_view name) const noexcept;
 
+  // Asks read() to keep where each value stood and how it was written, for a
+  // tool that points at lines of the file; a load of rules has no need of it.
+  void keepSources() noexcept { _keepSources = true; }
+  // The whole file as the last read() found it (every top-level key, groups
+  // or not), or null unless keepSources() was asked for and the read succeeded.
+  const px::ConfigSource* sources() const noexcept { return _sources.get(); }
+
   const std::string& fileName() const { return _fileName; }
 
   // Files larger than this are refused, so that a mistaken path (a device, a
@@ -67,4 +102,6 @@ class PXConfig {
   std::string _fileName;
   std::set<std::string, std::less<>> _allowed;
   std::map<std::string, PXDictionaryRef, std::less<>> _groups;
+  std::unique_ptr<const px::ConfigSource> _sources;
+  bool _keepSources = false;
 };

@@ -42,6 +42,48 @@ PXValue convert(const toml::node& node, unsigned depth) {
   }
 }
 
+px::ConfigSource::Kind kindOf(const toml::node& node) {
+  using Kind = px::ConfigSource::Kind;
+  switch (node.type()) {
+    case toml::node_type::string:
+      return Kind::text;
+    case toml::node_type::integer:
+      return Kind::integer;
+    case toml::node_type::floating_point:
+      return Kind::floatingPoint;
+    case toml::node_type::boolean:
+      return Kind::boolean;
+    case toml::node_type::array:
+      return Kind::array;
+    case toml::node_type::table:
+      return Kind::table;
+    default:
+      return Kind::dateTime;
+  }
+}
+
+// The same walk as convert(), under the same bound.
+px::ConfigSource sourceOf(const toml::node& node, unsigned depth) {
+  px::ConfigSource s;
+  s.kind = kindOf(node);
+  s.line = node.source().begin.line;
+  s.column = node.source().begin.column;
+  if (depth > kMaxNesting) return s;
+  if (const toml::array* array = node.as_array()) {
+    s.elements.reserve(array->size());
+    for (const toml::node& element : *array) s.elements.push_back(sourceOf(element, depth + 1));
+  } else if (const toml::table* table = node.as_table()) {
+    s.elements.reserve(table->size());
+    for (const auto& [key, value] : *table) {
+      px::ConfigSource& entry = s.elements.emplace_back(sourceOf(value, depth + 1));
+      entry.key = std::string(key.str());
+      entry.keyLine = key.source().begin.line;
+      entry.keyColumn = key.source().begin.column;
+    }
+  }
+  return s;
+}
+
 PXDictionaryRef convertGroup(const toml::table& table) {
   PXDictionary::Map entries;
   for (const auto& [key, node] : table) entries.emplace(std::string(key.str()), convert(node, 1));
@@ -138,6 +180,12 @@ FileText readFile(const std::string& fileName) {
 
 }  // namespace
 
+const px::ConfigSource* px::ConfigSource::find(std::string_view name) const {
+  for (const ConfigSource& entry : elements)
+    if (entry.key == name) return &entry;
+  return nullptr;
+}
+
 PXConfig::PXConfig(std::string fileName) noexcept : _fileName(std::move(fileName)) {}
 
 void PXConfig::allowSingleGroup(std::string_view name) noexcept {
@@ -160,6 +208,7 @@ PXDictionaryRef PXConfig::getSingleGroup(std::string_view name) const noexcept {
 
 PXConfigReadResult PXConfig::read() noexcept {
   _groups.clear();
+  _sources.reset();
 #if defined(__cpp_exceptions)
   try {
 #endif
@@ -175,12 +224,14 @@ PXConfigReadResult PXConfig::read() noexcept {
     // Every top-level table is converted, allowed or not: configuration files
     // are small, and groups allowed after read() then need no second parse.
     std::map<std::string, PXDictionaryRef, std::less<>> groups;
-    auto collect = [&groups](const toml::table& root) {
+    std::unique_ptr<const px::ConfigSource> sources;
+    auto collect = [&](const toml::table& root) {
       for (const auto& [key, node] : root) {
         if (const toml::table* table = node.as_table()) {
           groups.emplace(std::string(key.str()), convertGroup(*table));
         }
       }
+      if (_keepSources) sources = std::make_unique<const px::ConfigSource>(sourceOf(root, 0));
     };
 #if TOML_EXCEPTIONS
     try {
@@ -194,11 +245,13 @@ PXConfigReadResult PXConfig::read() noexcept {
   collect(parsed.table());
 #endif
     _groups = std::move(groups);
+    _sources = std::move(sources);
     return {};
 #if defined(__cpp_exceptions)
   } catch (...) {
     // Only allocation can fail here (toml++ throws nothing but parse_error).
     _groups.clear();
+    _sources.reset();
     PXConfigReadResult r;
     r.status = PXConfigReadResult::Status::cannotRead;
     try {

@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <toml++/toml.h>
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -19,6 +18,8 @@ namespace qs {
 namespace {
 
 using Severity = Diagnostic::Severity;
+using Source = px::ConfigSource;
+using Kind = px::ConfigSource::Kind;
 
 constexpr std::int64_t kMin32 = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kMax32 = std::numeric_limits<std::int32_t>::max();
@@ -62,155 +63,170 @@ std::string quoted(std::string_view s) {
   return r;
 }
 
-std::string_view kindNoun(const toml::node& n) {
-  switch (n.type()) {
-    case toml::node_type::string:
+std::string_view kindNoun(const Source& n) {
+  switch (n.kind) {
+    case Kind::text:
       return "a text";
-    case toml::node_type::integer:
-    case toml::node_type::floating_point:
+    case Kind::integer:
+    case Kind::floatingPoint:
       return "a number";
-    case toml::node_type::boolean:
+    case Kind::boolean:
       return "a boolean";
-    case toml::node_type::array:
+    case Kind::array:
       return "a list";
-    case toml::node_type::table:
+    case Kind::table:
       return "a table";
-    default:
-      return "a date or time";
+    case Kind::dateTime:
+      break;
   }
+  return "a date or time";
+}
+
+bool isNumber(const Source& n) {
+  return n.kind == Kind::integer || n.kind == Kind::floatingPoint;
+}
+
+// The elements of a list value paired with where each stands.
+template <class F>
+void forEachElement(const PXValue& list, const Source& at, F&& f) {
+  const PXList& values = *list.list();
+  for (std::size_t i = 0; i < values.size() && i < at.elements.size(); ++i)
+    f(values[i], at.elements[i]);
 }
 
 class Linter {
  public:
   explicit Linter(std::vector<Diagnostic>& out) : _out(out) {}
 
-  void warn(const toml::source_region& at, std::string message) {
-    _out.push_back(
-        Diagnostic{Severity::warning, at.begin.line, at.begin.column, std::move(message)});
+  // At a value.
+  void warn(const Source& at, std::string message) {
+    _out.push_back(Diagnostic{Severity::warning, at.line, at.column, std::move(message)});
+  }
+  // At the key of an entry.
+  void warnKey(const Source& at, std::string message) {
+    _out.push_back(Diagnostic{Severity::warning, at.keyLine, at.keyColumn, std::move(message)});
   }
 
-  void prefixText(const toml::node& n, std::string_view key, std::string_view text) {
+  void prefixText(const Source& n, std::string_view key, std::string_view text) {
     if (text.empty()) {
-      warn(n.source(), fmt::format("{}: an empty prefix never matches", key));
+      warn(n, fmt::format("{}: an empty prefix never matches", key));
       return;
     }
     bool digitsOnly =
         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (digitsOnly) return;
     if (text.find_first_of(", ;\t") != std::string_view::npos)
-      warn(n.source(), fmt::format("{}: prefix {} is one text, not a list: it is never split at "
-                                   "commas or blanks, so it never matches; write a list of texts",
-                                   key, quoted(text)));
+      warn(n, fmt::format("{}: prefix {} is one text, not a list: it is never split at "
+                          "commas or blanks, so it never matches; write a list of texts",
+                          key, quoted(text)));
     else
-      warn(n.source(), fmt::format("{}: prefix {} has characters other than digits 0-9: it never "
-                                   "matches address or IMSI digits",
-                                   key, quoted(text)));
+      warn(n, fmt::format("{}: prefix {} has characters other than digits 0-9: it never "
+                          "matches address or IMSI digits",
+                          key, quoted(text)));
   }
 
-  void prefix(const toml::node& n, std::string_view key) {
-    if (auto s = n.as_string()) return prefixText(n, key, s->get());
-    if (auto a = n.as_array()) {
-      for (const toml::node& e : *a) {
-        if (auto s = e.as_string())
-          prefixText(e, key, s->get());
-        else if (e.is_array())
-          warn(e.source(), fmt::format("{}: a nested list is not a prefix and never matches", key));
+  void prefix(const PXValue& v, const Source& n, std::string_view key) {
+    if (auto s = v.text()) return prefixText(n, key, *s);
+    if (v.isList()) {
+      forEachElement(v, n, [&](const PXValue& ev, const Source& e) {
+        if (auto s = ev.text())
+          prefixText(e, key, *s);
+        else if (e.kind == Kind::array)
+          warn(e, fmt::format("{}: a nested list is not a prefix and never matches", key));
         else
-          warn(e.source(), fmt::format("{}: {} is not a prefix and never matches; prefixes are "
-                                       "texts such as \"4179\"",
-                                       key, kindNoun(e)));
-      }
+          warn(e, fmt::format("{}: {} is not a prefix and never matches; prefixes are "
+                              "texts such as \"4179\"",
+                              key, kindNoun(e)));
+      });
       return;
     }
-    warn(n.source(), fmt::format("{}: given as {}, which this key ignores (the list stays unset); "
-                                 "write a text or a list of texts such as [\"4179\"]",
-                                 key, kindNoun(n)));
+    warn(n, fmt::format("{}: given as {}, which this key ignores (the list stays unset); "
+                        "write a text or a list of texts such as [\"4179\"]",
+                        key, kindNoun(n)));
   }
 
-  void numberEntry(const toml::node& e, std::string_view key) {
-    if (auto i = e.as_integer()) {
-      if (i->get() < kMin32 || i->get() > kMax32)
-        warn(e.source(), fmt::format("{}: {} is outside the 32-bit range and reads as {}", key,
-                                     i->get(), i->get() < 0 ? kMin32 : kMax32));
-    } else if (auto f = e.as_floating_point()) {
-      double d = f->get();
+  void numberEntry(const PXValue& v, const Source& e, std::string_view key) {
+    if (e.kind == Kind::boolean) {
+      const bool b = *v.integer() != 0;
+      warn(e, fmt::format("{}: the boolean {} reads as the number {}", key, b, b ? 1 : 0));
+    } else if (auto i = v.integer()) {
+      if (*i < kMin32 || *i > kMax32)
+        warn(e, fmt::format("{}: {} is outside the 32-bit range and reads as {}", key, *i,
+                            *i < 0 ? kMin32 : kMax32));
+    } else if (auto f = v.real()) {
+      double d = *f;
       if (std::isnan(d))
-        warn(e.source(), fmt::format("{}: nan never matches", key));
+        warn(e, fmt::format("{}: nan never matches", key));
       else if (d != std::trunc(d) || d < double(kMin32) || d > double(kMax32))
-        warn(e.source(), fmt::format("{}: {} reads as {}", key, d, *entryInteger(PXValue(d))));
-    } else if (auto b = e.as_boolean()) {
-      warn(e.source(), fmt::format("{}: the boolean {} reads as the number {}", key, b->get(),
-                                   b->get() ? 1 : 0));
-    } else if (auto s = e.as_string()) {
-      std::string_view t = trim(s->get());
+        warn(e, fmt::format("{}: {} reads as {}", key, d, *entryInteger(v)));
+    } else if (auto s = v.text()) {
+      std::string_view t = trim(*s);
       std::string_view digits = t;
       if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
       bool plain = !digits.empty() && std::all_of(digits.begin(), digits.end(),
                                                   [](char c) { return c >= '0' && c <= '9'; });
-      std::int32_t n = *entryInteger(PXValue(s->get()));
+      std::int32_t n = *entryInteger(v);
       if (!plain)
-        warn(e.source(),
-             fmt::format("{}: the text {} reads as the number {}", key, quoted(s->get()), n));
+        warn(e, fmt::format("{}: the text {} reads as the number {}", key, quoted(*s), n));
       else if (digits.size() > 10 || std::stoll(std::string(t)) != n)
-        warn(e.source(), fmt::format("{}: the text {} is outside the 32-bit range and reads as {}",
-                                     key, quoted(s->get()), n));
-    } else if (e.is_array()) {
-      warn(e.source(), fmt::format("{}: a nested list never matches", key));
+        warn(e, fmt::format("{}: the text {} is outside the 32-bit range and reads as {}", key,
+                            quoted(*s), n));
+    } else if (e.kind == Kind::array) {
+      warn(e, fmt::format("{}: a nested list never matches", key));
     } else {
-      warn(e.source(), fmt::format("{}: {} never matches", key, kindNoun(e)));
+      warn(e, fmt::format("{}: {} never matches", key, kindNoun(e)));
     }
   }
 
-  void number(const toml::node& n, std::string_view key) {
-    if (auto a = n.as_array()) {
-      for (const toml::node& e : *a) numberEntry(e, key);
+  void number(const PXValue& v, const Source& n, std::string_view key) {
+    if (v.isList()) {
+      forEachElement(v, n, [&](const PXValue& ev, const Source& e) { numberEntry(ev, e, key); });
       return;
     }
-    if (n.is_string()) {
-      warn(n.source(), fmt::format("{}: a single text is ignored by this key (the list stays "
-                                   "unset); write a number or a list such as [{}]",
-                                   key, quoted(n.as_string()->get())));
+    if (auto s = v.text()) {
+      warn(n, fmt::format("{}: a single text is ignored by this key (the list stays "
+                          "unset); write a number or a list such as [{}]",
+                          key, quoted(*s)));
       return;
     }
-    if (n.is_number() || n.is_boolean()) return numberEntry(n, key);
-    warn(n.source(), fmt::format("{}: given as {}, which this key ignores (the list stays unset)",
-                                 key, kindNoun(n)));
+    if (isNumber(n) || n.kind == Kind::boolean) return numberEntry(v, n, key);
+    warn(n, fmt::format("{}: given as {}, which this key ignores (the list stays unset)", key,
+                        kindNoun(n)));
   }
 
-  void flagText(const toml::node& n, std::string_view key, std::string_view text) {
+  void flagText(const Source& n, std::string_view key, std::string_view text) {
     bool actual = qel::textTruth(text);
     auto meant = intendedTruth(text);
     if (meant && *meant == actual) return;
-    warn(n.source(),
-         fmt::format("{}: the text {} reads as {} (a flag text is true only when its first "
-                     "character after blanks, signs and zeros is 1-9, Y, y, T or t); write "
-                     "true or false",
-                     key, quoted(text), actual));
+    warn(n, fmt::format("{}: the text {} reads as {} (a flag text is true only when its first "
+                        "character after blanks, signs and zeros is 1-9, Y, y, T or t); write "
+                        "true or false",
+                        key, quoted(text), actual));
   }
 
-  void flag(const toml::node& n, std::string_view key) {
-    if (n.is_boolean() || n.is_number()) return;
-    if (auto s = n.as_string()) return flagText(n, key, s->get());
-    if (auto a = n.as_array()) {
-      if (a->empty()) {
-        warn(n.source(), fmt::format("{}: an empty list leaves the flag unchanged", key));
+  void flag(const PXValue& v, const Source& n, std::string_view key) {
+    if (n.kind == Kind::boolean || isNumber(n)) return;
+    if (auto s = v.text()) return flagText(n, key, *s);
+    if (v.isList()) {
+      if (n.elements.empty()) {
+        warn(n, fmt::format("{}: an empty list leaves the flag unchanged", key));
         return;
       }
-      const toml::node& first = *a->get(0);
-      if (auto s = first.as_string())
-        flagText(first, key, s->get());
-      else if (!first.is_number() && !first.is_boolean())
-        warn(first.source(), fmt::format("{}: a list whose first element is {} leaves the flag "
-                                         "unchanged",
-                                         key, kindNoun(first)));
-      if (a->size() > 1)
+      const Source& first = n.elements[0];
+      if (auto s = v.list()->front().text())
+        flagText(first, key, *s);
+      else if (!isNumber(first) && first.kind != Kind::boolean)
+        warn(first, fmt::format("{}: a list whose first element is {} leaves the flag "
+                                "unchanged",
+                                key, kindNoun(first)));
+      if (n.elements.size() > 1)
         warn(
-            a->get(1)->source(),
+            n.elements[1],
             fmt::format("{}: only the first element of the list counts; the rest is ignored", key));
       return;
     }
-    warn(n.source(), fmt::format("{}: given as {}, which this key ignores (the flag stays false)",
-                                 key, kindNoun(n)));
+    warn(n, fmt::format("{}: given as {}, which this key ignores (the flag stays false)", key,
+                        kindNoun(n)));
   }
 
  private:
@@ -299,6 +315,8 @@ CheckReport checkConfig(const std::string& fileName) {
   PXConfig config(fileName);
   config.allowSingleGroup(qel::kMtp3ScreeningGroup);
   config.allowSingleGroup(qel::kScreeningGroup);
+  // Positions and written kinds come with the values: the file is read once.
+  config.keepSources();
   PXConfigReadResult read = config.read();
   if (!read.ok()) {
     // The reader's message already names the file (and position).
@@ -313,57 +331,51 @@ CheckReport checkConfig(const std::string& fileName) {
   qel::RuleSet rules;
   if (group) qel::applyConfigGroup(*group, rules);
 
-  // Positions come from toml++ directly.
-  toml::table root;
-  try {
-    root = toml::parse_file(fileName);
-  } catch (const toml::parse_error& e) {
-    diags.push_back(Diagnostic{Severity::error, e.source().begin.line, e.source().begin.column,
-                               std::string(e.description())});
-    return report;
-  }
+  const Source& root = *config.sources();
+  const Source* table = root.find(qel::kScreeningGroup);
+  if (table && table->kind != Kind::table) table = nullptr;
 
   Linter lint(diags);
-  const toml::table* table = root[qel::kScreeningGroup].as_table();
   if (!table) {
     std::string message =
         "no [sccp-screening] table: the plug-in reads no rules and every "
         "verdict is undefined";
-    if (const toml::node* n = root.get(qel::kScreeningGroup))
+    if (const Source* n = root.find(qel::kScreeningGroup))
       message = fmt::format("sccp-screening is {}, not a table: the plug-in reads no rules",
                             kindNoun(*n));
-    for (const auto& [k, n] : root)
-      if (n.is_table() && k.str() != qel::kScreeningGroup && k.str() != qel::kMtp3ScreeningGroup &&
-          editDistance(k.str(), qel::kScreeningGroup) <= 4) {
-        message += fmt::format("; did you mean [sccp-screening] for [{}]?", k.str());
+    for (const Source& n : root.elements)
+      if (n.kind == Kind::table && n.key != qel::kScreeningGroup &&
+          n.key != qel::kMtp3ScreeningGroup && editDistance(n.key, qel::kScreeningGroup) <= 4) {
+        message += fmt::format("; did you mean [sccp-screening] for [{}]?", n.key);
         break;
       }
     diags.push_back(Diagnostic{Severity::warning, 0, 0, std::move(message)});
   }
   // Keys of the group written outside it.
-  for (const auto& [k, n] : root)
-    if (!n.is_table() && qel::findConfigKey(k.str()))
-      lint.warn(k.source(), fmt::format("{} is outside [sccp-screening]: the plug-in does not "
-                                        "read it there",
-                                        k.str()));
+  for (const Source& n : root.elements)
+    if (n.kind != Kind::table && qel::findConfigKey(n.key))
+      lint.warnKey(n, fmt::format("{} is outside [sccp-screening]: the plug-in does not "
+                                  "read it there",
+                                  n.key));
 
   if (table) {
-    for (const auto& [k, n] : *table) {
-      const qel::ConfigKey* rule = qel::findConfigKey(k.str());
+    for (const Source& n : table->elements) {
+      const qel::ConfigKey* rule = qel::findConfigKey(n.key);
       if (!rule) {
-        lint.warn(k.source(), fmt::format("unknown key {} in [sccp-screening]; did you mean {}?",
-                                          quoted(k.str()), quoted(nearestKey(k.str()))));
+        lint.warnKey(n, fmt::format("unknown key {} in [sccp-screening]; did you mean {}?",
+                                    quoted(n.key), quoted(nearestKey(n.key))));
         continue;
       }
+      const PXValue& v = *group->find(n.key);
       switch (rule->rule) {
         case qel::ConfigRule::prefixList:
-          lint.prefix(n, k.str());
+          lint.prefix(v, n, n.key);
           break;
         case qel::ConfigRule::numberList:
-          lint.number(n, k.str());
+          lint.number(v, n, n.key);
           break;
         case qel::ConfigRule::flag:
-          lint.flag(n, k.str());
+          lint.flag(v, n, n.key);
           break;
       }
     }
@@ -379,10 +391,10 @@ CheckReport checkConfig(const std::string& fileName) {
     };
     for (auto [allow, deny] : kPairs) {
       if (rules.*allow->flag && rules.*deny->flag) {
-        const toml::node* at = table->get(deny->key);
-        lint.warn(at->source(), fmt::format("both {} and {} are true: one dimension with an allow "
-                                            "and a deny default",
-                                            allow->key, deny->key));
+        lint.warn(*table->find(deny->key),
+                  fmt::format("both {} and {} are true: one dimension with an allow "
+                              "and a deny default",
+                              allow->key, deny->key));
       }
     }
   }
