@@ -25,7 +25,15 @@ run_suite() {  # run_suite DIR CMAKE-ARGS... -- CTEST-ARGS...
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=address,undefined -DQEL_BUILD_BENCH=OFF
+# LeakSanitizer (GCC 12's runtime) guesses where a dlopen'ed module's
+# thread-local block lies from the block's address: one that happens to start
+# 16 octets into a page is taken for an old glibc's, its "header" is read from
+# the allocator's own, and the leak check crashes at exit, depending on nothing
+# but the heap's layout. Any other address gives "can't guess" and the block is
+# not scanned at all, so not tracking these blocks (the plug-in's thread slot
+# lives in one) changes nothing else: it could only add a false leak report.
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_tls_get_addr=0" \
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=address,undefined -DQEL_BUILD_BENCH=OFF
 # Debian packages: built, checked and screened from a throwaway root.
 scripts/package-test.sh build-deb
 passed=$((passed + 1))
