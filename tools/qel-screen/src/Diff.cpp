@@ -17,6 +17,12 @@
 
 namespace qs {
 
+void Comparison::merge(const Comparison& other) {
+  compared += other.compared;
+  for (const auto& [pair, count] : other.pairs) pairs[pair] += count;
+  changed.merge(other.changed);
+}
+
 std::uint64_t Comparison::changedCount() const {
   std::uint64_t n = 0;
   for (const auto& [pair, count] : pairs) n += count;

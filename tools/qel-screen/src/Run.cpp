@@ -22,8 +22,10 @@
 #include "FrameSource.hpp"
 #include "LinkLayer.hpp"
 #include "LiveSource.hpp"
+#include "MessageWork.hpp"
 #include "OneLine.hpp"
 #include "OutputBuffer.hpp"
+#include "Pipeline.hpp"
 #include "PluginHost.hpp"
 #include "Records.hpp"
 #include "RunParts.hpp"
@@ -52,48 +54,36 @@ constexpr std::uint64_t kProgressEvery = 1 << 15;
 // How often the status line of a live capture is refreshed.
 constexpr auto kStatusEvery = std::chrono::seconds(2);
 
-std::uint64_t nanosecondsOf(const MessageOrigin& o) {
-  if (!o.hasTime || o.seconds < 0) return 0;
-  return static_cast<std::uint64_t>(o.seconds) * 1'000'000'000ull + o.nanoseconds;
-}
-
-class Sink;
-std::string summary(const ExtractorCounts& c, const Sink& sink, bool screening, double seconds);
-
-class Sink : public UnitSink, public LoopHooks, private SccpReassembler::Listener {
+// The single-threaded run: the frame loop's hooks around one MessageWork.
+class Hooks : public LoopHooks {
  public:
-  Sink(Output& out, const RunOptions& options, LoadedPlugin* plugin, CaptureWriter* writer,
-       Reloader* reloader, Comparison* diff)
-      : _out(out),
-        _options(options),
-        _plugin(plugin),
+  Hooks(MessageWork& work, Output& out, bool screening, CaptureWriter* writer, Reloader* reloader,
+        bool several, const RunOptions& options)
+      : _work(work),
+        _out(out),
+        _screening(screening),
         _writer(writer),
         _reloader(reloader),
-        _diff(diff),
-        _tally(options.prefixDigits),
-        _segments(options.segmentLimits) {
-    _records.resize(options.segmentLimits.maxMessages);
-  }
+        _several(several),
+        _options(options) {}
 
   void beginSource(const FrameSource& source) override {
     // Records carry the name as JSON text, which must be UTF-8.
     _jsonName = validUtf8(source.name());
-    _file = _several ? &_jsonName : nullptr;
+    _work.setFile(_several ? &_jsonName : nullptr);
     if (_several && _options.format == Format::text) appendFileHeading(_out.buffer, source.name());
     _linkType = source.linkType();
     if (_writer) _writer->newSource();
   }
   void beginFrame(const FrameSource&, const Frame& frame) override {
-    _frame = frame.number;
-    _frameHeldSegment = false;
+    _work.beginFrame(frame.number);
     if (_writer) _writer->beginFrame(frame.linkType < 0 ? _linkType : frame.linkType, frame);
   }
   void endFrame(const Extractor& extractor) override {
-    if (_writer) _writer->endFrame(extractor.frameHeldFragment() || _frameHeldSegment);
+    if (_writer) _writer->endFrame(extractor.frameHeldFragment() || _work.frameHeldSegment());
   }
   void endSource() override {
-    // Messages still in reassembly are screened from their first segments.
-    _segments.finish(*this);
+    _work.finishSegments();
     if (_writer) _writer->writeSelectedHeld();
   }
   void flush() override {
@@ -104,254 +94,25 @@ class Sink : public UnitSink, public LoopHooks, private SccpReassembler::Listene
     if (_reloader) _reloader->request();
   }
   void report(const ExtractorCounts& sofar, double seconds) override {
-    std::string s = summary(sofar, *this, _plugin != nullptr, seconds);
+    std::string s = summaryText(sofar, _work.counts(), _work.tally(), _work.segments(),
+                                _screening, seconds);
     std::fputs(s.c_str(), stderr);
   }
   std::string status() const override {
-    if (!_plugin) return {};
-    const auto& v = _tally.verdicts();
-    return fmt::format(", {} denied", v[slotOf(PXSccpScreening_explicitlyDenied)] +
-                                          v[slotOf(PXSccpScreening_implicitlyDenied)]);
+    if (!_screening) return {};
+    return fmt::format(", {} denied", _work.denied());
   }
-
-  void onUnit(const SccpUnit& unit, std::uint32_t index) override {
-    MessageView m;
-    m.file = _file;
-    m.frame = _frame;
-    m.index = index;
-    m.sua = unit.sua != nullptr;
-    m.origin = unit.origin;
-    SccpDecodeError e = SccpDecodeError::none;
-    if (unit.sua)
-      px::packetFromSua(_packet, *unit.sua);
-    else
-      e = _packet.decode(unit.bytes);
-    if (e != SccpDecodeError::none) {
-      m.error = px::decodeErrorName(e);
-    } else if (const auto* tcap = _packet.tcapMessage(); tcap && tcap->isDamaged()) {
-      // A sound SCCP message whose TCAP could be read only in part is as
-      // undecodable as a damaged SCCP message: screening saw less than was sent.
-      m.error = kTcapDamagedError;
-      m.tcapDamaged = true;
-    }
-    if (m.error) ++_counts[kSlotUndecodable];
-    if (packetFormed(e)) m.packet = &_packet;
-    // Waiting messages time out in capture time, whatever traffic follows.
-    if (m.origin && m.origin->hasTime && _segments.pending())
-      _segments.expire(nanosecondsOf(*m.origin), *this);
-
-    if (_plugin) {
-      const bool inbound =
-          _options.home.everything() || (m.origin && _options.home.inbound(*m.origin, m.packet));
-      m.direction = inbound ? MessageView::Direction::inbound : MessageView::Direction::outbound;
-      if (!inbound) {
-        // A node is not asked about what it sends.
-        ++_counts[kSlotOutbound];
-        _tally.addOutbound();
-        if (_diff || !_options.only.selects(false, 0, m.error.has_value(), true)) return;
-        if (_writer)
-          _writer->select({unit.ipFragmentFrames, unit.sctpFragmentFrames},
-                          fmt::format("message {}: outbound (not screened)", m.index));
-        write(m, Verdict{});
-        return;
-      }
-    }
-
-    if (e == SccpDecodeError::none && !unit.sua && _packet.segmentation()) {
-      const MessageOrigin none;
-      const MessageOrigin& o = m.origin ? *m.origin : none;
-      auto r =
-          _segments.add(_packet, unit.bytes, o.opc.value_or(0), nanosecondsOf(o), _joined, *this);
-      switch (r.status) {
-        case SccpReassembler::Status::unsegmented:
-          break;
-        case SccpReassembler::Status::held:
-          keep(r.slot, m, r.position, unit);
-          _frameHeldSegment = true;
-          return;
-        case SccpReassembler::Status::complete: {
-          keep(r.slot, m, r.position, unit);
-          writeMessage(r.slot, r.total, &_joined, false);
-          return;
-        }
-        case SccpReassembler::Status::alone:
-          // A later segment without its message: screened by itself.
-          m.incomplete = true;
-          m.segment = static_cast<std::uint8_t>(0);
-          break;
-      }
-    }
-    Verdict v = screen(m.packet);
-    if (!take(m, v)) return;
-    if (_writer) _writer->select({unit.ipFragmentFrames, unit.sctpFragmentFrames}, comment(m, v));
-    write(m, v);
-  }
-
-  void setColour(bool c) { _colour = c; }
-  void setSeveral(bool s) { _several = s; }
-  const std::array<std::uint64_t, kSlots>& counts() const { return _counts; }
-  const Tally& tally() const { return _tally; }
-  const SccpReassembler& segments() const { return _segments; }
 
  private:
-  // What a held segment's record needs once its message is whole.
-  struct Held {
-    const std::string* file;
-    std::uint64_t frame;
-    std::uint32_t index;
-    std::uint8_t position;
-    bool hasOrigin;
-    MessageOrigin origin;
-    // With --write: the segment's frame and those of its IP/SCTP fragments.
-    std::vector<std::uint64_t> frames;
-  };
-
-  void keep(std::uint32_t slot, const MessageView& m, std::uint8_t position, const SccpUnit& unit) {
-    auto& list = _records[slot];
-    if (position == 1) list.clear();
-    Held h{m.file,
-           m.frame,
-           m.index,
-           position,
-           m.origin != nullptr,
-           m.origin ? *m.origin : MessageOrigin{},
-           {}};
-    if (_writer) {
-      h.frames.push_back(m.frame);
-      h.frames.insert(h.frames.end(), unit.ipFragmentFrames.begin(), unit.ipFragmentFrames.end());
-      h.frames.insert(h.frames.end(), unit.sctpFragmentFrames.begin(),
-                      unit.sctpFragmentFrames.end());
-    }
-    list.push_back(std::move(h));
-  }
-
-  void gaveUp(const SccpReassembler::Pending& p, SccpGiveUp) override {
-    // The first segment decodes as it did on arrival.
-    _firstOnly.decode(p.firstSegment());
-    writeMessage(p.slot, p.total, &_firstOnly, true);
-  }
-
-  // Screens a whole (or given-up) message once; every kept segment gets a
-  // record with its verdict, and with --write every segment's frame.
-  void writeMessage(std::uint32_t slot, std::uint8_t total, const PXSCCP_Packet* packet,
-                    bool incomplete) {
-    Verdict v = screen(packet);
-    for (const Held& h : _records[slot]) {
-      MessageView m;
-      m.file = h.file;
-      m.frame = h.frame;
-      m.index = h.index;
-      m.packet = packet;
-      m.origin = h.hasOrigin ? &h.origin : nullptr;
-      m.segment = h.position;
-      m.segments = total;
-      m.incomplete = incomplete;
-      if (_plugin) m.direction = MessageView::Direction::inbound;
-      if (!take(m, v)) continue;
-      if (_writer)
-        _writer->selectFrames(
-            h.frames, fmt::format("segment {} of {}: {}", h.position, total, comment(m, v)));
-      write(m, v);
-    }
-    _records[slot].clear();
-  }
-
-  Verdict screen(const PXSCCP_Packet* packet) {
-    Verdict v;
-    if (!_plugin || !packet) return v;
-    v.screened = true;
-    PXErrorRef err;
-    // The explaining variant whenever there is one: the IMSI shown is the one
-    // it read, and the trace names the decider for the summary and comments.
-    if (auto* explainer = _plugin->explainer()) {
-      // Copied from a blank trace: value-initialising one clears its IMSI
-      // buffer too, which only imsiLength says how much of to read.
-      static const PXSccpScreeningTrace kBlank{};
-      _trace = kBlank;
-      v.code = explainer->screenSccpPacketInboundExplained(packet, &err, _trace);
-      v.imsi = _trace.imsi();
-      v.trace = &_trace;
-    } else {
-      v.code = _plugin->filter().screenSccpPacketInbound(packet, &err);
-    }
-    if (_diff) {
-      _old = v;
-      _old.trace = nullptr;
-      v.code = _diff->after.screenSccpPacketInbound(packet, &err);
-      v.trace = nullptr;
-      v.before = &_old;
-    }
-    return v;
-  }
-
-  // Counts a message's record; whether it is written.
-  bool take(const MessageView& m, const Verdict& v) {
-    if (!_plugin) {
-      return true;
-    }
-    if (v.screened) {
-      ++_counts[slotOf(v.code)];
-      if (m.error) ++_counts[kSlotPartlyScreened];
-    }
-    if (_diff) {
-      if (!v.screened) return false;
-      ++_diff->compared;
-      if (v.before->code == v.code) return false;
-      ++_diff->pairs[{v.before->code, v.code}];
-      _diff->changed.add(m.packet, v.code, nullptr, std::nullopt);
-      return true;
-    }
-    _tally.add(m.packet, v.screened ? std::optional(v.code) : std::nullopt, v.trace, m.error);
-    return _options.only.selects(v.screened, v.code, m.error.has_value());
-  }
-
-  void write(const MessageView& m, Verdict v) {
-    if (!_options.explain) v.trace = nullptr;
-    if (!_plugin) {
-      if (_options.format == Format::jsonl)
-        appendDecodeJson(_out.buffer, m);
-      else
-        appendDecodeText(_out.buffer, m);
-    } else if (_options.format == Format::jsonl) {
-      appendScreenJson(_out.buffer, m, v);
-    } else {
-      appendScreenText(_out.buffer, m, v, _colour);
-    }
-    _out.maybeFlush();
-  }
-
-  static std::string comment(const MessageView& m, const Verdict& v) {
-    if (!v.screened)
-      return fmt::format("message {}: undecodable ({})", m.index, m.error.value_or("?"));
-    std::string s = fmt::format("message {}: {}", m.index, px::verdictName(v.code));
-    if (m.error) s += fmt::format(" (undecodable: {})", *m.error);
-    if (v.trace) s += ' ' + whyText(*v.trace, m.tcapDamaged);
-    return s;
-  }
-
+  MessageWork& _work;
   Output& _out;
-  const RunOptions& _options;
-  LoadedPlugin* _plugin;
+  bool _screening;
   CaptureWriter* _writer;
   Reloader* _reloader;
-  Comparison* _diff;
-  Tally _tally;
-  PXSCCP_Packet _packet;
-  PXSCCP_Packet _joined;
-  PXSCCP_Packet _firstOnly;
-  SccpReassembler _segments;
-  // By reassembly slot: the records waiting for their message.
-  std::vector<std::vector<Held>> _records;
-  PXSccpScreeningTrace _trace;
-  Verdict _old;  // diff: the first rule set's verdict
+  bool _several;
+  const RunOptions& _options;
   std::string _jsonName;
-  const std::string* _file = nullptr;
   int _linkType = 0;
-  std::uint64_t _frame = 0;
-  bool _frameHeldSegment = false;
-  std::array<std::uint64_t, kSlots> _counts{};
-  bool _colour = false;
-  bool _several = false;
 };
 
 void appendReasons(std::string& out, const SkipCounts& counts) {
@@ -364,13 +125,16 @@ void appendReasons(std::string& out, const SkipCounts& counts) {
   }
 }
 
-std::string summary(const ExtractorCounts& c, const Sink& sink, bool screening, double seconds) {
+}  // namespace
+
+std::string summaryText(const ExtractorCounts& c, const std::array<std::uint64_t, kSlots>& n,
+                        const Tally& tally, const SccpReassembler& seg, bool screening,
+                        double seconds) {
   std::string s;
   auto it = std::back_inserter(s);
   double rate = seconds > 0 ? static_cast<double>(c.messages) / seconds : 0;
   fmt::format_to(it, "qel-screen: {} frames, {} SCCP messages in {:.3f} s ({:.0f} msgs/s)\n",
                  c.frames, c.messages, seconds, rate);
-  const auto& n = sink.counts();
   if (screening) {
     for (std::size_t i = 0; i < kVerdicts.size(); ++i)
       if (n[i] || kVerdicts[i] != PXSccpScreening_errorResult)
@@ -379,7 +143,6 @@ std::string summary(const ExtractorCounts& c, const Sink& sink, bool screening, 
     if (n[kSlotOutbound])
       fmt::format_to(it, "  {:<21} {:>9} (not screened)\n", "outbound", n[kSlotOutbound]);
   }
-  const SccpReassembler& seg = sink.segments();
   std::uint64_t gaveUp = 0;
   for (std::size_t i = 0; i < kSccpGiveUpReasons; ++i)
     gaveUp += seg.gaveUp(static_cast<SccpGiveUp>(i));
@@ -409,9 +172,11 @@ std::string summary(const ExtractorCounts& c, const Sink& sink, bool screening, 
     appendReasons(s, c.other);
     s += '\n';
   }
-  if (screening) s += sink.tally().topText("denied", true);
+  if (screening) s += tally.topText("denied", true);
   return s;
 }
+
+namespace {
 
 bool writeSummary(const RunOptions& options, const std::string& text) {
   if (options.summaryFile.empty()) {
@@ -423,6 +188,20 @@ bool writeSummary(const RunOptions& options, const std::string& text) {
   if (f && std::fclose(f) != 0) ok = false;
   if (!ok) printError(fmt::format("{}: cannot write the summary", options.summaryFile));
   return ok;
+}
+
+unsigned threadCount(const RunOptions& options) {
+  if (options.threads) return options.threads;
+  unsigned n = std::thread::hardware_concurrency();
+  return n ? n : 1;
+}
+
+// Messages per pipeline batch: QEL_SCREEN_BATCH (for tests: batch edges
+// inside segmented messages) or the default.
+std::size_t batchUnits() {
+  if (const char* e = std::getenv("QEL_SCREEN_BATCH"))
+    if (long n = std::strtol(e, nullptr, 10); n > 0) return static_cast<std::size_t>(n);
+  return PipelineSetup{}.batchUnits;
 }
 
 }  // namespace
@@ -484,16 +263,43 @@ int run(const RunOptions& options, bool screening, const DiffOptions* diff) {
     reloader = std::make_unique<Reloader>(plugin->filter(), options.config);
 
   Output out;
-  // Large (a reassembly table): not on the stack.
-  auto sinkOwner = std::make_unique<Sink>(out, options, plugin.get(), writer.get(), reloader.get(),
-                                          comparison.get());
-  Sink& sink = *sinkOwner;
-  sink.setColour(options.format == Format::text && useColour(options.colour));
-  sink.setSeveral(inputs->sources.size() > 1);
+  const bool colour = options.format == Format::text && useColour(options.colour);
+  const bool several = inputs->sources.size() > 1;
   if (screening && options.format == Format::text)
     appendScreenTextHeader(out.buffer, options.explain && !diff);
 
-  LoopResult r = readAll(*inputs, options, sink, sink);
+  LoopResult r;
+  // Large (a reassembly table): not on the stack.
+  std::unique_ptr<MessageWork> single;
+  std::unique_ptr<Pipeline> pipeline;
+  const MessageWork* work = nullptr;
+  const unsigned threads = threadCount(options);
+  if (threads <= 1) {
+    single = std::make_unique<MessageWork>(options, plugin.get(), comparison.get(),
+                                           MessageWork::Role::whole);
+    single->setOutput(out.buffer, &out);
+    single->setWriter(writer.get());
+    single->setColour(colour);
+    Hooks hooks(*single, out, screening, writer.get(), reloader.get(), several, options);
+    r = readAll(*inputs, options, *single, hooks);
+    work = single.get();
+  } else {
+    PipelineSetup setup;
+    setup.options = &options;
+    setup.plugin = plugin.get();
+    setup.diff = comparison.get();
+    setup.writer = writer.get();
+    setup.reloader = reloader.get();
+    setup.out = &out;
+    setup.colour = colour;
+    setup.several = several;
+    setup.streaming = inputs->streaming;
+    setup.workers = threads;
+    setup.batchUnits = batchUnits();
+    pipeline = std::make_unique<Pipeline>(setup);
+    r = readAll(*inputs, options, *pipeline, *pipeline);
+    work = &pipeline->finish();
+  }
 
   out.flush();
   std::fflush(stdout);
@@ -507,8 +313,9 @@ int run(const RunOptions& options, bool screening, const DiffOptions* diff) {
                                     ? comparison->summaryJson(r.total, r.seconds)
                                     : comparison->summary(r.total, r.seconds))
                   : options.summaryFormat == SummaryFormat::json && screening
-                      ? summaryJson(sink.tally(), r.total, sink.segments(), r.seconds)
-                      : summary(r.total, sink, screening, r.seconds);
+                      ? summaryJson(work->tally(), r.total, work->segments(), r.seconds)
+                      : summaryText(r.total, work->counts(), work->tally(), work->segments(),
+                                    screening, r.seconds);
   if (!writeSummary(options, s)) status = 2;
   if (writer && writer->framesLost())
     printError(

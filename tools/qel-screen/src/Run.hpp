@@ -47,6 +47,9 @@ struct RunOptions {
   // --home-pc, --home-ip, --home-gt: which messages are inbound.
   HomeNetwork home;
   std::string write;  // capture of the selected frames
+  // Threads that decode and screen (0: one per core); 1 runs everything on
+  // the calling thread.
+  unsigned threads = 0;
   ReassemblyLimits limits;
   px::SccpReassemblyLimits segmentLimits;
 };

@@ -2,6 +2,7 @@
 // plug-in, the frame loop with its signals and progress line, the output.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -78,6 +79,8 @@ struct Comparison {
   // The changed messages, by their new verdict.
   Tally changed;
 
+  // Adds what `other` (a pipeline worker's) counted.
+  void merge(const Comparison& other);
   std::uint64_t changedCount() const;
   std::string summary(const ExtractorCounts& c, double seconds) const;
   std::string summaryJson(const ExtractorCounts& c, double seconds) const;
@@ -92,6 +95,12 @@ std::shared_ptr<PXPlugin> loadSecondFilter(LoadedPlugin& plugin, const std::stri
 // Screens (or decodes) every message of the inputs; with `diff`, writes only
 // the messages whose verdict the second rule set changes.
 int run(const RunOptions& options, bool screening, const DiffOptions* diff);
+
+// The text summary: counts by verdict (`counts`, slots of Summary.hpp), SCCP
+// segments, what was skipped, and the top denied lists.
+std::string summaryText(const ExtractorCounts& c, const std::array<std::uint64_t, kSlots>& counts,
+                        const Tally& tally, const SccpReassembler& seg, bool screening,
+                        double seconds);
 
 struct LoopHooks {
   virtual ~LoopHooks() = default;

@@ -133,6 +133,35 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
   }
 }
 
+void Tally::merge(const Tally& other) {
+  auto add = [](Counts& to, const Counts& from) {
+    for (std::size_t i = 0; i < to.size(); ++i) to[i] += from[i];
+  };
+  add(_verdicts, other._verdicts);
+  _inbound += other._inbound;
+  _outbound += other._outbound;
+  for (std::size_t i = 0; i < _deciders.size(); ++i) _deciders[i] += other._deciders[i];
+  _decidersKnown = _decidersKnown || other._decidersKnown;
+  for (std::size_t i = 0; i < _smallOperations.size(); ++i)
+    add(_smallOperations[i], other._smallOperations[i]);
+  for (const auto& [key, counts] : other._otherOperations) add(_otherOperations[key], counts);
+  for (std::size_t i = 0; i < other._prefixes.keys.size(); ++i) {
+    if (!other._prefixes.keys[i]) continue;
+    const Counts& counts = other._prefixes.counts[other._prefixes.at[i]];
+    if (Counts* c = _prefixes.get(other._prefixes.keys[i]))
+      add(*c, counts);
+    else
+      add(_otherPrefixes, counts);
+  }
+  add(_otherPrefixes, other._otherPrefixes);
+  for (const auto& [error, n] : other._undecodable) {
+    if (auto it = _undecodable.find(error); it != _undecodable.end())
+      it->second += n;
+    else
+      _undecodable.emplace(error, n);
+  }
+}
+
 Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
   if (keys.empty()) {
     keys.assign(1024, 0);

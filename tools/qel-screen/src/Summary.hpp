@@ -62,6 +62,11 @@ class Tally {
   void add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict,
            const PXSccpScreeningTrace* trace, std::optional<std::string_view> error);
 
+  // Adds what `other` counted. Exact while the two together hold at most
+  // kMaxPrefixes prefixes; past that, which prefixes are kept depends on the
+  // order they were merged in (the totals do not).
+  void merge(const Tally& other);
+
   unsigned prefixDigits() const { return _prefixDigits; }
   const Counts& verdicts() const { return _verdicts; }
   std::uint64_t inbound() const { return _inbound; }

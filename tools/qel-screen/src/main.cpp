@@ -76,6 +76,10 @@ int main(int argc, char** argv) {
                     "or empty), always, never")
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
+    cmd->add_option("--threads", o.threads,
+                    "Threads that decode and screen (default: one per core); 1 does all the "
+                    "work on one thread. The output is the same whatever the number")
+        ->check(CLI::Range(1u, 1024u));
   };
   auto addSummaryOptions = [&](CLI::App* cmd, qs::RunOptions& o, std::string& summary) {
     cmd->add_option("--summary", summary, "Summary format on standard error")

@@ -1,0 +1,449 @@
+#include "Pipeline.hpp"
+
+#include <fmt/format.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "OneLine.hpp"
+#include "Records.hpp"
+#include "px/sua/SuaMessage.hpp"
+
+namespace qs {
+
+namespace {
+
+// Batches in flight per worker: one being worked on, one waiting, and room
+// for the writer to lag a little.
+constexpr std::size_t kBatchesPerWorker = 3;
+// A batch is handed on before it holds more than this many frames (--write
+// keeps them all) or octets.
+constexpr std::size_t kFramesPerUnit = 4;
+constexpr std::size_t kMaxBatchOctets = 1 << 20;
+
+// What a worker needs of one message, copied out of the reader's buffers.
+struct BatchUnit {
+  std::uint64_t frame = 0;
+  std::uint32_t index = 0;
+  std::uint32_t bytesAt = 0, bytesSize = 0;  // in Batch::bytes
+  std::uint32_t ipAt = 0, ipSize = 0;        // in Batch::fragmentFrames
+  std::uint32_t sctpAt = 0, sctpSize = 0;
+  std::int32_t sua = -1;  // in Batch::suas
+  bool hasOrigin = false;
+  MessageOrigin origin;
+  // The worker's answer.
+  bool deferred = false;
+  bool selected = false;
+  std::size_t recordEnd = 0;  // in Batch::records
+  std::uint32_t commentAt = 0, commentSize = 0;
+};
+
+// --write: a frame as the capture writer needs it.
+struct BatchFrame {
+  Frame header;  // bytes empty: they are in Batch::bytes
+  std::uint32_t bytesAt = 0, bytesSize = 0;
+  bool heldFragment = false;
+  std::uint32_t unitsEnd = 0;
+};
+
+struct Batch {
+  std::vector<BatchUnit> units;
+  std::vector<BatchFrame> frames;
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint64_t> fragmentFrames;
+  std::vector<px::SuaMessage> suas;
+  std::size_t suaCount = 0;
+  OutputBuffer records{1 << 17};
+  std::string comments;
+  std::uint64_t denied = 0;
+  bool done = false;
+
+  void clear() {
+    units.clear();
+    frames.clear();
+    bytes.clear();
+    fragmentFrames.clear();
+    suaCount = 0;
+    records.clear();
+    comments.clear();
+    denied = 0;
+    done = false;
+  }
+  Bytes view(std::uint32_t at, std::uint32_t size) const { return Bytes(bytes.data() + at, size); }
+  std::span<const std::uint64_t> frameList(std::uint32_t at, std::uint32_t size) const {
+    return {fragmentFrames.data() + at, size};
+  }
+  template <class T>
+  std::uint32_t keep(std::vector<T>& into, std::span<const T> what) {
+    auto at = static_cast<std::uint32_t>(into.size());
+    into.insert(into.end(), what.begin(), what.end());
+    return at;
+  }
+};
+
+// The signals the reader's thread handles; blocked on every other.
+class BlockSignals {
+ public:
+  BlockSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &_old);
+  }
+  ~BlockSignals() { pthread_sigmask(SIG_SETMASK, &_old, nullptr); }
+  BlockSignals(const BlockSignals&) = delete;
+  BlockSignals& operator=(const BlockSignals&) = delete;
+
+ private:
+  sigset_t _old;
+};
+
+}  // namespace
+
+struct Pipeline::State {
+  PipelineSetup setup;
+  const RunOptions& options;
+  std::vector<Batch> batches;
+  // Workers' work and comparisons; the writer stage's.
+  std::vector<std::unique_ptr<Comparison>> comparisons;
+  std::vector<std::unique_ptr<MessageWork>> works;
+  MessageWork whole;
+  std::string jsonName;
+  int linkType = 0;
+  std::uint64_t frame = 0;
+
+  std::mutex mutex;
+  std::condition_variable workReady;    // workers wait for a queued batch
+  std::condition_variable doneReady;    // the writer waits for the oldest batch
+  std::condition_variable batchFreed;   // the reader waits for a free batch
+  std::vector<Batch*> free;
+  std::deque<Batch*> queued;   // not yet taken by a worker
+  std::deque<Batch*> ordered;  // every batch handed on and not yet written
+  std::size_t inFlight = 0;    // handed on, not yet written
+  bool stopping = false;
+  Batch* filling = nullptr;
+
+  std::atomic<std::uint64_t> denied{0};
+  std::vector<std::thread> threads;
+  bool finished = false;
+
+  explicit State(const PipelineSetup& s)
+      : setup(s),
+        options(*s.options),
+        batches(s.workers * kBatchesPerWorker + 2),
+        whole(*s.options, s.plugin, s.diff, MessageWork::Role::whole) {
+    whole.setOutput(s.out->buffer, s.out);
+    whole.setWriter(s.writer);
+    whole.setColour(s.colour);
+    for (auto& b : batches) free.push_back(&b);
+    for (unsigned i = 0; i < s.workers; ++i) {
+      Comparison* diff = nullptr;
+      if (s.diff) {
+        comparisons.push_back(std::make_unique<Comparison>(s.diff->after, options.prefixDigits));
+        diff = comparisons.back().get();
+      }
+      works.push_back(
+          std::make_unique<MessageWork>(options, s.plugin, diff, MessageWork::Role::worker));
+      works.back()->setKeepSelections(s.writer != nullptr);
+      works.back()->setColour(s.colour);
+    }
+    filling = takeFree();
+    BlockSignals blocked;
+    for (unsigned i = 0; i < s.workers; ++i) threads.emplace_back([this, i] { workLoop(*works[i]); });
+    threads.emplace_back([this] { writeLoop(); });
+  }
+
+  Batch* takeFree() {
+    std::unique_lock lock(mutex);
+    batchFreed.wait(lock, [&] { return !free.empty(); });
+    Batch* b = free.back();
+    free.pop_back();
+    lock.unlock();
+    b->clear();
+    return b;
+  }
+
+  // Hands the batch being filled on, if it holds anything.
+  void submit() {
+    if (filling->units.empty() && filling->frames.empty()) return;
+    {
+      std::lock_guard lock(mutex);
+      queued.push_back(filling);
+      ordered.push_back(filling);
+      ++inFlight;
+    }
+    workReady.notify_one();
+    filling = takeFree();
+  }
+
+  // Everything handed on is written; every other thread waits.
+  void drain() {
+    submit();
+    std::unique_lock lock(mutex);
+    batchFreed.wait(lock, [&] { return inFlight == 0; });
+  }
+
+  void stop() {
+    if (threads.empty()) return;
+    drain();
+    {
+      std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    workReady.notify_all();
+    doneReady.notify_all();
+    for (auto& t : threads) t.join();
+    threads.clear();
+  }
+
+  void workLoop(MessageWork& work) {
+    for (;;) {
+      Batch* b;
+      {
+        std::unique_lock lock(mutex);
+        workReady.wait(lock, [&] { return !queued.empty() || stopping; });
+        if (queued.empty()) return;
+        b = queued.front();
+        queued.pop_front();
+      }
+      workOn(work, *b);
+      {
+        std::lock_guard lock(mutex);
+        b->done = true;
+      }
+      doneReady.notify_one();
+    }
+  }
+
+  void workOn(MessageWork& work, Batch& b) {
+    work.setOutput(b.records, nullptr);
+    const std::uint64_t deniedBefore = work.denied();
+    for (BatchUnit& u : b.units) {
+      work.beginUnit();
+      work.beginFrame(u.frame);
+      SccpUnit unit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
+                    b.frameList(u.sctpAt, u.sctpSize), u.hasOrigin ? &u.origin : nullptr};
+      if (u.sua >= 0) {
+        px::SuaMessage& sua = b.suas[static_cast<std::size_t>(u.sua)];
+        sua.data = unit.bytes;
+        unit.sua = &sua;
+      }
+      work.onUnit(unit, u.index);
+      u.deferred = work.deferred();
+      u.recordEnd = b.records.size();
+      if (work.selected()) {
+        u.selected = true;
+        u.commentAt = static_cast<std::uint32_t>(b.comments.size());
+        u.commentSize = static_cast<std::uint32_t>(work.selection().size());
+        b.comments += work.selection();
+      }
+    }
+    b.denied = work.denied() - deniedBefore;
+  }
+
+  void writeLoop() {
+    for (;;) {
+      Batch* b;
+      {
+        std::unique_lock lock(mutex);
+        doneReady.wait(lock, [&] { return (!ordered.empty() && ordered.front()->done) || stopping; });
+        if (ordered.empty() || !ordered.front()->done) return;
+        b = ordered.front();
+        ordered.pop_front();
+      }
+      write(*b);
+      bool more;
+      {
+        std::lock_guard lock(mutex);
+        more = !ordered.empty() && ordered.front()->done;
+      }
+      if (setup.streaming && !more) {
+        // Nothing else is ready: what was made goes out now.
+        setup.out->flush();
+        std::fflush(stdout);
+      }
+      {
+        std::lock_guard lock(mutex);
+        free.push_back(b);
+        --inFlight;
+      }
+      batchFreed.notify_all();
+    }
+  }
+
+  // The records of `from`, between `begin` and `end`, to the output.
+  void emit(const Batch& from, std::size_t begin, std::size_t end) {
+    if (end <= begin) return;
+    Output& out = *setup.out;
+    if (end - begin >= kFlushAt) {
+      out.flush();
+      std::fwrite(from.records.data() + begin, 1, end - begin, stdout);
+    } else {
+      out.buffer.append(std::string_view(from.records.data() + begin, end - begin));
+      out.maybeFlush();
+    }
+  }
+
+  void write(Batch& b) {
+    const std::uint64_t deniedBefore = whole.denied();
+    std::size_t written = 0;  // of b.records
+    std::size_t start = 0;    // of the current unit's record
+    auto unit = [&](BatchUnit& u) {
+      const MessageOrigin* origin = u.hasOrigin ? &u.origin : nullptr;
+      if (u.deferred) {
+        emit(b, written, start);
+        written = start;
+        if (!setup.writer) whole.beginFrame(u.frame);
+        // Never SUA: SUA carries no segmentation.
+        whole.onUnit(SccpUnit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
+                              b.frameList(u.sctpAt, u.sctpSize), origin},
+                     u.index);
+      } else {
+        if (whole.segments().pending() && origin && origin->hasTime) {
+          emit(b, written, start);
+          written = start;
+          whole.expire(origin);
+        }
+        if (u.selected)
+          setup.writer->select({b.frameList(u.ipAt, u.ipSize), b.frameList(u.sctpAt, u.sctpSize)},
+                               std::string_view(b.comments).substr(u.commentAt, u.commentSize));
+      }
+      start = u.recordEnd;
+    };
+    if (setup.writer) {
+      std::size_t i = 0;
+      for (const BatchFrame& f : b.frames) {
+        Frame frame = f.header;
+        frame.bytes = b.view(f.bytesAt, f.bytesSize);
+        setup.writer->beginFrame(frame.linkType, frame);
+        whole.beginFrame(frame.number);
+        for (; i < f.unitsEnd; ++i) unit(b.units[i]);
+        setup.writer->endFrame(f.heldFragment || whole.frameHeldSegment());
+      }
+    } else {
+      for (BatchUnit& u : b.units) unit(u);
+    }
+    emit(b, written, b.records.size());
+    denied.fetch_add(b.denied + whole.denied() - deniedBefore, std::memory_order_relaxed);
+  }
+};
+
+Pipeline::Pipeline(const PipelineSetup& setup) : _state(std::make_unique<State>(setup)) {}
+
+Pipeline::~Pipeline() {
+  _state->stop();
+}
+
+void Pipeline::onUnit(const SccpUnit& unit, std::uint32_t index) {
+  Batch& b = *_state->filling;
+  BatchUnit& u = b.units.emplace_back();
+  u.frame = _state->frame;
+  u.index = index;
+  u.bytesAt = b.keep(b.bytes, unit.bytes);
+  u.bytesSize = static_cast<std::uint32_t>(unit.bytes.size());
+  u.ipAt = b.keep(b.fragmentFrames, unit.ipFragmentFrames);
+  u.ipSize = static_cast<std::uint32_t>(unit.ipFragmentFrames.size());
+  u.sctpAt = b.keep(b.fragmentFrames, unit.sctpFragmentFrames);
+  u.sctpSize = static_cast<std::uint32_t>(unit.sctpFragmentFrames.size());
+  if (unit.sua) {
+    if (b.suaCount == b.suas.size()) b.suas.emplace_back();
+    u.sua = static_cast<std::int32_t>(b.suaCount);
+    b.suas[b.suaCount++] = *unit.sua;  // its data is the unit's bytes, set again when used
+  }
+  u.hasOrigin = unit.origin != nullptr;
+  if (unit.origin) u.origin = *unit.origin;
+}
+
+void Pipeline::beginSource(const FrameSource& source) {
+  State& s = *_state;
+  s.drain();
+  // Records carry the name as JSON text, which must be UTF-8.
+  s.jsonName = validUtf8(source.name());
+  const std::string* file = s.setup.several ? &s.jsonName : nullptr;
+  s.whole.setFile(file);
+  for (auto& w : s.works) w->setFile(file);
+  if (s.setup.several && s.options.format == Format::text)
+    appendFileHeading(s.setup.out->buffer, source.name());
+  s.linkType = source.linkType();
+  if (s.setup.writer) s.setup.writer->newSource();
+}
+
+void Pipeline::beginFrame(const FrameSource&, const Frame& frame) {
+  State& s = *_state;
+  s.frame = frame.number;
+  if (!s.setup.writer) return;
+  Batch& b = *s.filling;
+  BatchFrame& f = b.frames.emplace_back();
+  f.header = frame;
+  f.header.bytes = {};
+  if (f.header.linkType < 0) f.header.linkType = s.linkType;
+  f.bytesAt = b.keep(b.bytes, frame.bytes);
+  f.bytesSize = static_cast<std::uint32_t>(frame.bytes.size());
+}
+
+void Pipeline::endFrame(const Extractor& extractor) {
+  State& s = *_state;
+  Batch& b = *s.filling;
+  if (s.setup.writer) {
+    b.frames.back().heldFragment = extractor.frameHeldFragment();
+    b.frames.back().unitsEnd = static_cast<std::uint32_t>(b.units.size());
+  }
+  if (b.units.size() >= s.setup.batchUnits ||
+      b.frames.size() >= kFramesPerUnit * s.setup.batchUnits || b.bytes.size() >= kMaxBatchOctets)
+    s.submit();
+}
+
+void Pipeline::endSource() {
+  State& s = *_state;
+  s.drain();
+  s.whole.finishSegments();
+  if (s.setup.writer) s.setup.writer->writeSelectedHeld();
+}
+
+void Pipeline::flush() {
+  // Streaming or idle: the writer stage writes the batch out once it is done.
+  _state->submit();
+}
+
+void Pipeline::report(const ExtractorCounts& sofar, double seconds) {
+  State& s = *_state;
+  s.drain();
+  auto counts = s.whole.counts();
+  Tally tally = s.whole.tally();
+  for (const auto& w : s.works) {
+    for (std::size_t i = 0; i < counts.size(); ++i) counts[i] += w->counts()[i];
+    tally.merge(w->tally());
+  }
+  std::string text =
+      summaryText(sofar, counts, tally, s.whole.segments(), s.setup.plugin != nullptr, seconds);
+  std::fputs(text.c_str(), stderr);
+}
+
+void Pipeline::reload() {
+  if (_state->setup.reloader) _state->setup.reloader->request();
+}
+
+std::string Pipeline::status() const {
+  if (!_state->setup.plugin) return {};
+  return fmt::format(", {} denied", _state->denied.load(std::memory_order_relaxed));
+}
+
+const MessageWork& Pipeline::finish() {
+  State& s = *_state;
+  s.stop();
+  if (!s.finished) {
+    s.finished = true;
+    for (const auto& w : s.works) s.whole.merge(*w);
+    for (const auto& c : s.comparisons) s.setup.diff->merge(*c);
+  }
+  return s.whole;
+}
+
+}  // namespace qs
