@@ -33,7 +33,9 @@ expect "qel-screen screen --only explicitlyDenied,impl" \
   "explicitlyDenied,implicitlyPermitted explicitlyDenied,implicitlyDenied"
 expect "qel-screen screen --only und" "undefined undecodable"
 expect "qel-screen check --" "--help"
-expect "qel-screen decode --" "--help --format --hex --color"
+expect "qel-screen decode --" "--help --format --hex --color --threads"
+expect "qel-screen screen --th" "--threads"
+expect "qel-screen diff --th" "--threads"
 # Values that are files complete as files.
 cd "$(mktemp -d)" && touch rules.toml && trap 'rm -rf "$PWD"' EXIT
 expect "qel-screen screen --config ru" "rules.toml"
