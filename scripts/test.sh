@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a normal build, the same tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, and a short fixed run of every fuzz target.
+# ThreadSanitizer (the plug-in, configuration reloads and the --threads pipeline), and a short fixed run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -39,7 +39,7 @@ scripts/package-test.sh build-deb
 passed=$((passed + 1))
 TSAN_OPTIONS="halt_on_error=1" \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_SANITIZE=thread \
-  -DQEL_BUILD_BENCH=OFF -DQEL_BUILD_TOOLS=OFF -DQEL_TEST_ONLY="plugin;config" -- -L tsan
+  -DQEL_BUILD_BENCH=OFF -DQEL_TEST_ONLY="plugin;config;cli" -- -L tsan
 
 if [[ -x fuzz/run.sh ]]; then
   echo "=== fuzz ===" >&2
