@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a normal build, the same tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer (the plug-in, configuration reloads and the --threads pipeline), and a short fixed run of every fuzz target.
+# ThreadSanitizer (the plug-in, configuration reloads and the --threads
+# pipeline), and a short fixed run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh

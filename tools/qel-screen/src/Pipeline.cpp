@@ -143,6 +143,7 @@ struct Pipeline::State {
     whole.setWriter(s.writer);
     whole.setColour(s.colour);
     for (auto& b : batches) free.push_back(&b);
+    // One for each worker thread, and the last for the reader when it helps.
     for (unsigned i = 0; i < s.workers; ++i) {
       Comparison* diff = nullptr;
       if (s.diff) {
@@ -156,13 +157,28 @@ struct Pipeline::State {
     }
     filling = takeFree();
     BlockSignals blocked;
-    for (unsigned i = 0; i < s.workers; ++i) threads.emplace_back([this, i] { workLoop(*works[i]); });
+    for (unsigned i = 0; i + 1 < s.workers; ++i)
+      threads.emplace_back([this, i] { workLoop(*works[i]); });
     threads.emplace_back([this] { writeLoop(); });
   }
 
+  // A batch to fill. While every batch is in flight the workers are behind:
+  // the reader works on a waiting batch itself rather than wait.
   Batch* takeFree() {
     std::unique_lock lock(mutex);
-    batchFreed.wait(lock, [&] { return !free.empty(); });
+    while (free.empty()) {
+      if (queued.empty()) {
+        batchFreed.wait(lock);
+        continue;
+      }
+      Batch* help = queued.front();
+      queued.pop_front();
+      lock.unlock();
+      workOn(*works.back(), *help);
+      lock.lock();
+      help->done = true;
+      doneReady.notify_one();
+    }
     Batch* b = free.back();
     free.pop_back();
     lock.unlock();

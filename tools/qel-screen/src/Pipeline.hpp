@@ -6,7 +6,8 @@
 //   Extractor, so IP and SCTP reassembly and the extractor's counts. It copies
 //   each SCCP message into a batch (bytes, origin, the frames of its
 //   fragments) and hands full batches on.
-// - Workers (N threads): no state across messages but their counts. Each
+// - Workers (N - 1 threads, and the reader when every batch is in flight):
+//   no state across messages but their counts. Each
 //   decodes, decides the direction, screens and writes the records of a batch
 //   into the batch's own buffer, and keeps the --write selections beside them.
 //   Segments of segmented messages are left as they are.
@@ -43,6 +44,7 @@ struct PipelineSetup {
   bool colour = false;
   bool several = false;     // several captures: records name their file
   bool streaming = false;   // a record goes out as soon as it is made
+  // Threads that decode and screen: the reader is one of them.
   unsigned workers = 2;
   std::size_t batchUnits = 512;  // messages per batch
 };
