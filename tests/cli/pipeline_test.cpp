@@ -104,7 +104,7 @@ class Pipeline : public ::testing::Test {
     fs::create_directories(dir);
     generated = dir / "gen.pcap";
     std::string cmd = std::string(QEL_BINARY_DIR) + "/bin/sample-gen -o " + generated.string() +
-                      " --count 3000 --seed 4 > /dev/null";
+                      " --count 3000 --seed 4 > /dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     segmented = dir / "seg.pcap";
     writeSegmented(segmented);

@@ -33,6 +33,7 @@ MessageWork::MessageWork(const RunOptions& options, LoadedPlugin* plugin, Compar
       _tally(options.prefixDigits),
       _segments(limitsFor(role, options.segmentLimits)) {
   if (role == Role::whole) _records.resize(options.segmentLimits.maxMessages);
+  if (role == Role::worker) counting().leavePrefixes();
 }
 
 void MessageWork::onUnit(const SccpUnit& unit, std::uint32_t index) {

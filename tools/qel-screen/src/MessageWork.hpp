@@ -81,6 +81,11 @@ class MessageWork : public UnitSink, private SccpReassembler::Listener {
   bool selected() const { return _selected; }
   const std::string& selection() const { return _selection; }
 
+  // Worker: the calling prefix of the last unit, for the writer stage to
+  // count (addPrefix) in capture order.
+  Tally::PrefixCount takePrefix() { return counting().takePrefix(); }
+  void addPrefix(Tally::PrefixCount p) { counting().addPrefix(p); }
+
   // Adds what `other` counted (a worker's counts into the writer stage's).
   void merge(const MessageWork& other);
 
@@ -111,6 +116,8 @@ class MessageWork : public UnitSink, private SccpReassembler::Listener {
   void write(const MessageView& m, Verdict v);
   void select(const SccpUnit& unit, std::string comment);
   bool selecting() const { return _writer || _keepSelections; }
+  // The tally a screened message is counted in: diff's changed messages, or all.
+  Tally& counting() { return _diff ? _diff->changed : _tally; }
   static std::string comment(const MessageView& m, const Verdict& v);
 
   const RunOptions& _options;

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -21,12 +22,15 @@ namespace qs {
 namespace {
 
 // Batches in flight per worker: one being worked on, one waiting, and room
-// for the writer to lag a little.
+// for the writer to lag a little; and a bound whatever the thread count, so
+// that the batches (at most kMaxBatchOctets of messages and frames each, and
+// their records) stay within some 40 MiB.
 constexpr std::size_t kBatchesPerWorker = 3;
+constexpr std::size_t kMaxBatches = 32;
 // A batch is handed on before it holds more than this many frames (--write
 // keeps them all) or octets.
 constexpr std::size_t kFramesPerUnit = 4;
-constexpr std::size_t kMaxBatchOctets = 1 << 20;
+constexpr std::size_t kMaxBatchOctets = 1 << 19;
 
 // What a worker needs of one message, copied out of the reader's buffers.
 struct BatchUnit {
@@ -39,6 +43,7 @@ struct BatchUnit {
   bool hasOrigin = false;
   MessageOrigin origin;
   // The worker's answer.
+  Tally::PrefixCount prefix;
   bool deferred = false;
   bool selected = false;
   std::size_t recordEnd = 0;  // in Batch::records
@@ -137,7 +142,7 @@ struct Pipeline::State {
   explicit State(const PipelineSetup& s)
       : setup(s),
         options(*s.options),
-        batches(s.workers * kBatchesPerWorker + 2),
+        batches(std::min(s.workers * kBatchesPerWorker + 2, kMaxBatches)),
         whole(*s.options, s.plugin, s.diff, MessageWork::Role::whole) {
     whole.setOutput(s.out->buffer, s.out);
     whole.setWriter(s.writer);
@@ -253,6 +258,7 @@ struct Pipeline::State {
       }
       work.onUnit(unit, u.index);
       u.deferred = work.deferred();
+      u.prefix = work.takePrefix();
       u.recordEnd = b.records.size();
       if (work.selected()) {
         u.selected = true;
@@ -327,6 +333,7 @@ struct Pipeline::State {
           written = start;
           whole.expire(origin);
         }
+        if (u.prefix.key) whole.addPrefix(u.prefix);
         if (u.selected)
           setup.writer->select({b.frameList(u.ipAt, u.ipSize), b.frameList(u.sctpAt, u.sctpSize)},
                                std::string_view(b.comments).substr(u.commentAt, u.commentSize));

@@ -126,11 +126,19 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
       for (std::size_t i = 0; i < prefix->size(); ++i)
         key |= std::uint64_t{hexNibble((*prefix)[i])} << (4 * i);
     }
-    if (Counts* c = _prefixes.get(key))
-      ++(*c)[slot];
-    else
-      ++_otherPrefixes[slot];
+    if (_leavePrefixes) {
+      _left = {key, static_cast<std::uint8_t>(slot)};
+      return;
+    }
+    addPrefix({key, static_cast<std::uint8_t>(slot)});
   }
+}
+
+void Tally::addPrefix(PrefixCount p) {
+  if (Counts* c = _prefixes.get(p.key))
+    ++(*c)[p.slot];
+  else
+    ++_otherPrefixes[p.slot];
 }
 
 void Tally::merge(const Tally& other) {

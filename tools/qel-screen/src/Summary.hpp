@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Extractor.hpp"
@@ -62,10 +63,21 @@ class Tally {
   void add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict,
            const PXSccpScreeningTrace* trace, std::optional<std::string_view> error);
 
-  // Adds what `other` counted. Exact while the two together hold at most
-  // kMaxPrefixes prefixes; past that, which prefixes are kept depends on the
-  // order they were merged in (the totals do not).
+  // Adds what `other` counted (a pipeline worker's, which holds no prefixes).
   void merge(const Tally& other);
+
+  // A calling prefix (packed) and the verdict slot it is counted in.
+  struct PrefixCount {
+    std::uint64_t key = 0;  // 0: none
+    std::uint8_t slot = 0;
+  };
+  // A pipeline worker's tally leaves each message's prefix to the writer
+  // stage, which counts them in capture order: the bound on prefixes keeps
+  // the first ones met, and one table is all the memory they take.
+  void leavePrefixes() { _leavePrefixes = true; }
+  // The prefix of the last message added, then none.
+  PrefixCount takePrefix() { return std::exchange(_left, PrefixCount{}); }
+  void addPrefix(PrefixCount p);
 
   unsigned prefixDigits() const { return _prefixDigits; }
   const Counts& verdicts() const { return _verdicts; }
@@ -106,6 +118,8 @@ class Tally {
   PrefixTable _prefixes;
   Counts _otherPrefixes{};
   std::map<std::string, std::uint64_t, std::less<>> _undecodable;
+  bool _leavePrefixes = false;
+  PrefixCount _left;
 };
 
 // Writes `{"key":count,...}` for the nonzero counts of `counts` by verdict name.
