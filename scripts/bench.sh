@@ -9,6 +9,10 @@
 # `qel-screen screen` with examples/screening.toml (output to /dev/null) and
 # `tshark -Y` with a display filter for the same rules, and prints both rates
 # (SCCP messages per second) and their ratio. Timings are hyperfine's mean.
+# The comparison with tshark is made on one thread (--threads 1); then jsonl
+# with --threads 2 against --threads 1 (the pipeline's scaling, with the user
+# CPU time beside it, since the machine may be shared), and peak memory at 1,
+# 2 and 4 threads.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
@@ -55,19 +59,25 @@ mean_seconds() {
 rate() { python3 -c 'import sys; print(f"{int(sys.argv[1]) / float(sys.argv[2]):,.0f}")' "$@"; }
 
 hyperfine --style none --warmup 1 --runs 5 --export-json "$work/text.json" \
-  "'$screen' screen --config $config '$capture' >/dev/null 2>&1" >/dev/null
+  "'$screen' screen --threads 1 --config $config '$capture' >/dev/null 2>&1" >/dev/null
 hyperfine --style none --warmup 1 --runs 5 --export-json "$work/jsonl.json" \
-  "'$screen' screen --format jsonl --config $config '$capture' >/dev/null 2>&1" >/dev/null
+  "'$screen' screen --threads 1 --format jsonl --config $config '$capture' >/dev/null 2>&1" >/dev/null
+hyperfine --style none --warmup 1 --runs 5 --export-json "$work/jsonl2.json" \
+  "'$screen' screen --threads 2 --format jsonl --config $config '$capture' >/dev/null 2>&1" >/dev/null
 hyperfine --style none --runs 2 --export-json "$work/tshark.json" \
   "tshark -n -r '$capture' -Y '$filter' >/dev/null 2>&1" >/dev/null
 text=$(mean_seconds "$work/text.json")
 jsonl=$(mean_seconds "$work/jsonl.json")
+jsonl2=$(mean_seconds "$work/jsonl2.json")
+user_seconds() {
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["user"])' "$1"
+}
 tshark=$(mean_seconds "$work/tshark.json")
 
-# peak_kib CAPTURE -> maximum resident set size of a screening run, in KiB
+# peak_kib CAPTURE [THREADS] -> maximum resident set size of a screening run, in KiB
 peak_kib() {
-  /usr/bin/time -f '%M' -o "$work/time.txt" "$screen" screen --config "$config" "$1" \
-    >/dev/null 2>&1
+  /usr/bin/time -f '%M' -o "$work/time.txt" "$screen" screen --threads "${2:-1}" \
+    --config "$config" "$1" >/dev/null 2>&1
   cat "$work/time.txt"
 }
 small="$work/small.pcap"
@@ -81,6 +91,11 @@ printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen (text) > /dev/null"
   "$(rate "$count" "$text")"
 printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen --format jsonl > /dev/null" \
   "$jsonl" "$(rate "$count" "$jsonl")"
+printf '%-44s %8.3f s  %14s messages/s  (user %.3f s, --threads 1: %.3f s)\n' \
+  "qel-screen screen --threads 2 --format jsonl" "$jsonl2" "$(rate "$count" "$jsonl2")" \
+  "$(user_seconds "$work/jsonl2.json")" "$(user_seconds "$work/jsonl.json")"
+python3 -c 'import sys; print(f"--threads 2 / --threads 1 (jsonl): {float(sys.argv[1]) / float(sys.argv[2]):.2f}x")' \
+  "$jsonl" "$jsonl2"
 printf '%-44s %8.3f s  %14s messages/s\n' "tshark -n -r FILE -Y FILTER > /dev/null" "$tshark" \
   "$(rate "$count" "$tshark")"
 python3 -c 'import sys; print(f"ratio qel-screen (text) / tshark: {float(sys.argv[2]) / float(sys.argv[1]):.1f}")' \
@@ -88,3 +103,9 @@ python3 -c 'import sys; print(f"ratio qel-screen (text) / tshark: {float(sys.arg
 python3 -c 'import sys; print(f"peak memory of qel-screen (maximum RSS): {int(sys.argv[1]) / 1024:.1f} MiB"
                             f" on {sys.argv[2]} messages, {int(sys.argv[3]) / 1024:.1f} MiB on {sys.argv[4]}")' \
   "$peak" "$count" "$small_peak" "$small_count"
+for threads in 2 4; do
+  python3 -c 'import sys; print(f"peak memory with --threads {sys.argv[1]}: {int(sys.argv[2]) / 1024:.1f} MiB"
+                              f" on {sys.argv[3]} messages, {int(sys.argv[4]) / 1024:.1f} MiB on {sys.argv[5]}")' \
+    "$threads" "$(peak_kib "$capture" "$threads")" "$count" "$(peak_kib "$small" "$threads")" \
+    "$small_count"
+done
