@@ -164,7 +164,7 @@ void MessageWork::writeMessage(std::uint32_t slot, std::uint8_t total, const PXS
   _records[slot].clear();
 }
 
-Verdict MessageWork::screen(const PXSCCP_Packet* packet) {
+inline Verdict MessageWork::screen(const PXSCCP_Packet* packet) {
   Verdict v;
   if (!_plugin || !packet) return v;
   v.screened = true;
@@ -193,7 +193,7 @@ Verdict MessageWork::screen(const PXSCCP_Packet* packet) {
 }
 
 // Counts a message's record; whether it is written.
-bool MessageWork::take(const MessageView& m, const Verdict& v) {
+inline bool MessageWork::take(const MessageView& m, const Verdict& v) {
   if (!_plugin) {
     return true;
   }
@@ -213,7 +213,7 @@ bool MessageWork::take(const MessageView& m, const Verdict& v) {
   return _options.only.selects(v.screened, v.code, m.error.has_value());
 }
 
-void MessageWork::write(const MessageView& m, Verdict v) {
+inline void MessageWork::write(const MessageView& m, Verdict v) {
   if (!_options.explain) v.trace = nullptr;
   if (!_plugin) {
     if (_options.format == Format::jsonl)

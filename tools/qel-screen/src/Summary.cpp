@@ -134,12 +134,6 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
   }
 }
 
-void Tally::addPrefix(PrefixCount p) {
-  if (Counts* c = _prefixes.get(p.key))
-    ++(*c)[p.slot];
-  else
-    ++_otherPrefixes[p.slot];
-}
 
 void Tally::merge(const Tally& other) {
   auto add = [](Counts& to, const Counts& from) {

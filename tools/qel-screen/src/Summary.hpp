@@ -77,7 +77,12 @@ class Tally {
   void leavePrefixes() { _leavePrefixes = true; }
   // The prefix of the last message added, then none.
   PrefixCount takePrefix() { return std::exchange(_left, PrefixCount{}); }
-  void addPrefix(PrefixCount p);
+  void addPrefix(PrefixCount p) {
+    if (Counts* c = _prefixes.get(p.key))
+      ++(*c)[p.slot];
+    else
+      ++_otherPrefixes[p.slot];
+  }
 
   unsigned prefixDigits() const { return _prefixDigits; }
   const Counts& verdicts() const { return _verdicts; }
