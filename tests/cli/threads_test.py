@@ -175,6 +175,7 @@ class Threads(unittest.TestCase):
         seg = segmented(d)
         cls.captures = {
             "sample": [sample()],
+            "public": [cli_test.data("public-samples.pcap")],
             "generated": [generate(d, "gen.pcap", "--count", "4000", "--seed", "3")],
             "sll2": [generate(d, "sll2.pcap", "--link", "sll2", "--count", "500")],
             "mtp2": [generate(d, "mtp2.pcap", "--link", "mtp2", "--count", "500")],
@@ -185,7 +186,8 @@ class Threads(unittest.TestCase):
             "damaged": [damaged(d)],
             "pcapng": [mixed_pcapng(d, seg)],
         }
-        cls.captures["several"] = (cls.captures["sample"] + cls.captures["segmented"] +
+        cls.captures["several"] = (cls.captures["sample"] + cls.captures["public"] +
+                                   cls.captures["segmented"] +
                                    cls.captures["sctp fragments"] + cls.captures["hex"])
         new = workflow_test.changed_config(d)
         home = workflow_test.HOME
