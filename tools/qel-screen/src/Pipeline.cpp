@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <span>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -26,7 +28,7 @@ namespace {
 // that the batches (at most kMaxBatchOctets of messages and frames each, and
 // their records) stay within some 40 MiB.
 constexpr std::size_t kBatchesPerWorker = 3;
-constexpr std::size_t kMaxBatches = 32;
+constexpr std::size_t kMaxBatches = 24;
 // A batch is handed on before it holds more than this many frames (--write
 // keeps them all) or octets.
 constexpr std::size_t kFramesPerUnit = 4;
@@ -58,11 +60,45 @@ struct BatchFrame {
   std::uint32_t unitsEnd = 0;
 };
 
+// Grow-only storage reused from batch to batch: nothing is constructed or
+// freed per message once it is large enough.
+template <class T>
+class Reused {
+ public:
+  std::size_t size() const { return _size; }
+  bool empty() const { return _size == 0; }
+  void clear() { _size = 0; }
+  T* data() { return _items.data(); }
+  const T* data() const { return _items.data(); }
+  std::span<T> items() { return {_items.data(), _size}; }
+  T& operator[](std::size_t i) { return _items[i]; }
+  T& back() { return _items[_size - 1]; }
+  // The next element, as the last batch left it.
+  T& next() {
+    if (_size == _items.size()) _items.resize(std::max<std::size_t>(16, 2 * _size));
+    return _items[_size++];
+  }
+  // Copies `what` to the end; where it starts.
+  std::uint32_t append(std::span<const T> what) {
+    auto at = static_cast<std::uint32_t>(_size);
+    if (what.empty()) return at;
+    if (_items.size() - _size < what.size())
+      _items.resize(std::max(2 * _items.size(), _size + what.size()));
+    std::memcpy(_items.data() + _size, what.data(), what.size() * sizeof(T));
+    _size += what.size();
+    return at;
+  }
+
+ private:
+  std::vector<T> _items;
+  std::size_t _size = 0;
+};
+
 struct Batch {
-  std::vector<BatchUnit> units;
-  std::vector<BatchFrame> frames;
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::uint64_t> fragmentFrames;
+  Reused<BatchUnit> units;
+  Reused<BatchFrame> frames;
+  Reused<std::uint8_t> bytes;
+  Reused<std::uint64_t> fragmentFrames;
   std::vector<px::SuaMessage> suas;
   std::size_t suaCount = 0;
   OutputBuffer records{1 << 17};
@@ -84,12 +120,6 @@ struct Batch {
   Bytes view(std::uint32_t at, std::uint32_t size) const { return Bytes(bytes.data() + at, size); }
   std::span<const std::uint64_t> frameList(std::uint32_t at, std::uint32_t size) const {
     return {fragmentFrames.data() + at, size};
-  }
-  template <class T>
-  std::uint32_t keep(std::vector<T>& into, std::span<const T> what) {
-    auto at = static_cast<std::uint32_t>(into.size());
-    into.insert(into.end(), what.begin(), what.end());
-    return at;
   }
 };
 
@@ -246,7 +276,7 @@ struct Pipeline::State {
   void workOn(MessageWork& work, Batch& b) {
     work.setOutput(b.records, nullptr);
     const std::uint64_t deniedBefore = work.denied();
-    for (BatchUnit& u : b.units) {
+    for (BatchUnit& u : b.units.items()) {
       work.beginUnit();
       work.beginFrame(u.frame);
       SccpUnit unit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
@@ -260,8 +290,8 @@ struct Pipeline::State {
       u.deferred = work.deferred();
       u.prefix = work.takePrefix();
       u.recordEnd = b.records.size();
-      if (work.selected()) {
-        u.selected = true;
+      u.selected = work.selected();
+      if (u.selected) {
         u.commentAt = static_cast<std::uint32_t>(b.comments.size());
         u.commentSize = static_cast<std::uint32_t>(work.selection().size());
         b.comments += work.selection();
@@ -342,7 +372,7 @@ struct Pipeline::State {
     };
     if (setup.writer) {
       std::size_t i = 0;
-      for (const BatchFrame& f : b.frames) {
+      for (const BatchFrame& f : b.frames.items()) {
         Frame frame = f.header;
         frame.bytes = b.view(f.bytesAt, f.bytesSize);
         setup.writer->beginFrame(frame.linkType, frame);
@@ -351,7 +381,7 @@ struct Pipeline::State {
         setup.writer->endFrame(f.heldFragment || whole.frameHeldSegment());
       }
     } else {
-      for (BatchUnit& u : b.units) unit(u);
+      for (BatchUnit& u : b.units.items()) unit(u);
     }
     emit(b, written, b.records.size());
     denied.fetch_add(b.denied + whole.denied() - deniedBefore, std::memory_order_relaxed);
@@ -366,15 +396,17 @@ Pipeline::~Pipeline() {
 
 void Pipeline::onUnit(const SccpUnit& unit, std::uint32_t index) {
   Batch& b = *_state->filling;
-  BatchUnit& u = b.units.emplace_back();
+  // Every field is set: the element is the one a batch before left.
+  BatchUnit& u = b.units.next();
   u.frame = _state->frame;
   u.index = index;
-  u.bytesAt = b.keep(b.bytes, unit.bytes);
+  u.bytesAt = b.bytes.append(unit.bytes);
   u.bytesSize = static_cast<std::uint32_t>(unit.bytes.size());
-  u.ipAt = b.keep(b.fragmentFrames, unit.ipFragmentFrames);
+  u.ipAt = b.fragmentFrames.append(unit.ipFragmentFrames);
   u.ipSize = static_cast<std::uint32_t>(unit.ipFragmentFrames.size());
-  u.sctpAt = b.keep(b.fragmentFrames, unit.sctpFragmentFrames);
+  u.sctpAt = b.fragmentFrames.append(unit.sctpFragmentFrames);
   u.sctpSize = static_cast<std::uint32_t>(unit.sctpFragmentFrames.size());
+  u.sua = -1;
   if (unit.sua) {
     if (b.suaCount == b.suas.size()) b.suas.emplace_back();
     u.sua = static_cast<std::int32_t>(b.suaCount);
@@ -403,11 +435,11 @@ void Pipeline::beginFrame(const FrameSource&, const Frame& frame) {
   s.frame = frame.number;
   if (!s.setup.writer) return;
   Batch& b = *s.filling;
-  BatchFrame& f = b.frames.emplace_back();
+  BatchFrame& f = b.frames.next();
   f.header = frame;
   f.header.bytes = {};
   if (f.header.linkType < 0) f.header.linkType = s.linkType;
-  f.bytesAt = b.keep(b.bytes, frame.bytes);
+  f.bytesAt = b.bytes.append(frame.bytes);
   f.bytesSize = static_cast<std::uint32_t>(frame.bytes.size());
 }
 

@@ -46,7 +46,7 @@ struct PipelineSetup {
   bool streaming = false;   // a record goes out as soon as it is made
   // Threads that decode and screen: the reader is one of them.
   unsigned workers = 2;
-  std::size_t batchUnits = 512;  // messages per batch
+  std::size_t batchUnits = 1024;  // messages per batch
 };
 
 class Pipeline : public UnitSink, public LoopHooks {
