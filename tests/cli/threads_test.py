@@ -5,13 +5,11 @@ rate masked).
 
   threads_test.py --tool T --sample-gen G --source S --build B threads
 """
-import argparse
 import json
 import os
 import random
 import re
 import struct
-import sys
 import tempfile
 import unittest
 
@@ -276,18 +274,5 @@ class Threads(unittest.TestCase):
         self.assertGreater(sum(s["undecodable"].values()), 0)
 
 
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--tool", required=True)
-    p.add_argument("--sample-gen", required=True)
-    p.add_argument("--source", required=True)
-    p.add_argument("--build", required=True)
-    p.add_argument("group", choices=["threads"])
-    cli_test.ARGS = p.parse_args()
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(Threads)
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    cli_test.main({"threads": Threads})
