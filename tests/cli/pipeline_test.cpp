@@ -34,7 +34,16 @@ void put32le(std::string& s, std::uint32_t v) {
 // segmentation parameter.
 Bytes xudt(const Bytes& data, bool first, unsigned remaining, unsigned ref, unsigned caller) {
   const Bytes called{0x12, 0x06, 0x00, 0x12, 0x04, 0x82, 0x79, 0x09, 0x10, 0x23, 0x71};
-  const Bytes calling{0x12, 0x08, 0x00, 0x12, 0x04, 0x82, 0x15, 0x00, 0x62, 0x90,
+  const Bytes calling{0x12,
+                      0x08,
+                      0x00,
+                      0x12,
+                      0x04,
+                      0x82,
+                      0x15,
+                      0x00,
+                      0x62,
+                      0x90,
                       static_cast<std::uint8_t>(0x87 + caller)};
   Bytes m{0x11, 0x00, 0x0F, 0, 0, 0, 0};
   std::size_t i = 3;
@@ -45,8 +54,8 @@ Bytes xudt(const Bytes& data, bool first, unsigned remaining, unsigned ref, unsi
     ++i;
   }
   m[6] = static_cast<std::uint8_t>(m.size() - 6);
-  for (unsigned b : {0x10u, 4u, (first ? 0x80u : 0u) | remaining, ref & 0xFF, (ref >> 8) & 0xFF,
-                     ref >> 16, 0u})
+  for (unsigned b :
+       {0x10u, 4u, (first ? 0x80u : 0u) | remaining, ref & 0xFF, (ref >> 8) & 0xFF, ref >> 16, 0u})
     m.push_back(static_cast<std::uint8_t>(b));
   return m;
 }

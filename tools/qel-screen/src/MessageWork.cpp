@@ -48,8 +48,7 @@ void MessageWork::onUnit(const SccpUnit& unit, std::uint32_t index) {
     px::packetFromSua(_packet, *unit.sua);
   else
     e = _packet.decode(unit.bytes);
-  if (e == SccpDecodeError::none && !unit.sua && _packet.segmentation() &&
-      _role == Role::worker) {
+  if (e == SccpDecodeError::none && !unit.sua && _packet.segmentation() && _role == Role::worker) {
     // Whether it is joined, held or given up depends on the messages before
     // it: the writer stage does all of it, in capture order.
     _deferred = true;

@@ -1,22 +1,21 @@
 #include "Pipeline.hpp"
 
 #include <fmt/format.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <span>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "OneLine.hpp"
 #include "Records.hpp"
+#include "Signals.hpp"
 #include "px/sua/SuaMessage.hpp"
 
 namespace qs {
@@ -123,23 +122,6 @@ struct Batch {
   }
 };
 
-// The signals the reader's thread handles; blocked on every other.
-class BlockSignals {
- public:
-  BlockSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set, s);
-    pthread_sigmask(SIG_BLOCK, &set, &_old);
-  }
-  ~BlockSignals() { pthread_sigmask(SIG_SETMASK, &_old, nullptr); }
-  BlockSignals(const BlockSignals&) = delete;
-  BlockSignals& operator=(const BlockSignals&) = delete;
-
- private:
-  sigset_t _old;
-};
-
 }  // namespace
 
 struct Pipeline::State {
@@ -155,9 +137,9 @@ struct Pipeline::State {
   std::uint64_t frame = 0;
 
   std::mutex mutex;
-  std::condition_variable workReady;    // workers wait for a queued batch
-  std::condition_variable doneReady;    // the writer waits for the oldest batch
-  std::condition_variable batchFreed;   // the reader waits for a free batch
+  std::condition_variable workReady;   // workers wait for a queued batch
+  std::condition_variable doneReady;   // the writer waits for the oldest batch
+  std::condition_variable batchFreed;  // the reader waits for a free batch
   std::vector<Batch*> free;
   std::deque<Batch*> queued;   // not yet taken by a worker
   std::deque<Batch*> ordered;  // every batch handed on and not yet written
@@ -191,10 +173,16 @@ struct Pipeline::State {
       works.back()->setColour(s.colour);
     }
     filling = takeFree();
-    BlockSignals blocked;
-    for (unsigned i = 0; i + 1 < s.workers; ++i)
-      threads.emplace_back([this, i] { workLoop(*works[i]); });
-    threads.emplace_back([this] { writeLoop(); });
+    signals::BlockedHere blocked;
+    try {
+      for (unsigned i = 0; i + 1 < s.workers; ++i)
+        threads.emplace_back([this, i] { workLoop(*works[i]); });
+      threads.emplace_back([this] { writeLoop(); });
+    } catch (...) {
+      // The threads that did start end before the error goes on.
+      stopThreads();
+      throw;
+    }
   }
 
   // A batch to fill. While every batch is in flight the workers are behind:
@@ -244,6 +232,10 @@ struct Pipeline::State {
   void stop() {
     if (threads.empty()) return;
     drain();
+    stopThreads();
+  }
+
+  void stopThreads() {
     {
       std::lock_guard lock(mutex);
       stopping = true;
@@ -305,7 +297,8 @@ struct Pipeline::State {
       Batch* b;
       {
         std::unique_lock lock(mutex);
-        doneReady.wait(lock, [&] { return (!ordered.empty() && ordered.front()->done) || stopping; });
+        doneReady.wait(lock,
+                       [&] { return (!ordered.empty() && ordered.front()->done) || stopping; });
         if (ordered.empty() || !ordered.front()->done) return;
         b = ordered.front();
         ordered.pop_front();
@@ -354,9 +347,10 @@ struct Pipeline::State {
         written = start;
         if (!setup.writer) whole.beginFrame(u.frame);
         // Never SUA: SUA carries no segmentation.
-        whole.onUnit(SccpUnit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
-                              b.frameList(u.sctpAt, u.sctpSize), origin},
-                     u.index);
+        whole.onUnit(
+            SccpUnit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
+                     b.frameList(u.sctpAt, u.sctpSize), origin},
+            u.index);
       } else {
         if (whole.segments().pending() && origin && origin->hasTime) {
           emit(b, written, start);

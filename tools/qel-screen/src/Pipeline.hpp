@@ -42,8 +42,8 @@ struct PipelineSetup {
   Reloader* reloader = nullptr;
   Output* out = nullptr;
   bool colour = false;
-  bool several = false;     // several captures: records name their file
-  bool streaming = false;   // a record goes out as soon as it is made
+  bool several = false;    // several captures: records name their file
+  bool streaming = false;  // a record goes out as soon as it is made
   // Threads that decode and screen: the reader is one of them.
   unsigned workers = 2;
   std::size_t batchUnits = 1024;  // messages per batch

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "CaptureWriter.hpp"
@@ -94,8 +95,8 @@ class Hooks : public LoopHooks {
     if (_reloader) _reloader->request();
   }
   void report(const ExtractorCounts& sofar, double seconds) override {
-    std::string s = summaryText(sofar, _work.counts(), _work.tally(), _work.segments(),
-                                _screening, seconds);
+    std::string s =
+        summaryText(sofar, _work.counts(), _work.tally(), _work.segments(), _screening, seconds);
     std::fputs(s.c_str(), stderr);
   }
   std::string status() const override {
@@ -296,7 +297,12 @@ int run(const RunOptions& options, bool screening, const DiffOptions* diff) {
     setup.streaming = inputs->streaming;
     setup.workers = threads;
     setup.batchUnits = batchUnits();
-    pipeline = std::make_unique<Pipeline>(setup);
+    try {
+      pipeline = std::make_unique<Pipeline>(setup);
+    } catch (const std::system_error& e) {
+      printError(fmt::format("--threads {}: cannot start the threads: {}", threads, e.what()));
+      return 2;
+    }
     r = readAll(*inputs, options, *pipeline, *pipeline);
     work = &pipeline->finish();
   }
@@ -471,6 +477,7 @@ struct Reloader::State {
 
 Reloader::Reloader(PXMTP3SCCPScreeningPluginProtocol& filter, std::string config)
     : _state(new State{filter, std::move(config), {}, {}, false, false, {}}) {
+  signals::BlockedHere blocked;
   _state->thread = std::thread([s = _state.get()] { s->work(); });
 }
 

@@ -1,5 +1,6 @@
 #include "Signals.hpp"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <csignal>
@@ -40,6 +41,17 @@ void install() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaction(s, &sa, nullptr);
+}
+
+BlockedHere::BlockedHere() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set, s);
+  pthread_sigmask(SIG_BLOCK, &set, &_old);
+}
+
+BlockedHere::~BlockedHere() {
+  pthread_sigmask(SIG_SETMASK, &_old, nullptr);
 }
 
 void setWakeUp(void (*wake)()) {

@@ -3,6 +3,8 @@
 // configuration to be read again, SIGUSR1 for the running summary.
 #pragma once
 
+#include <signal.h>
+
 namespace qs::signals {
 
 // Installs the handlers, without SA_RESTART: a read blocked on a pipe or an
@@ -16,5 +18,20 @@ int stopRequested();
 // True once per SIGHUP / SIGUSR1 received since the last call.
 bool takeReload();
 bool takeReport();
+
+// While one exists, the calling thread blocks SIGINT, SIGTERM, SIGHUP and
+// SIGUSR1, and threads it starts inherit that: made around starting helper
+// threads, so that the signals reach the thread that reads the input and
+// interrupt a read waiting on a pipe or an interface.
+class BlockedHere {
+ public:
+  BlockedHere();
+  ~BlockedHere();
+  BlockedHere(const BlockedHere&) = delete;
+  BlockedHere& operator=(const BlockedHere&) = delete;
+
+ private:
+  sigset_t _old;
+};
 
 }  // namespace qs::signals

@@ -134,7 +134,6 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
   }
 }
 
-
 void Tally::merge(const Tally& other) {
   auto add = [](Counts& to, const Counts& from) {
     for (std::size_t i = 0; i < to.size(); ++i) to[i] += from[i];
