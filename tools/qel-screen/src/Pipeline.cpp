@@ -32,6 +32,8 @@ constexpr std::size_t kMaxBatches = 24;
 // keeps them all) or octets.
 constexpr std::size_t kFramesPerUnit = 4;
 constexpr std::size_t kMaxBatchOctets = 1 << 19;
+// SUA messages are kept with their converted addresses (about 1 KiB each).
+constexpr std::size_t kMaxBatchSua = 256;
 
 // What a worker needs of one message, copied out of the reader's buffers.
 struct BatchUnit {
@@ -445,7 +447,8 @@ void Pipeline::endFrame(const Extractor& extractor) {
     b.frames.back().unitsEnd = static_cast<std::uint32_t>(b.units.size());
   }
   if (b.units.size() >= s.setup.batchUnits ||
-      b.frames.size() >= kFramesPerUnit * s.setup.batchUnits || b.bytes.size() >= kMaxBatchOctets)
+      b.frames.size() >= kFramesPerUnit * s.setup.batchUnits || b.bytes.size() >= kMaxBatchOctets ||
+      b.suaCount >= kMaxBatchSua)
     s.submit();
 }
 
