@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CaptureWriter.hpp"
@@ -103,6 +105,61 @@ TEST(summary_tally, counts_verdicts_and_undecodable_reasons) {
   t.appendJson(json);
   EXPECT_NE(json.find("\"undecodable\":{\"badPointer\":1}"), std::string::npos) << json;
   EXPECT_NE(json.find("\"calling_prefixes\":[]"), std::string::npos) << json;
+}
+
+// A UDT from calling GT `digits` (12 of them, E.164) to a home GT, with a
+// TCAP Begin.
+std::vector<std::uint8_t> udtFrom(const std::string& digits) {
+  std::vector<std::uint8_t> calling{0x12, 0x08, 0x00, 0x12, 0x04};
+  for (std::size_t i = 0; i < digits.size(); i += 2)
+    calling.push_back(static_cast<std::uint8_t>((digits[i] - '0') | (digits[i + 1] - '0') << 4));
+  const std::vector<std::uint8_t> called{0x12, 0x06, 0x00, 0x12, 0x04, 0x82,
+                                         0x79, 0x09, 0x10, 0x23, 0x71};
+  const std::vector<std::uint8_t> tcap{0x62, 0x10, 0x48, 0x04, 0x01, 0x02, 0x03, 0x04, 0x6c,
+                                       0x08, 0xa1, 0x06, 0x02, 0x01, 0x01, 0x02, 0x01, 0x2d};
+  std::vector<std::uint8_t> m{0x09, 0x00, 3, 0, 0};
+  m[3] = static_cast<std::uint8_t>(2 + called.size() + 1);
+  m[4] = static_cast<std::uint8_t>(1 + called.size() + 1 + calling.size() + 1);
+  for (const std::vector<std::uint8_t>* part :
+       std::initializer_list<const std::vector<std::uint8_t>*>{&called, &calling, &tcap}) {
+    m.push_back(static_cast<std::uint8_t>(part->size()));
+    m.insert(m.end(), part->begin(), part->end());
+  }
+  return m;
+}
+
+// The pipeline's workers count into tallies of their own, leaving prefixes
+// to the writer stage, which counts them in capture order: merged, they give
+// the summary of one tally that saw every message, past the prefix bound too.
+TEST(summary_tally, merged_worker_tallies_sum_to_the_single_tally) {
+  constexpr std::size_t kMessages = qs::Tally::kMaxPrefixes * 3 / 2 + 5000;
+  const std::int32_t verdicts[] = {PXSccpScreening_explicitlyPermitted,
+                                   PXSccpScreening_explicitlyDenied,
+                                   PXSccpScreening_implicitlyDenied};
+  qs::Tally single(6), whole(6);
+  qs::Tally workers[2] = {qs::Tally(6), qs::Tally(6)};
+  for (auto& w : workers) w.leavePrefixes();
+  PXSCCP_Packet p;
+  for (std::size_t n = 0; n < kMessages; ++n) {
+    // Distinct 6-digit prefixes, some met again later.
+    std::string digits = std::to_string(100000 + (n % 3 == 2 ? n / 7 : n)).substr(0, 6) + "000000";
+    ASSERT_EQ(p.decode(udtFrom(digits)), SccpDecodeError::none) << digits;
+    auto v = verdicts[n % 3];
+    std::optional<std::string_view> error;
+    if (n % 1000 == 0) error = "damagedTcap";
+    single.add(&p, v, nullptr, error);
+    // Batches of 100 go to one worker or the other.
+    qs::Tally& w = workers[(n / 100) % 2];
+    w.add(&p, v, nullptr, error);
+    whole.addPrefix(w.takePrefix());
+  }
+  for (const auto& w : workers) whole.merge(w);
+  std::string a, b;
+  single.appendJson(a);
+  whole.appendJson(b);
+  EXPECT_TRUE(a == b) << "the merged summary differs";
+  EXPECT_NE(b.find("\"calling_prefixes_not_kept\":{\""), std::string::npos);
+  EXPECT_EQ(single.topText("denied", true), whole.topText("denied", true));
 }
 
 }  // namespace

@@ -359,7 +359,7 @@ struct Pipeline::State {
           written = start;
           whole.expire(origin);
         }
-        if (u.prefix.key) whole.addPrefix(u.prefix);
+        whole.addPrefix(u.prefix);
         if (u.selected)
           setup.writer->select({b.frameList(u.ipAt, u.ipSize), b.frameList(u.sctpAt, u.sctpSize)},
                                std::string_view(b.comments).substr(u.commentAt, u.commentSize));

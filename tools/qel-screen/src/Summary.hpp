@@ -78,6 +78,7 @@ class Tally {
   // The prefix of the last message added, then none.
   PrefixCount takePrefix() { return std::exchange(_left, PrefixCount{}); }
   void addPrefix(PrefixCount p) {
+    if (!p.key) return;
     if (Counts* c = _prefixes.get(p.key))
       ++(*c)[p.slot];
     else
