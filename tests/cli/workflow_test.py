@@ -335,16 +335,21 @@ class Streams(unittest.TestCase):
         return p
 
     def test_piped_record_arrives_at_once_and_signals_finish_the_run(self):
-        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
-            p = self.start()
-            ready, _, _ = select.select([p.stdout], [], [], 5)
-            self.assertTrue(ready, "no record within 5 s of its frame")
-            first = json.loads(p.stdout.readline())
-            self.assertEqual(first["frame"], 1)
-            p.send_signal(sig)
-            out, err = p.communicate(timeout=10)
-            self.assertEqual(p.returncode, status, err)
-            self.assertIn("explicitlyDenied", err.decode(), "summary written")
+        # One thread, and the pipeline, whose reader hands on each frame's batch.
+        written = set()
+        for threads in ("1", "4"):
+            for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+                p = self.start("--threads", threads)
+                ready, _, _ = select.select([p.stdout], [], [], 5)
+                self.assertTrue(ready, "no record within 5 s of its frame")
+                first = p.stdout.readline()
+                self.assertEqual(json.loads(first)["frame"], 1)
+                p.send_signal(sig)
+                out, err = p.communicate(timeout=10)
+                self.assertEqual(p.returncode, status, err)
+                self.assertIn("explicitlyDenied", err.decode(), "summary written")
+                written.add(first + out)
+        self.assertEqual(len(written), 1, "every run wrote the records of the frames sent")
 
     def test_closed_pipe_is_quiet(self):
         with tempfile.TemporaryDirectory() as d:
