@@ -446,7 +446,8 @@ class Live(unittest.TestCase):
             with open(out, "wb") as o, open(err, "wb") as e:
                 p = subprocess.Popen(["ip", "netns", "exec", self.ns, tool(), "screen",
                                       "--config", rules, "--format", "jsonl", "-i", "qcap",
-                                      "--write", written], stdout=o, stderr=e)
+                                      "--write", written, "--threads", "3"],
+                                     stdout=o, stderr=e)
             try:
                 time.sleep(1)  # capture open
                 self.send(frames[:half])
