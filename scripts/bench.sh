@@ -87,9 +87,9 @@ small_peak=$(peak_kib "$small")
 
 size=$(du -m "$capture" | cut -f1)
 echo "capture: $frames frames, $count SCCP messages, $size MB; rules: $config"
-printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen (text) > /dev/null" "$text" \
+printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen --threads 1 (text)" "$text" \
   "$(rate "$count" "$text")"
-printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen --format jsonl > /dev/null" \
+printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen --threads 1 --format jsonl" \
   "$jsonl" "$(rate "$count" "$jsonl")"
 printf '%-44s %8.3f s  %14s messages/s  (user %.3f s, --threads 1: %.3f s)\n' \
   "qel-screen screen --threads 2 --format jsonl" "$jsonl2" "$(rate "$count" "$jsonl2")" \
