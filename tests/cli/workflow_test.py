@@ -351,6 +351,22 @@ class Streams(unittest.TestCase):
                 written.add(first + out)
         self.assertEqual(len(written), 1, "every run wrote the records of the frames sent")
 
+    def test_running_summary_counts_what_was_read(self):
+        for threads in ("1", "4"):
+            p = self.start("--threads", threads)
+            ready, _, _ = select.select([p.stdout], [], [], 5)
+            self.assertTrue(ready, "no record within 5 s of its frame")
+            p.stdout.readline()
+            p.send_signal(signal.SIGUSR1)
+            time.sleep(0.5)
+            out, err = p.communicate(timeout=10)  # closes the input: the run ends
+            frames = [int(l.split()[1]) for l in err.decode().splitlines()
+                      if l.startswith("qel-screen: ") and " frames, " in l]
+            # The report (after the first frame or both), then the summary.
+            self.assertEqual(len(frames), 2, err)
+            self.assertIn(frames[0], (1, 2), err)
+            self.assertEqual(frames[1], 2, err)
+
     def test_closed_pipe_is_quiet(self):
         with tempfile.TemporaryDirectory() as d:
             big = generate(d, "big.pcap", "--count", "20000")

@@ -586,6 +586,8 @@ LoopResult readAll(Inputs& inputs, const RunOptions& options, UnitSink& sink, Lo
     }
     extractor.finish();
     result.total += extractor.counts();
+    // Counted once: a report after the last capture must not add it again.
+    extractor = Extractor(options.limits);
     hooks.endSource();
   }
   between();
