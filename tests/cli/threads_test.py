@@ -10,13 +10,16 @@ import os
 import random
 import re
 import struct
+import subprocess
 import tempfile
 import unittest
 
 import capture_test
-import cli_test
+import cli_support
 import workflow_test
-from cli_test import SEG_BEGIN, SEG_CALLING, config, generate, sample, sccp_pcap, xudt
+from cli_support import (SEG_BEGIN, SEG_CALLING, config, data, generate, main, read_pcap, run,
+                         sample, sccp_pcap, write_pcap, xudt)
+from cli_test import ipv4_sctp
 
 # (threads, QEL_SCREEN_BATCH): batches of one to three messages put batch
 # edges inside segmented messages, between a segment and the expiry it
@@ -100,35 +103,33 @@ def sctp_fragments(directory):
         param += b"\0" * (-len(param) % 4)
         m3ua = struct.pack(">BBBBI", 1, 0, 1, 1, 8 + len(param)) + param
         if i % 3 == 2 or len(m3ua) < 30:
-            frames.append(cli_test.ipv4_sctp([(0x03, tsn, m3ua)], len(frames) + 1))
+            frames.append(ipv4_sctp([(0x03, tsn, m3ua)], len(frames) + 1))
             tsn += 1
             continue
         third = (len(m3ua) + 2) // 3
         pieces = [m3ua[k * third:(k + 1) * third] for k in range(3)]
         flags = [0x02, 0x00, 0x01]
         for part in orders[i % len(orders)]:
-            frames.append(cli_test.ipv4_sctp([(flags[part], tsn + part, pieces[part])],
+            frames.append(ipv4_sctp([(flags[part], tsn + part, pieces[part])],
                                              len(frames) + 1))
         tsn += 3
-    path = os.path.join(directory, "sctp-fragments.pcap")
-    cli_test.write_pcap(path, frames)
-    return path
+    return write_pcap(os.path.join(directory, "sctp-fragments.pcap"), 101,
+                      [(1700000000 + i, 0, f) for i, f in enumerate(frames)])
 
 
 def ip_fragments(directory):
     raw = generate(directory, "raw.pcap", "--link", "raw", "--count", "600")
-    link, frames = capture_test.read_pcap(raw)
-    path = os.path.join(directory, "ip-fragments.pcap")
-    capture_test.write_pcap(path, link, capture_test.fragmented_capture(
-        frames, capture_test.shuffled, pieces=3, seed=3))
-    return path
+    link, frames = read_pcap(raw)
+    return write_pcap(os.path.join(directory, "ip-fragments.pcap"), link,
+                      capture_test.fragmented_capture(frames, capture_test.shuffled, pieces=3,
+                                                      seed=3))
 
 
 def damaged(directory):
     """Frames with octets overwritten or cut short, and a file that ends in
     the middle of a frame."""
     eth = generate(directory, "eth.pcap", "--count", "1500", "--seed", "5")
-    link, frames = capture_test.read_pcap(eth)
+    link, frames = read_pcap(eth)
     rng = random.Random(11)
     out = []
     for sec, usec, b in frames:
@@ -140,8 +141,7 @@ def damaged(directory):
         elif r < 0.2:
             b = b[:rng.randrange(14, len(b))]
         out.append((sec, usec, bytes(b)))
-    path = os.path.join(directory, "damaged.pcap")
-    capture_test.write_pcap(path, link, out)
+    path = write_pcap(os.path.join(directory, "damaged.pcap"), link, out)
     with open(path, "r+b") as f:
         f.truncate(os.path.getsize(path) - 20)
     return path
@@ -150,7 +150,7 @@ def damaged(directory):
 def mixed_pcapng(directory, segmented_path):
     """Raw IP frames and bare SCCP segments on two interfaces of one pcapng."""
     raw = generate(directory, "raw2.pcap", "--link", "raw", "--count", "300", "--seed", "9")
-    queues = [capture_test.read_pcap(raw)[1], capture_test.read_pcap(segmented_path)[1]]
+    queues = [read_pcap(raw)[1], read_pcap(segmented_path)[1]]
     w = capture_test.Pcapng()
     w.section()
     w.interface(101)
@@ -173,7 +173,7 @@ class Threads(unittest.TestCase):
         seg = segmented(d)
         cls.captures = {
             "sample": [sample()],
-            "public": [cli_test.data("public-samples.pcap")],
+            "public": [data("public-samples.pcap")],
             "generated": [generate(d, "gen.pcap", "--count", "4000", "--seed", "3")],
             "sll2": [generate(d, "sll2.pcap", "--link", "sll2", "--count", "500")],
             "mtp2": [generate(d, "mtp2.pcap", "--link", "mtp2", "--count", "500")],
@@ -223,7 +223,7 @@ class Threads(unittest.TestCase):
         if batch:
             env["QEL_SCREEN_BATCH"] = batch
         hexed = ["--hex"] if name == "hex" else []
-        r = cli_test.subprocess.run([cli_test.ARGS.tool, *args, *hexed, "--threads", threads,
+        r = subprocess.run([cli_support.ARGS.tool, *args, *hexed, "--threads", threads,
                                      *files], capture_output=True, env=env)
         written = None
         for suffix in (".pcap", ".pcapng"):
@@ -257,7 +257,7 @@ class Threads(unittest.TestCase):
         """The generated captures do what they are for: segments joined and
         given up by timeout, SCTP and IP fragments, damage."""
         def summary(capture):
-            r = cli_test.run("screen", "--config", config(), "--summary", "json",
+            r = run("screen", "--config", config(), "--summary", "json",
                              "--format", "jsonl", *self.captures[capture])
             return r.returncode, json.loads(r.stderr.splitlines()[0])
 
@@ -265,7 +265,7 @@ class Threads(unittest.TestCase):
         self.assertGreater(s["segmented_messages"]["reassembled"], 50)
         for reason in ("timed out", "no first segment", "new first segment", "never completed"):
             self.assertGreater(s["segmented_messages"]["given_up"].get(reason, 0), 0, reason)
-        r = cli_test.run("decode", *self.captures["sctp fragments"])
+        r = run("decode", *self.captures["sctp fragments"])
         self.assertIn(b"SCTP fragment retransmitted", r.stderr)
         _, s = summary("ip fragments")
         self.assertGreater(s["messages"], 500)
@@ -275,4 +275,4 @@ class Threads(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    cli_test.main({"threads": Threads})
+    main({"threads": Threads})

@@ -143,7 +143,7 @@ TEST(summary_tally, merged_worker_tallies_sum_to_the_single_tally) {
   for (std::size_t n = 0; n < kMessages; ++n) {
     // Distinct 6-digit prefixes, some met again later.
     std::string digits = std::to_string(100000 + (n % 3 == 2 ? n / 7 : n)).substr(0, 6) + "000000";
-    ASSERT_EQ(p.decode(udtFrom(digits)), SccpDecodeError::none) << digits;
+    ASSERT_EQ(p.decode(udtFrom(digits)), px::SccpDecodeError::none) << digits;
     auto v = verdicts[n % 3];
     std::optional<std::string_view> error;
     if (n % 1000 == 0) error = "damagedTcap";

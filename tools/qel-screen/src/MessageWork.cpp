@@ -9,6 +9,11 @@
 
 namespace qs {
 
+using px::SccpDecodeError;
+using px::SccpGiveUp;
+using px::SccpReassembler;
+using px::SccpReassemblyLimits;
+
 namespace {
 
 // A worker never joins segments: its reassembler only answers pending().

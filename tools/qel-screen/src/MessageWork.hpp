@@ -31,7 +31,7 @@ namespace qs {
 // Nanoseconds of capture time, 0 when the message has none.
 std::uint64_t nanosecondsOf(const MessageOrigin& o);
 
-class MessageWork : public UnitSink, private SccpReassembler::Listener {
+class MessageWork : public UnitSink, private px::SccpReassembler::Listener {
  public:
   enum class Role : std::uint8_t { whole, worker };
 
@@ -91,7 +91,7 @@ class MessageWork : public UnitSink, private SccpReassembler::Listener {
 
   const std::array<std::uint64_t, kSlots>& counts() const { return _counts; }
   const Tally& tally() const { return _tally; }
-  const SccpReassembler& segments() const { return _segments; }
+  const px::SccpReassembler& segments() const { return _segments; }
   std::uint64_t denied() const;
 
  private:
@@ -108,7 +108,7 @@ class MessageWork : public UnitSink, private SccpReassembler::Listener {
   };
 
   void keep(std::uint32_t slot, const MessageView& m, std::uint8_t position, const SccpUnit& unit);
-  void gaveUp(const SccpReassembler::Pending& p, SccpGiveUp) override;
+  void gaveUp(const px::SccpReassembler::Pending& p, px::SccpGiveUp) override;
   void writeMessage(std::uint32_t slot, std::uint8_t total, const PXSCCP_Packet* packet,
                     bool incomplete);
   Verdict screen(const PXSCCP_Packet* packet);
@@ -132,7 +132,7 @@ class MessageWork : public UnitSink, private SccpReassembler::Listener {
   PXSCCP_Packet _packet;
   PXSCCP_Packet _joined;
   PXSCCP_Packet _firstOnly;
-  SccpReassembler _segments;
+  px::SccpReassembler _segments;
   // By reassembly slot: the records waiting for their message.
   std::vector<std::vector<Held>> _records;
   PXSccpScreeningTrace _trace;

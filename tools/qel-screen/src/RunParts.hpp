@@ -99,7 +99,7 @@ int run(const RunOptions& options, bool screening, const DiffOptions* diff);
 // The text summary: counts by verdict (`counts`, slots of Summary.hpp), SCCP
 // segments, what was skipped, and the top denied lists.
 std::string summaryText(const ExtractorCounts& c, const std::array<std::uint64_t, kSlots>& counts,
-                        const Tally& tally, const SccpReassembler& seg, bool screening,
+                        const Tally& tally, const px::SccpReassembler& seg, bool screening,
                         double seconds);
 
 struct LoopHooks {
