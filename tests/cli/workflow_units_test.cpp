@@ -2,6 +2,7 @@
 // message, pcapng blocks as written, and the summary's counting tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -160,6 +161,40 @@ TEST(summary_tally, merged_worker_tallies_sum_to_the_single_tally) {
   EXPECT_TRUE(a == b) << "the merged summary differs";
   EXPECT_NE(b.find("\"calling_prefixes_not_kept\":{\""), std::string::npos);
   EXPECT_EQ(single.topText("denied", true), whole.topText("denied", true));
+}
+
+// Prefixes of every length the summary counts pack into distinct keys and
+// read back as they were; a 15-digit prefix used to wrap the length nibble.
+TEST(summary_tally, prefix_keys_read_back_at_every_length) {
+  std::vector<std::string> prefixes;
+  for (std::size_t n = 0; n <= qs::Tally::kMaxPrefixDigits; ++n) {
+    prefixes.push_back(std::string(n, '0'));
+    prefixes.push_back(std::string(n, 'f'));
+    prefixes.push_back(std::string("123456789abcdef0").substr(0, n));
+  }
+  std::vector<std::uint64_t> keys;
+  for (const auto& p : prefixes) {
+    SCOPED_TRACE(p);
+    const std::uint64_t key = qs::prefixKey(p);
+    EXPECT_NE(key, qs::kNoPrefix);
+    EXPECT_EQ(qs::prefixText(key), p);
+    keys.push_back(key);
+  }
+  std::sort(keys.begin(), keys.end());
+  // Only the empty prefix repeats (three times).
+  EXPECT_EQ(std::unique(keys.begin(), keys.end()) - keys.begin(),
+            static_cast<std::ptrdiff_t>(prefixes.size() - 2));
+}
+
+TEST(summary_tally, counts_fifteen_digit_prefixes) {
+  qs::Tally t(15);
+  PXSCCP_Packet p;
+  ASSERT_EQ(p.decode(udtFrom("1234567890123456")), px::SccpDecodeError::none);
+  t.add(&p, PXSccpScreening_explicitlyDenied, nullptr, std::nullopt);
+  std::string json;
+  t.appendJson(json);
+  EXPECT_NE(json.find("\"prefix\":\"123456789012345\""), std::string::npos) << json;
+  EXPECT_NE(t.topText("denied", true).find("123456789012345 (1)"), std::string::npos);
 }
 
 }  // namespace

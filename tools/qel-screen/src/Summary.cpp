@@ -65,6 +65,39 @@ unsigned hexNibble(char c) {
   return 0xF;
 }
 
+}  // namespace
+
+std::uint64_t prefixKey(std::string_view prefix) {
+  // The top nibble says the length and the packing: 8 + length for up to 7
+  // digits kept as their characters, length - 8 for 8 to 15 digits a nibble
+  // each. No prefix of digits packs to kNoPrefix (all ones).
+  std::uint64_t key = 0;
+  if (prefix.size() <= 7) {
+    std::memcpy(&key, prefix.data(), prefix.size());
+    key |= std::uint64_t{8 + prefix.size()} << 60;
+  } else {
+    const std::size_t n = std::min<std::size_t>(prefix.size(), Tally::kMaxPrefixDigits);
+    for (std::size_t i = 0; i < n; ++i) key |= std::uint64_t{hexNibble(prefix[i])} << (4 * i);
+    key |= std::uint64_t{n - 8} << 60;
+  }
+  return key;
+}
+
+std::string prefixText(std::uint64_t key) {
+  const auto code = static_cast<std::size_t>(key >> 60);
+  if (code >= 8) {
+    std::string text(code - 8, '0');
+    std::memcpy(text.data(), &key, text.size());
+    return text;
+  }
+  std::string text(code + 8, '0');
+  for (std::size_t d = 0; d < text.size(); ++d)
+    text[d] = "0123456789abcdef"[(key >> (4 * d)) & 0xF];
+  return text;
+}
+
+namespace {
+
 std::string operationText(std::int64_t key) {
   auto code = static_cast<std::int32_t>(key & 0xFFFFFFFF);
   if (key >> 32) return fmt::format("g{}", code);
@@ -115,17 +148,7 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
     }
   }
   if (auto prefix = callingPrefix(packet, _prefixDigits)) {
-    // Length + 1 in the top nibble (so that no key is 0); up to 7 digits
-    // their characters as they are, longer ones a nibble a digit.
-    std::uint64_t key = std::uint64_t{prefix->size() + 1} << 60;
-    if (prefix->size() <= 7) {
-      std::uint64_t chars = 0;
-      std::memcpy(&chars, prefix->data(), prefix->size());
-      key |= chars;
-    } else {
-      for (std::size_t i = 0; i < prefix->size(); ++i)
-        key |= std::uint64_t{hexNibble((*prefix)[i])} << (4 * i);
-    }
+    const std::uint64_t key = prefixKey(*prefix);
     if (_leavePrefixes) {
       _left = {key, static_cast<std::uint8_t>(slot)};
       return;
@@ -147,7 +170,7 @@ void Tally::merge(const Tally& other) {
     add(_smallOperations[i], other._smallOperations[i]);
   for (const auto& [key, counts] : other._otherOperations) add(_otherOperations[key], counts);
   for (std::size_t i = 0; i < other._prefixes.keys.size(); ++i) {
-    if (!other._prefixes.keys[i]) continue;
+    if (other._prefixes.keys[i] == kNoPrefix) continue;
     const Counts& counts = other._prefixes.counts[other._prefixes.at[i]];
     if (Counts* c = _prefixes.get(other._prefixes.keys[i]))
       add(*c, counts);
@@ -165,14 +188,14 @@ void Tally::merge(const Tally& other) {
 
 Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
   if (keys.empty()) {
-    keys.assign(1024, 0);
+    keys.assign(1024, kNoPrefix);
     at.assign(1024, 0);
   }
   for (;;) {
     std::size_t mask = keys.size() - 1;
     // Fibonacci hashing spreads the packed digits over the table.
     std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
-    while (keys[i] != 0 && keys[i] != key) i = (i + 1) & mask;
+    while (keys[i] != kNoPrefix && keys[i] != key) i = (i + 1) & mask;
     if (keys[i] == key) return &counts[at[i]];
     if (counts.size() >= kMaxPrefixes) return nullptr;
     if ((counts.size() + 1) * 2 <= keys.size()) {
@@ -181,15 +204,15 @@ Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
       return &counts.emplace_back();
     }
     // Half full: twice the room, every key placed again.
-    std::vector<std::uint64_t> oldKeys(keys.size() * 2, 0);
+    std::vector<std::uint64_t> oldKeys(keys.size() * 2, kNoPrefix);
     std::vector<std::uint32_t> oldAt(keys.size() * 2, 0);
     oldKeys.swap(keys);
     oldAt.swap(at);
     for (std::size_t j = 0; j < oldKeys.size(); ++j) {
-      if (!oldKeys[j]) continue;
+      if (oldKeys[j] == kNoPrefix) continue;
       std::size_t k =
           static_cast<std::size_t>((oldKeys[j] * 0x9E3779B97F4A7C15ull) >> 20) & (keys.size() - 1);
-      while (keys[k] != 0) k = (k + 1) & (keys.size() - 1);
+      while (keys[k] != kNoPrefix) k = (k + 1) & (keys.size() - 1);
       keys[k] = oldKeys[j];
       at[k] = oldAt[j];
     }
@@ -207,14 +230,9 @@ std::vector<std::pair<std::string, const Tally::Counts*>> Tally::prefixes() cons
   std::vector<std::pair<std::string, const Counts*>> all;
   all.reserve(_prefixes.counts.size());
   for (std::size_t i = 0; i < _prefixes.keys.size(); ++i) {
-    std::uint64_t key = _prefixes.keys[i];
-    if (!key) continue;
-    std::string text(static_cast<std::size_t>(key >> 60) - 1, '0');
-    if (text.size() <= 7)
-      std::memcpy(text.data(), &key, text.size());
-    else
-      for (std::size_t d = 0; d < text.size(); ++d)
-        text[d] = "0123456789abcdef"[(key >> (4 * d)) & 0xF];
+    const std::uint64_t key = _prefixes.keys[i];
+    if (key == kNoPrefix) continue;
+    std::string text = prefixText(key);
     all.emplace_back(std::move(text), &_prefixes.counts[_prefixes.at[i]]);
   }
   std::sort(all.begin(), all.end());

@@ -45,6 +45,12 @@ constexpr bool isDenied(std::int32_t verdict) {
 // The first `digits` digits of the calling GT, or absent.
 std::optional<std::string_view> callingPrefix(const PXSCCP_Packet* p, unsigned digits);
 
+// A calling prefix of up to Tally::kMaxPrefixDigits digits packed into one
+// integer, and back; kNoPrefix is none.
+inline constexpr std::uint64_t kNoPrefix = ~std::uint64_t{0};
+std::uint64_t prefixKey(std::string_view prefix);
+std::string prefixText(std::uint64_t key);
+
 class Tally {
  public:
   // Per verdict slot (kVerdicts, then other; the last slot: not screened).
@@ -68,7 +74,7 @@ class Tally {
 
   // A calling prefix (packed) and the verdict slot it is counted in.
   struct PrefixCount {
-    std::uint64_t key = 0;  // 0: none
+    std::uint64_t key = kNoPrefix;
     std::uint8_t slot = 0;
   };
   // A pipeline worker's tally leaves each message's prefix to the writer
@@ -78,7 +84,7 @@ class Tally {
   // The prefix of the last message added, then none.
   PrefixCount takePrefix() { return std::exchange(_left, PrefixCount{}); }
   void addPrefix(PrefixCount p) {
-    if (!p.key) return;
+    if (p.key == kNoPrefix) return;
     if (Counts* c = _prefixes.get(p.key))
       ++(*c)[p.slot];
     else
@@ -103,7 +109,7 @@ class Tally {
   // The counts are kept densely, in the order the prefixes first came, so
   // that the table's free slots cost 12 octets each rather than a Counts.
   struct PrefixTable {
-    std::vector<std::uint64_t> keys;  // 0: free
+    std::vector<std::uint64_t> keys;  // kNoPrefix: free
     std::vector<std::uint32_t> at;    // the key's place in counts
     std::vector<Counts> counts;
     Counts* get(std::uint64_t key);
