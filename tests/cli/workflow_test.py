@@ -371,6 +371,24 @@ class Streams(unittest.TestCase):
             self.assertIn(frames[0], (1, 2), err)
             self.assertEqual(frames[1], 2, err)
 
+    def test_reload_and_report_while_the_pipe_waits_do_not_end_the_capture(self):
+        head, records = pcap_records(sample())
+        for threads in ("1", "4"):
+            p = self.start("--threads", threads)
+            ready, _, _ = select.select([p.stdout], [], [], 5)
+            self.assertTrue(ready, "no record within 5 s of its frame")
+            time.sleep(0.3)  # the reader now waits for the third frame
+            p.send_signal(signal.SIGHUP)
+            p.send_signal(signal.SIGUSR1)
+            time.sleep(0.3)
+            p.stdin.write(b"".join(h + b for h, b in records[2:]))
+            out, err = p.communicate(timeout=10)
+            self.assertEqual(p.returncode, 0, err)
+            self.assertNotIn(b"damaged", err)
+            self.assertNotIn(b"Interrupted", err)
+            frames = {json.loads(l)["frame"] for l in out.splitlines()}
+            self.assertEqual(max(frames), len(records))
+
     def test_closed_pipe_is_quiet(self):
         with tempfile.TemporaryDirectory() as d:
             big = generate(d, "big.pcap", "--count", "20000")

@@ -39,8 +39,13 @@ void install() {
   struct sigaction sa {};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
+  // A stop interrupts a read that waits on a pipe, so that the run ends at
+  // once; a reload or a report must not: an interrupted read would end the
+  // capture as damaged. They are seen at the next frame.
   sa.sa_flags = 0;
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaction(s, &sa, nullptr);
+  for (int s : {SIGINT, SIGTERM}) sigaction(s, &sa, nullptr);
+  sa.sa_flags = SA_RESTART;
+  for (int s : {SIGHUP, SIGUSR1}) sigaction(s, &sa, nullptr);
 }
 
 BlockedHere::BlockedHere() {
