@@ -304,4 +304,81 @@ TEST(Records, OriginKeys) {
                       R"("dst":"::1")");
 }
 
+// Route texts are kept per route: origins that differ in any one field, met
+// in turns, each get their own text every time.
+TEST(Records, OriginKeysOfRoutesMetInTurns) {
+  qs::MessageOrigin base;
+  base.opc = 1;
+  base.dpc = 2;
+  base.si = 3;
+  base.ipVersion = 4;
+  base.src = {10, 0, 0, 1};
+  base.dst = {10, 0, 0, 2};
+  base.sctp = true;
+  base.sport = 2905;
+  base.dport = 2905;
+  base.stream = 1;
+  struct Variant {
+    const char* name;
+    void (*change)(qs::MessageOrigin&);
+    const char* expected;
+  };
+  const Variant variants[] = {
+      {"as it is", [](qs::MessageOrigin&) {},
+       R"(,"time":null,"opc":1,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.2","sport":2905,"dport":2905,"stream":1)"},
+      {"stream", [](qs::MessageOrigin& o) { o.stream = 2; },
+       R"(,"time":null,"opc":1,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.2","sport":2905,"dport":2905,"stream":2)"},
+      {"dport", [](qs::MessageOrigin& o) { o.dport = 2906; },
+       R"(,"time":null,"opc":1,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.2","sport":2905,"dport":2906,"stream":1)"},
+      {"opc absent", [](qs::MessageOrigin& o) { o.opc.reset(); },
+       R"(,"time":null,"opc":null,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.2","sport":2905,"dport":2905,"stream":1)"},
+      {"opc 0", [](qs::MessageOrigin& o) { o.opc = 0; },
+       R"(,"time":null,"opc":0,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.2","sport":2905,"dport":2905,"stream":1)"},
+      {"si absent", [](qs::MessageOrigin& o) { o.si.reset(); },
+       R"(,"time":null,"opc":1,"dpc":2,"src":"10.0.0.1","dst":"10.0.0.2","sport":2905,"dport":2905,"stream":1)"},
+      {"dst", [](qs::MessageOrigin& o) { o.dst[3] = 3; },
+       R"(,"time":null,"opc":1,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.3","sport":2905,"dport":2905,"stream":1)"},
+      {"not SCTP", [](qs::MessageOrigin& o) { o.sctp = false; },
+       R"(,"time":null,"opc":1,"dpc":2,"si":3,"src":"10.0.0.1","dst":"10.0.0.2")"},
+      {"not IP", [](qs::MessageOrigin& o) { o.ipVersion = 0, o.sctp = false; },
+       R"(,"time":null,"opc":1,"dpc":2,"si":3,"src":null,"dst":null)"},
+  };
+  char buffer[qs::kOriginJsonMax + 64];
+  for (int round = 0; round < 3; ++round)
+    for (std::size_t i = 0; i < std::size(variants); ++i) {
+      // Forwards, backwards, then forwards again.
+      const Variant& v = variants[round == 1 ? std::size(variants) - 1 - i : i];
+      SCOPED_TRACE(v.name);
+      qs::MessageOrigin o = base;
+      v.change(o);
+      EXPECT_EQ(std::string(buffer, qs::originJson(buffer, &o)), v.expected);
+    }
+}
+
+// Digits a decoder wrote are copied into JSON as they are; digits a host set
+// through setAddress may hold anything and are escaped.
+TEST(Records, AddressDigitsSetByTheHostAreEscaped) {
+  PXSCCP_Packet p;
+  ASSERT_EQ(p.decode(ludt(2, invoke(1, tlv({0x02}, {0x2D})))), px::SccpDecodeError::none);
+  ASSERT_TRUE(p.incomingCallingPartyAddress()->digitsFromBcd());
+  qs::MessageView m;
+  m.packet = &p;
+  const qs::Verdict v{true, PXSccpScreening_explicitlyPermitted, nullptr, std::nullopt};
+  auto record = [&] {
+    qs::OutputBuffer out(16);
+    qs::appendScreenJson(out, m, v);
+    qs::appendDecodeJson(out, m);
+    return std::string(out.data(), out.size());
+  };
+  EXPECT_NE(record().find(R"("calling_digits":"1111")"), std::string::npos) << record();
+  p.mutableCallingPartyAddress().setAddress("12\"3\\\n");
+  EXPECT_FALSE(p.incomingCallingPartyAddress()->digitsFromBcd());
+  const std::string r = record();
+  EXPECT_NE(r.find(R"("calling_digits":"12\"3\\\n")"), std::string::npos) << r;
+  EXPECT_NE(r.find(R"("digits":"12\"3\\\n")"), std::string::npos) << r;
+  // Decoding again makes them the decoder's.
+  ASSERT_EQ(p.decode(ludt(2, invoke(1, tlv({0x02}, {0x2D})))), px::SccpDecodeError::none);
+  EXPECT_TRUE(p.incomingCallingPartyAddress()->digitsFromBcd());
+}
+
 }  // namespace

@@ -9,6 +9,7 @@ bool SccpAddress::setAddress(std::string_view digits) {
   std::copy(digits.begin(), digits.end(), _digits.begin());
   _digitCount = static_cast<std::uint16_t>(digits.size());
   _hasDigits = true;
+  _digitsFromBcd = false;
   return true;
 }
 

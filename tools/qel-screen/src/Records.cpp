@@ -85,6 +85,16 @@ char* nullableString(char* w, std::optional<std::string_view> s) {
   return s ? put::jsonString(w, *s) : put::literal(w, "null");
 }
 
+// An address's digits as a JSON string, or null. Digits a decoder wrote are
+// BCD characters, which JSON never escapes: they are copied as they are.
+char* digitsJson(char* w, const SccpAddress* a) {
+  const auto d = digits(a);
+  if (!d) return put::literal(w, "null");
+  if (!a->digitsFromBcd()) return put::jsonString(w, *d);
+  w = put::character(w, '"');
+  return put::character(put::text(w, *d), '"');
+}
+
 template <class T>
 char* nullableInteger(char* w, std::optional<T> v) {
   return v ? put::integer(w, *v) : put::literal(w, "null");
@@ -245,7 +255,7 @@ char* addressJson(char* w, const SccpAddress* a) {
   w = put::literal(w, ",\"nai\":");
   w = nullableInteger(w, a->nai() ? std::optional<std::int32_t>(a->nai()->nai()) : std::nullopt);
   w = put::literal(w, ",\"digits\":");
-  w = nullableString(w, a->address());
+  w = digitsJson(w, a);
   return put::character(w, '}');
 }
 
@@ -635,9 +645,9 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
   }
   w = originJson(w, m.origin);
   w = put::literal(w, ",\"calling_digits\":");
-  w = nullableString(w, digits(calling));
+  w = digitsJson(w, calling);
   w = put::literal(w, ",\"called_digits\":");
-  w = nullableString(w, digits(called));
+  w = digitsJson(w, called);
   w = put::literal(w, ",\"tt\":");
   w = nullableInteger(w, calledTt(p));
   w = put::literal(w, ",\"tcap\":");

@@ -64,24 +64,37 @@ class SccpAddress {
   std::optional<std::uint8_t> subsystemNumber() const { return _ssn; }
   std::optional<std::uint8_t> encodingScheme() const { return _encodingScheme; }
 
-  SccpAddress& setNai(std::int32_t v) { return _nai = SccpNatureOfAddressIndicator(v), _hasNai = true, *this; }
-  SccpAddress& setNpi(std::int32_t v) { return _npi = SccpNumberPlanIndicator(v), _hasNpi = true, *this; }
-  SccpAddress& setTt(std::int32_t v) { return _tt = SccpTranslationTableNumber(v), _hasTt = true, *this; }
+  SccpAddress& setNai(std::int32_t v) {
+    return _nai = SccpNatureOfAddressIndicator(v), _hasNai = true, *this;
+  }
+  SccpAddress& setNpi(std::int32_t v) {
+    return _npi = SccpNumberPlanIndicator(v), _hasNpi = true, *this;
+  }
+  SccpAddress& setTt(std::int32_t v) {
+    return _tt = SccpTranslationTableNumber(v), _hasTt = true, *this;
+  }
   // False (and unchanged) when there are more than kMaxDigits digits.
   bool setAddress(std::string_view digits);
+  // The digits were written by a decoder from BCD octets: each is one of
+  // 0-9 and a-f, so a writer of JSON or text need not look at them.
+  bool digitsFromBcd() const { return _digitsFromBcd; }
   SccpAddress& setRoutingIndicator(px::SccpRoutingIndicator ri) { return _ri = ri, *this; }
   SccpAddress& setGlobalTitleIndicator(std::uint8_t gti) { return _gti = gti, *this; }
   SccpAddress& setNationalUse(bool n) { return _nationalUse = n, *this; }
   SccpAddress& setPointCode(std::optional<std::uint16_t> pc) { return _pointCode = pc, *this; }
   SccpAddress& setSubsystemNumber(std::optional<std::uint8_t> ssn) { return _ssn = ssn, *this; }
-  SccpAddress& setEncodingScheme(std::optional<std::uint8_t> es) { return _encodingScheme = es, *this; }
+  SccpAddress& setEncodingScheme(std::optional<std::uint8_t> es) {
+    return _encodingScheme = es, *this;
+  }
 
-  // For decoders: makes the digits present, `count` of them (at most
-  // kMaxDigits), and returns the buffer to write them into. Up to kMaxDigits
-  // characters may be written; only the first `count` are read.
+  // For decoders of BCD digits: makes the digits present, `count` of them (at
+  // most kMaxDigits), and returns the buffer to write them into, which must
+  // get only 0-9 and a-f (px::writeBcdDigits). Up to kMaxDigits characters
+  // may be written; only the first `count` are read.
   char* resizeDigits(std::size_t count) {
     _digitCount = static_cast<std::uint16_t>(count < kMaxDigits ? count : kMaxDigits);
     _hasDigits = true;
+    _digitsFromBcd = true;
     return _digits.data();
   }
 
@@ -97,7 +110,7 @@ class SccpAddress {
     _digitCount = 0;
     _ri = px::SccpRoutingIndicator::globalTitle;
     _gti = 0;
-    _nationalUse = _hasNai = _hasNpi = _hasTt = _hasDigits = false;
+    _nationalUse = _hasNai = _hasNpi = _hasTt = _hasDigits = _digitsFromBcd = false;
   }
 
  private:
@@ -115,6 +128,7 @@ class SccpAddress {
   bool _hasNpi = false;
   bool _hasTt = false;
   bool _hasDigits = false;
+  bool _digitsFromBcd = false;
   // Left uninitialised: only the first _digitCount characters are ever read.
   std::array<char, kMaxDigits> _digits;
 };
