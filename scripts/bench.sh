@@ -7,8 +7,9 @@
 # Makes a capture of MESSAGES (default 1,000,000) SCCP messages with the sample
 # generator in a temporary directory (removed at the end), times
 # `qel-screen screen` with examples/screening.toml (output to /dev/null) and
-# `tshark -Y` with a display filter for the same rules, and prints both rates
-# (SCCP messages per second) and their ratio. Timings are hyperfine's mean.
+# `tshark -Y` with a display filter for the same rules and `tshark -T fields`
+# with the fields of a jsonl record, and prints the rates (SCCP messages per
+# second) and their ratios. Timings are hyperfine's mean.
 # The comparison with tshark is made on one thread (--threads 1); then jsonl
 # with --threads 2 against --threads 1 (the pipeline's scaling, with the user
 # CPU time beside it, since the machine may be shared), and peak memory at 1,
@@ -66,6 +67,14 @@ hyperfine --style none --warmup 1 --runs 5 --export-json "$work/jsonl2.json" \
   "'$screen' screen --threads 2 --format jsonl --config $config '$capture' >/dev/null 2>&1" >/dev/null
 hyperfine --style none --runs 2 --export-json "$work/tshark.json" \
   "tshark -n -r '$capture' -Y '$filter' >/dev/null 2>&1" >/dev/null
+# tshark writing the fields a jsonl record holds: where each message came
+# from, the addresses, the translation type, the MAP operation and the IMSI.
+fields="-e frame.number -e frame.time_epoch -e m3ua.protocol_data_opc -e m3ua.protocol_data_dpc"
+fields+=" -e ip.src -e ip.dst -e sctp.srcport -e sctp.dstport -e sctp.data_sid"
+fields+=" -e sccp.calling.digits -e sccp.called.digits -e sccp.called.tt"
+fields+=" -e gsm_old.localValue -e e212.imsi"
+hyperfine --style none --runs 1 --export-json "$work/tshark-fields.json" \
+  "tshark -n -r '$capture' -T fields $fields >/dev/null 2>&1" >/dev/null
 text=$(mean_seconds "$work/text.json")
 jsonl=$(mean_seconds "$work/jsonl.json")
 jsonl2=$(mean_seconds "$work/jsonl2.json")
@@ -73,6 +82,7 @@ user_seconds() {
   python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["user"])' "$1"
 }
 tshark=$(mean_seconds "$work/tshark.json")
+tsharkFields=$(mean_seconds "$work/tshark-fields.json")
 
 # peak_kib CAPTURE [THREADS] -> maximum resident set size of a screening run, in KiB
 peak_kib() {
@@ -100,6 +110,10 @@ printf '%-44s %8.3f s  %14s messages/s\n' "tshark -n -r FILE -Y FILTER > /dev/nu
   "$(rate "$count" "$tshark")"
 python3 -c 'import sys; print(f"ratio qel-screen (text) / tshark: {float(sys.argv[2]) / float(sys.argv[1]):.1f}")' \
   "$text" "$tshark"
+printf '%-44s %8.3f s  %14s messages/s\n' "tshark -n -r FILE -T fields (jsonl's fields)" \
+  "$tsharkFields" "$(rate "$count" "$tsharkFields")"
+python3 -c 'import sys; print(f"ratio qel-screen --threads 1 (jsonl) / tshark -T fields: {float(sys.argv[2]) / float(sys.argv[1]):.1f}")' \
+  "$jsonl" "$tsharkFields"
 python3 -c 'import sys; print(f"peak memory of qel-screen (maximum RSS): {int(sys.argv[1]) / 1024:.1f} MiB"
                             f" on {sys.argv[2]} messages, {int(sys.argv[3]) / 1024:.1f} MiB on {sys.argv[4]}")' \
   "$peak" "$count" "$small_peak" "$small_count"
