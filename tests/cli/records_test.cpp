@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -269,26 +270,34 @@ TEST(Records, IpAddressesAsInetNtopWritesThem) {
   }
 }
 
-TEST(Records, OriginKeys) {
+// An origin over M3UA (OPC, DPC, SI 3), IPv4 and an SCTP stream.
+qs::MessageOrigin sctpOrigin(std::uint32_t opc, std::uint32_t dpc, std::array<std::uint8_t, 4> src,
+                             std::array<std::uint8_t, 4> dst, std::uint16_t sport,
+                             std::uint16_t dport, std::uint16_t stream) {
   qs::MessageOrigin o;
+  o.opc = opc;
+  o.dpc = dpc;
+  o.si = 3;
+  o.ipVersion = 4;
+  std::copy(src.begin(), src.end(), o.src.begin());
+  std::copy(dst.begin(), dst.end(), o.dst.begin());
+  o.sctp = true;
+  o.sport = sport;
+  o.dport = dport;
+  o.stream = stream;
+  return o;
+}
+
+TEST(Records, OriginKeys) {
   char buffer[qs::kOriginJsonMax + 64];
   auto json = [&](const qs::MessageOrigin* origin) {
     return std::string(buffer, qs::originJson(buffer, origin));
   };
   EXPECT_EQ(json(nullptr), R"(,"time":null,"opc":null,"dpc":null,"src":null,"dst":null)");
+  qs::MessageOrigin o = sctpOrigin(8706, 257, {203, 0, 113, 20}, {192, 0, 2, 1}, 2905, 2906, 3);
   o.hasTime = true;
   o.seconds = 1709546400;
   o.nanoseconds = 21'314'000;
-  o.opc = 8706;
-  o.dpc = 257;
-  o.si = 3;
-  o.ipVersion = 4;
-  o.src = {203, 0, 113, 20};
-  o.dst = {192, 0, 2, 1};
-  o.sctp = true;
-  o.sport = 2905;
-  o.dport = 2906;
-  o.stream = 3;
   EXPECT_EQ(json(&o),
             R"(,"time":1709546400.021314,"opc":8706,"dpc":257,"si":3,"src":"203.0.113.20",)"
             R"("dst":"192.0.2.1","sport":2905,"dport":2906,"stream":3)");
@@ -307,17 +316,7 @@ TEST(Records, OriginKeys) {
 // Route texts are kept per route: origins that differ in any one field, met
 // in turns, each get their own text every time.
 TEST(Records, OriginKeysOfRoutesMetInTurns) {
-  qs::MessageOrigin base;
-  base.opc = 1;
-  base.dpc = 2;
-  base.si = 3;
-  base.ipVersion = 4;
-  base.src = {10, 0, 0, 1};
-  base.dst = {10, 0, 0, 2};
-  base.sctp = true;
-  base.sport = 2905;
-  base.dport = 2905;
-  base.stream = 1;
+  const qs::MessageOrigin base = sctpOrigin(1, 2, {10, 0, 0, 1}, {10, 0, 0, 2}, 2905, 2905, 1);
   struct Variant {
     const char* name;
     void (*change)(qs::MessageOrigin&);
