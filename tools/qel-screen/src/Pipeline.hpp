@@ -18,8 +18,8 @@
 //
 // A fixed number of batches exist, so memory does not grow with the capture.
 // The signal handlers run on the reader's thread only: the others block
-// SIGINT, SIGTERM, SIGHUP and SIGUSR1, so that a read waiting on a pipe or an
-// interface is what the signal interrupts.
+// SIGINT, SIGTERM, SIGHUP and SIGUSR1, so that a stop interrupts the read
+// waiting on a pipe or an interface (a reload or report restarts it).
 #pragma once
 
 #include <memory>
