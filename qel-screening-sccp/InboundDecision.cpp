@@ -21,7 +21,8 @@ constexpr auto kUndefined = PXSccpScreening_undefined;
 // by prefix.
 constexpr std::int32_t kInternationalNumber = 4;
 
-std::optional<NumberingPlan> screenedPlan(const SccpAddress* address) {
+[[gnu::always_inline]] inline std::optional<NumberingPlan> screenedPlan(
+    const SccpAddress* address) {
   const auto a = px::maybe(address);
   if (a.then(&SccpAddress::nai).then(&SccpNatureOfAddressIndicator::nai) != kInternationalNumber) {
     return std::nullopt;
@@ -43,15 +44,25 @@ struct AddressPartials {
   PXSccpScreening_result denied = kUndefined;
 };
 
-AddressPartials screenAddress(const RuleSet& rules, const SccpAddress* address,
-                              const std::array<PXListRef RuleSet::*, 3>& allowedLists,
-                              const std::array<PXListRef RuleSet::*, 3>& deniedLists) {
+// `r` when the index hits, else undefined.
+[[gnu::always_inline]] inline PXSccpScreening_result found(bool hit, PXSccpScreening_result r) {
+  return hit ? r : kUndefined;
+}
+[[gnu::always_inline]] inline PXSccpScreening_result screenPrefix(
+    std::optional<std::string_view> value, const PrefixIndex& index, PXSccpScreening_result r) {
+  return found(value && index.hits(*value), r);
+}
+
+[[gnu::always_inline]] inline AddressPartials screenAddress(const RuleSet& rules,
+                                                            const SccpAddress* address,
+                                                            const PlanIndexes& allowedLists,
+                                                            const PlanIndexes& deniedLists) {
   const auto plan = screenedPlan(address);
   if (!plan) return {};
   const auto digits = address->address();
   const auto i = static_cast<std::size_t>(*plan);
-  return {qel::screenNumber(digits, rules.*allowedLists[i], kPermitted),
-          qel::screenNumber(digits, rules.*deniedLists[i], kDenied)};
+  return {screenPrefix(digits, rules.*allowedLists[i], kPermitted),
+          screenPrefix(digits, rules.*deniedLists[i], kDenied)};
 }
 
 template <class Argument>
@@ -64,8 +75,8 @@ void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPa
                         .then(&PXGSMMAP_SM_RP_DA::imsi)
                         .then(&PXGSMMAP_IMSI::imsiValue);
   // Each ForwardSM component replaces what an earlier one found, even without an IMSI.
-  fsm.allowed = qel::screenFSM(imsi, rules._allowedFSM_IMSI_PREFIX, kPermitted);
-  fsm.denied = qel::screenFSM(imsi, rules._deniedFSM_IMSI_PREFIX, kDenied);
+  fsm.allowed = screenPrefix(imsi, rules._allowedFSM_IMSI_PREFIXIndex, kPermitted);
+  fsm.denied = screenPrefix(imsi, rules._deniedFSM_IMSI_PREFIXIndex, kDenied);
   if (trace) trace->setImsi(imsi);
 }
 
@@ -92,18 +103,23 @@ WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet,
     px::withForwardSmArgument(code, [&]<class Argument>(std::type_identity<Argument>) {
       screenForwardSM<Argument>(rules, c.params(), out.fsm, trace);
     });
-    const auto screenCode = [&](const PXListRef& denied, const PXListRef& allowed, bool global) {
-      if (numberListHits(denied.get(), code)) {
+    const auto screenCode = [&](const NumberIndex& denied, const NumberIndex& allowed,
+                                bool global) {
+      if (denied.hits(code)) {
         out.deniedComponent = index;
         out.deniedCode = code;
         out.deniedGlobal = global;
         return false;
       }
-      if (numberListHits(allowed.get(), code)) out.opAllowed = kPermitted;
+      if (allowed.hits(code)) out.opAllowed = kPermitted;
       return true;
     };
-    if (c.hasLocalOperationCode() && !screenCode(rules._deniedOP, rules._allowedOP, false)) break;
-    if (c.hasGlobalOperationCode() && !screenCode(rules._deniedGOP, rules._allowedGOP, true)) break;
+    if (c.hasLocalOperationCode() &&
+        !screenCode(rules._deniedOPIndex, rules._allowedOPIndex, false))
+      break;
+    if (c.hasGlobalOperationCode() &&
+        !screenCode(rules._deniedGOPIndex, rules._allowedGOPIndex, true))
+      break;
     ++index;
   }
   return out;
@@ -143,8 +159,8 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
 
   const std::int32_t tt =
       px::maybe(called).then(&SccpAddress::tt).then(&SccpTranslationTableNumber::tt);
-  const AddressPartials ttPartials{qel::screenTT(tt, rules._allowedTT, kPermitted),
-                                   qel::screenTT(tt, rules._deniedTT, kDenied)};
+  const AddressPartials ttPartials{found(rules._allowedTTIndex.hits(tt), kPermitted),
+                                   found(rules._deniedTTIndex.hits(tt), kDenied)};
 
   WalkOutcome walk;
   const bool walked = walkGateOpen(rules);

@@ -16,6 +16,7 @@
 #include <string>
 #include <type_traits>
 
+#include "ListIndex.hpp"
 #include "px/Value.hpp"
 
 // One row per rule, in the order a load applies the configuration keys:
@@ -96,6 +97,9 @@ enum class ConfigRule : std::uint8_t {
 // What a field of each rule holds: a shared list, or a flag byte.
 template <ConfigRule kRule>
 using RuleField = std::conditional_t<kRule == ConfigRule::flag, std::uint8_t, PXListRef>;
+// What screening reads of a list field (a flag has nothing beside it).
+template <ConfigRule kRule>
+using RuleIndex = std::conditional_t<kRule == ConfigRule::prefixList, PrefixIndex, NumberIndex>;
 
 #define QEL_COUNT_RULE(rule, key, getter, setter, opensWalk, A) +1
 inline constexpr std::size_t kRuleCount = 0 QEL_RULES(QEL_COUNT_RULE, _);
@@ -110,7 +114,23 @@ struct RuleSet {
   // it), published with the rules so that the load path, like the screening
   // path, takes no lock. Screening never reads it.
   std::shared_ptr<const std::string> configFileName;
+
+  // Each list's index, named after its field with "Index" appended; rebuilt
+  // by reindex() before the set is published, read by screening only.
+#define QEL_DECLARE_INDEX(rule, key, getter, setter, opensWalk, A) \
+  QEL_RULE_IF_LIST_##rule(RuleIndex<ConfigRule::rule> _##getter##Index{};)
+  QEL_RULES(QEL_DECLARE_INDEX, _)
+#undef QEL_DECLARE_INDEX
 };
+
+// Rebuilds the index of every list that is not the one its index was built from.
+inline void reindex(RuleSet& r) {
+#define QEL_REINDEX(rule, key, getter, setter, opensWalk, A)                    \
+  QEL_RULE_IF_LIST_##rule(if (r._##getter##Index.source() != r._##getter.get()) \
+                              r._##getter##Index = RuleIndex<ConfigRule::rule>(r._##getter);)
+  QEL_RULES(QEL_REINDEX, _)
+#undef QEL_REINDEX
+}
 
 // The component walk runs when any list that opens it is present, even empty.
 inline bool walkGateOpen(const RuleSet& r) {
@@ -122,17 +142,18 @@ inline bool walkGateOpen(const RuleSet& r) {
 // The lists of one numbering plan, indexed E.164, E.212, E.214.
 enum class NumberingPlan : std::uint8_t { e164 = 0, e212 = 1, e214 = 2 };
 
-inline constexpr std::array<PXListRef RuleSet::*, 3> kAllowedCallingLists = {
-    &RuleSet::_allowedCallingSccpPrefixE164, &RuleSet::_allowedCallingSccpPrefixE212,
-    &RuleSet::_allowedCallingSccpPrefixE214};
-inline constexpr std::array<PXListRef RuleSet::*, 3> kDeniedCallingLists = {
-    &RuleSet::_deniedCallingSccpPrefixE164, &RuleSet::_deniedCallingSccpPrefixE212,
-    &RuleSet::_deniedCallingSccpPrefixE214};
-inline constexpr std::array<PXListRef RuleSet::*, 3> kAllowedCalledLists = {
-    &RuleSet::_allowedCalledSccpPrefixE164, &RuleSet::_allowedCalledSccpPrefixE212,
-    &RuleSet::_allowedCalledSccpPrefixE214};
-inline constexpr std::array<PXListRef RuleSet::*, 3> kDeniedCalledLists = {
-    &RuleSet::_deniedCalledSccpPrefixE164, &RuleSet::_deniedCalledSccpPrefixE212,
-    &RuleSet::_deniedCalledSccpPrefixE214};
+using PlanIndexes = std::array<PrefixIndex RuleSet::*, 3>;
+inline constexpr PlanIndexes kAllowedCallingLists = {&RuleSet::_allowedCallingSccpPrefixE164Index,
+                                                     &RuleSet::_allowedCallingSccpPrefixE212Index,
+                                                     &RuleSet::_allowedCallingSccpPrefixE214Index};
+inline constexpr PlanIndexes kDeniedCallingLists = {&RuleSet::_deniedCallingSccpPrefixE164Index,
+                                                    &RuleSet::_deniedCallingSccpPrefixE212Index,
+                                                    &RuleSet::_deniedCallingSccpPrefixE214Index};
+inline constexpr PlanIndexes kAllowedCalledLists = {&RuleSet::_allowedCalledSccpPrefixE164Index,
+                                                    &RuleSet::_allowedCalledSccpPrefixE212Index,
+                                                    &RuleSet::_allowedCalledSccpPrefixE214Index};
+inline constexpr PlanIndexes kDeniedCalledLists = {&RuleSet::_deniedCalledSccpPrefixE164Index,
+                                                   &RuleSet::_deniedCalledSccpPrefixE212Index,
+                                                   &RuleSet::_deniedCalledSccpPrefixE214Index};
 
 }  // namespace qel

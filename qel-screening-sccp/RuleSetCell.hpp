@@ -72,6 +72,7 @@ class RuleSetCell {
       Reader base = read();
       NodePtr next = copyOf(*base);
       change(next->rules);
+      reindex(next->rules);
       if (tryPublish(base, next)) return;
     }
   }
