@@ -108,12 +108,16 @@ TEST(summary_tally, counts_verdicts_and_undecodable_reasons) {
   EXPECT_NE(json.find("\"calling_prefixes\":[]"), std::string::npos) << json;
 }
 
-// A UDT from calling GT `digits` (12 of them, E.164) to a home GT, with a
-// TCAP Begin.
+// A UDT from calling GT `digits` (E.164, decimal) to a home GT, with a TCAP
+// Begin.
 std::vector<std::uint8_t> udtFrom(const std::string& digits) {
-  std::vector<std::uint8_t> calling{0x12, 0x08, 0x00, 0x12, 0x04};
-  for (std::size_t i = 0; i < digits.size(); i += 2)
-    calling.push_back(static_cast<std::uint8_t>((digits[i] - '0') | (digits[i + 1] - '0') << 4));
+  const bool odd = digits.size() % 2;
+  std::vector<std::uint8_t> calling{0x12, 0x08, 0x00, odd ? std::uint8_t{0x11} : std::uint8_t{0x12},
+                                    0x04};
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    const int high = i + 1 < digits.size() ? digits[i + 1] - '0' : 0;
+    calling.push_back(static_cast<std::uint8_t>((digits[i] - '0') | high << 4));
+  }
   const std::vector<std::uint8_t> called{0x12, 0x06, 0x00, 0x12, 0x04, 0x82,
                                          0x79, 0x09, 0x10, 0x23, 0x71};
   const std::vector<std::uint8_t> tcap{0x62, 0x10, 0x48, 0x04, 0x01, 0x02, 0x03, 0x04, 0x6c,
@@ -195,6 +199,24 @@ TEST(summary_tally, counts_fifteen_digit_prefixes) {
   t.appendJson(json);
   EXPECT_NE(json.find("\"prefix\":\"123456789012345\""), std::string::npos) << json;
   EXPECT_NE(t.topText("denied", true).find("123456789012345 (1)"), std::string::npos);
+}
+
+// A message's prefix is cut from its calling digits, which may be shorter or
+// longer than the prefix length and than the eight digits read as one word.
+TEST(summary_tally, counts_the_first_digits_whatever_their_number) {
+  const std::string digits = "2897012345678901";
+  for (unsigned length = 0; length <= qs::Tally::kMaxPrefixDigits; ++length)
+    for (std::size_t count = 1; count <= digits.size(); ++count) {
+      SCOPED_TRACE(testing::Message() << length << " of " << count);
+      qs::Tally t(length);
+      PXSCCP_Packet p;
+      ASSERT_EQ(p.decode(udtFrom(digits.substr(0, count))), px::SccpDecodeError::none);
+      t.add(&p, PXSccpScreening_explicitlyDenied, nullptr, std::nullopt);
+      std::string json;
+      t.appendJson(json);
+      const std::string expected = digits.substr(0, std::min<std::size_t>(length, count));
+      EXPECT_NE(json.find("\"prefix\":\"" + expected + "\""), std::string::npos) << json;
+    }
 }
 
 }  // namespace

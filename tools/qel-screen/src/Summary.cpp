@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -67,27 +68,47 @@ unsigned hexNibble(char c) {
 
 }  // namespace
 
-std::uint64_t prefixKey(std::string_view prefix) {
+namespace {
+
+// The first `n` (at most 7) characters of `digits` as the low octets of an
+// integer, the first character lowest. Digits of eight or more characters
+// are read as one word.
+std::uint64_t packCharacters(std::string_view digits, std::size_t n) {
+  if (digits.size() >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, digits.data(), 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return n == 0 ? 0 : word & (~std::uint64_t{0} >> (64 - 8 * n));
+  }
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    key |= std::uint64_t{static_cast<unsigned char>(digits[i])} << (8 * i);
+  return key;
+}
+
+// The key of the first `digits` characters of `full` (see prefixKey).
+std::uint64_t keyOfPrefix(std::string_view full, std::size_t digits) {
   // The top nibble says the length and the packing: 8 + length for up to 7
   // digits kept as their characters, length - 8 for 8 to 15 digits a nibble
   // each. No prefix of digits packs to kNoPrefix (all ones).
+  const std::size_t n = std::min({full.size(), digits, std::size_t{Tally::kMaxPrefixDigits}});
+  if (n <= 7) return packCharacters(full, n) | std::uint64_t{8 + n} << 60;
   std::uint64_t key = 0;
-  if (prefix.size() <= 7) {
-    std::memcpy(&key, prefix.data(), prefix.size());
-    key |= std::uint64_t{8 + prefix.size()} << 60;
-  } else {
-    const std::size_t n = std::min<std::size_t>(prefix.size(), Tally::kMaxPrefixDigits);
-    for (std::size_t i = 0; i < n; ++i) key |= std::uint64_t{hexNibble(prefix[i])} << (4 * i);
-    key |= std::uint64_t{n - 8} << 60;
-  }
-  return key;
+  for (std::size_t i = 0; i < n; ++i) key |= std::uint64_t{hexNibble(full[i])} << (4 * i);
+  return key | std::uint64_t{n - 8} << 60;
+}
+
+}  // namespace
+
+std::uint64_t prefixKey(std::string_view prefix) {
+  return keyOfPrefix(prefix, prefix.size());
 }
 
 std::string prefixText(std::uint64_t key) {
   const auto code = static_cast<std::size_t>(key >> 60);
   if (code >= 8) {
     std::string text(code - 8, '0');
-    std::memcpy(text.data(), &key, text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(key >> (8 * i));
     return text;
   }
   std::string text(code + 8, '0');
@@ -106,13 +127,6 @@ std::string operationText(std::int64_t key) {
 }
 
 }  // namespace
-
-std::optional<std::string_view> callingPrefix(const PXSCCP_Packet* p, unsigned digits) {
-  const SccpAddress* a = p ? p->incomingCallingPartyAddress() : nullptr;
-  auto d = a ? a->address() : std::nullopt;
-  if (!d) return std::nullopt;
-  return d->substr(0, std::min<std::size_t>(d->size(), digits));
-}
 
 void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict,
                 const PXSccpScreeningTrace* trace, std::optional<std::string_view> error) {
@@ -147,8 +161,9 @@ void Tally::add(const PXSCCP_Packet* packet, std::optional<std::int32_t> verdict
         ++_otherOperations[key][slot];
     }
   }
-  if (auto prefix = callingPrefix(packet, _prefixDigits)) {
-    const std::uint64_t key = prefixKey(*prefix);
+  const SccpAddress* calling = packet->incomingCallingPartyAddress();
+  if (const auto digits = calling ? calling->address() : std::nullopt) {
+    const std::uint64_t key = keyOfPrefix(*digits, _prefixDigits);
     if (_leavePrefixes) {
       _left = {key, static_cast<std::uint8_t>(slot)};
       return;
@@ -186,15 +201,14 @@ void Tally::merge(const Tally& other) {
   }
 }
 
-Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
+Tally::Counts* Tally::PrefixTable::find(std::uint64_t key) {
   if (keys.empty()) {
     keys.assign(1024, kNoPrefix);
     at.assign(1024, 0);
   }
   for (;;) {
     std::size_t mask = keys.size() - 1;
-    // Fibonacci hashing spreads the packed digits over the table.
-    std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    std::size_t i = placeOf(key);
     while (keys[i] != kNoPrefix && keys[i] != key) i = (i + 1) & mask;
     if (keys[i] == key) return &counts[at[i]];
     if (counts.size() >= kMaxPrefixes) return nullptr;
@@ -210,8 +224,7 @@ Tally::Counts* Tally::PrefixTable::get(std::uint64_t key) {
     oldAt.swap(at);
     for (std::size_t j = 0; j < oldKeys.size(); ++j) {
       if (oldKeys[j] == kNoPrefix) continue;
-      std::size_t k =
-          static_cast<std::size_t>((oldKeys[j] * 0x9E3779B97F4A7C15ull) >> 20) & (keys.size() - 1);
+      std::size_t k = placeOf(oldKeys[j]);
       while (keys[k] != kNoPrefix) k = (k + 1) & (keys.size() - 1);
       keys[k] = oldKeys[j];
       at[k] = oldAt[j];

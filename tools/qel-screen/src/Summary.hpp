@@ -33,7 +33,15 @@ inline constexpr std::size_t kSlotPartlyScreened = kVerdicts.size() + 2;
 inline constexpr std::size_t kSlotOutbound = kVerdicts.size() + 3;
 inline constexpr std::size_t kSlots = kVerdicts.size() + 4;
 
+// The slots of the five usual verdicts, -2 to 2: counted for every message.
+inline constexpr std::array<std::uint8_t, 5> kUsualVerdictSlots = {3, 2, 4, 0, 1};
+static_assert(kVerdicts[kUsualVerdictSlots[0]] == -2 && kVerdicts[kUsualVerdictSlots[1]] == -1 &&
+              kVerdicts[kUsualVerdictSlots[2]] == 0 && kVerdicts[kUsualVerdictSlots[3]] == 1 &&
+              kVerdicts[kUsualVerdictSlots[4]] == 2);
+
 constexpr std::size_t slotOf(std::int32_t verdict) {
+  if (verdict >= -2 && verdict <= 2)
+    return kUsualVerdictSlots[static_cast<std::size_t>(verdict + 2)];
   for (std::size_t i = 0; i < kVerdicts.size(); ++i)
     if (kVerdicts[i] == verdict) return i;
   return kSlotOther;
@@ -41,9 +49,6 @@ constexpr std::size_t slotOf(std::int32_t verdict) {
 constexpr bool isDenied(std::int32_t verdict) {
   return verdict == PXSccpScreening_explicitlyDenied || verdict == PXSccpScreening_implicitlyDenied;
 }
-
-// The first `digits` digits of the calling GT, or absent.
-std::optional<std::string_view> callingPrefix(const PXSCCP_Packet* p, unsigned digits);
 
 // A calling prefix of up to Tally::kMaxPrefixDigits digits packed into one
 // integer, and back; kNoPrefix is none.
@@ -112,7 +117,19 @@ class Tally {
     std::vector<std::uint64_t> keys;  // kNoPrefix: free
     std::vector<std::uint32_t> at;    // the key's place in counts
     std::vector<Counts> counts;
-    Counts* get(std::uint64_t key);
+    // The key's counts, added when new; null once kMaxPrefixes are held.
+    Counts* get(std::uint64_t key) {
+      if (!keys.empty()) {
+        const std::size_t i = placeOf(key);
+        if (keys[i] == key) return &counts[at[i]];
+      }
+      return find(key);
+    }
+    std::size_t placeOf(std::uint64_t key) const {
+      // Fibonacci hashing spreads the packed digits over the table.
+      return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & (keys.size() - 1);
+    }
+    Counts* find(std::uint64_t key);
   };
   std::map<std::int64_t, Counts> operations() const;
   // Each prefix text with its counts, in the order of the texts.
