@@ -209,13 +209,19 @@ TEST(summary_tally, counts_the_first_digits_whatever_their_number) {
     for (std::size_t count = 1; count <= digits.size(); ++count) {
       SCOPED_TRACE(testing::Message() << length << " of " << count);
       qs::Tally t(length);
-      PXSCCP_Packet p;
-      ASSERT_EQ(p.decode(udtFrom(digits.substr(0, count))), px::SccpDecodeError::none);
-      t.add(&p, PXSccpScreening_explicitlyDenied, nullptr, std::nullopt);
+      // Two numbers that differ only past the prefix count as one prefix.
+      std::string other = digits.substr(0, count);
+      if (count > length) other[length] = other[length] == '9' ? '8' : '9';
+      for (const std::string& number : {digits.substr(0, count), other}) {
+        PXSCCP_Packet p;
+        ASSERT_EQ(p.decode(udtFrom(number)), px::SccpDecodeError::none);
+        t.add(&p, PXSccpScreening_explicitlyDenied, nullptr, std::nullopt);
+      }
       std::string json;
       t.appendJson(json);
       const std::string expected = digits.substr(0, std::min<std::size_t>(length, count));
-      EXPECT_NE(json.find("\"prefix\":\"" + expected + "\""), std::string::npos) << json;
+      EXPECT_NE(json.find("\"prefix\":\"" + expected + "\",\"total\":2"), std::string::npos)
+          << json;
     }
 }
 
