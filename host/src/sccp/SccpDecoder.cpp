@@ -5,7 +5,6 @@
 // called party address and the data to read. The first error found, in the
 // order called, calling, data, optional part, is the one returned.
 #include <algorithm>
-#include <optional>
 
 #include "SccpWire.hpp"
 #include "px/BcdDigits.hpp"
@@ -21,7 +20,10 @@ namespace {
 namespace wire = px::sccp;
 using Bytes = std::span<const std::uint8_t>;
 
+// Decodes `p` into `a`, which starts cleared; on damage it keeps what was
+// read before it.
 bool decodeAddress(Bytes p, SccpAddress& a) {
+  a.clear();
   if (p.empty()) return false;
   const std::uint8_t ai = p[0];
   const std::uint8_t gti = (ai >> wire::kGtiShift) & wire::kGtiMask;
@@ -87,140 +89,163 @@ bool decodeAddress(Bytes p, SccpAddress& a) {
   return true;
 }
 
-struct Cursor {
-  Bytes bytes;
-  const wire::MessageLayout& layout;
-
-  // The octet a mandatory or optional pointer designates (Q.713 2.3), nullopt
-  // for a zero pointer or one past the end. A two-octet pointer counts from
-  // its second octet.
-  std::optional<std::size_t> target(std::size_t index) const {
-    const std::size_t at = layout.fixedLength + index * layout.pointerWidth;
-    std::size_t value = bytes[at];
-    if (layout.pointerWidth == 2) value |= std::size_t{bytes[at + 1]} << 8;
-    if (value == 0) return std::nullopt;
-    const std::size_t start = at + layout.pointerWidth - 1 + value;
-    if (start >= bytes.size()) return std::nullopt;
-    return start;
-  }
-};
+// The octet a mandatory or optional pointer designates (Q.713 2.3), or 0 for
+// a zero pointer or one past the end (no parameter starts at octet 0). A
+// two-octet pointer counts from its second octet. The layout is a constant,
+// so that each message type gets its own straight-line reading.
+template <const wire::MessageLayout& L>
+std::size_t target(Bytes bytes, std::size_t index) {
+  const std::size_t at = L.fixedLength + index * L.pointerWidth;
+  std::size_t value = bytes[at];
+  if constexpr (L.pointerWidth == 2) value |= std::size_t{bytes[at + 1]} << 8;
+  if (value == 0) return 0;
+  const std::size_t start = at + L.pointerWidth - 1 + value;
+  return start < bytes.size() ? start : 0;
+}
 
 void note(SccpDecodeError& first, SccpDecodeError e) {
   if (first == SccpDecodeError::none) first = e;
 }
 
+template <const wire::MessageLayout& L>
+struct Layout {
+  static constexpr const wire::MessageLayout& value = L;
+};
+
 }  // namespace
 
 SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
-  clear();
-  if (bytes.empty()) return SccpDecodeError::empty;
+  if (bytes.empty()) {
+    clear();
+    return SccpDecodeError::empty;
+  }
+  // Each message type is decoded by its own instance of `body`; every field
+  // of the packet is set on each path, so the packet is not cleared first.
+  auto body = [&]<class Tag>(Tag) {
+    constexpr const wire::MessageLayout& layout = Tag::value;
+    constexpr std::size_t pointers = layout.hasOptionalPart ? 4 : 3;
+    if (bytes.size() < layout.fixedLength + pointers * layout.pointerWidth) {
+      clear();
+      _type = static_cast<SccpMessageType>(bytes[0]);
+      return SccpDecodeError::truncated;
+    }
+    _type = static_cast<SccpMessageType>(bytes[0]);
+    _classOrCause = bytes[1];
+    if constexpr (layout.hasHopCounter)
+      _hopCounter = bytes[2];
+    else
+      _hopCounter.reset();
+    SccpDecodeError first = SccpDecodeError::none;
 
-  const wire::MessageLayout* layout = nullptr;
+    // Called and calling party addresses: one length octet, then the address.
+    auto address = [&](std::size_t index, SccpAddress& a, SccpDecodeError bad) {
+      const std::size_t at = target<layout>(bytes, index);
+      if (at == 0) {
+        a.clear();
+        note(first, SccpDecodeError::badPointer);
+        return false;
+      }
+      const std::size_t length = bytes[at];
+      if (length > bytes.size() - at - 1) {
+        a.clear();
+        note(first, SccpDecodeError::badParameterLength);
+        return false;
+      }
+      if (&a == &_calling) _callingBytes = bytes.subspan(at + 1, length);
+      if (decodeAddress(bytes.subspan(at + 1, length), a)) return true;
+      note(first, bad);
+      return false;
+    };
+    _callingBytes = {};
+    _hasCalled = address(0, _called, SccpDecodeError::badCalledPartyAddress);
+    _hasCalling = address(1, _calling, SccpDecodeError::badCallingPartyAddress);
+
+    // The data follow the addresses in error order but are decoded last: the
+    // optional part says whether they start a TCAP message.
+    _data = {};
+    const std::size_t dataAt = target<layout>(bytes, 2);
+    SccpDecodeError dataError = SccpDecodeError::none;
+    if (dataAt == 0) {
+      dataError = SccpDecodeError::badPointer;
+    } else {
+      constexpr std::size_t lengthOctets = layout.longData ? 2 : 1;
+      if (bytes.size() - dataAt < lengthOctets) {
+        dataError = SccpDecodeError::badParameterLength;
+      } else {
+        std::size_t length = bytes[dataAt];
+        if constexpr (layout.longData) length |= std::size_t{bytes[dataAt + 1]} << 8;
+        const Bytes rest = bytes.subspan(dataAt + lengthOctets);
+        // Data running past the end are kept as far as they go: the TCAP decoder
+        // then delivers the complete components and marks the rest damaged.
+        if (length > rest.size()) dataError = SccpDecodeError::badParameterLength;
+        _data = rest.first(std::min(length, rest.size()));
+      }
+    }
+    note(first, dataError);
+
+    _segmentation.reset();
+    bool laterSegment = false;
+    if constexpr (layout.hasOptionalPart) {
+      constexpr std::size_t at = layout.fixedLength + 3 * layout.pointerWidth;
+      const bool none = bytes[at] == 0 && (layout.pointerWidth == 1 || bytes[at + 1] == 0);
+      if (!none) {
+        const std::size_t start = target<layout>(bytes, 3);
+        bool ok = start != 0;
+        std::size_t pos = start;
+        while (ok) {
+          if (pos >= bytes.size()) {
+            ok = false;  // Q.713 2.4: the optional part ends with an end-of-optional-parameters octet
+            break;
+          }
+          const std::uint8_t name = bytes[pos];
+          if (name == wire::kEndOfOptionalParameters) break;
+          if (bytes.size() - pos < 2 || bytes[pos + 1] > bytes.size() - pos - 2) {
+            ok = false;
+            break;
+          }
+          const std::size_t length = bytes[pos + 1];
+          if (name == wire::kSegmentationParameter && length >= 1)
+            laterSegment = (bytes[pos + 2] & wire::kFirstSegmentBit) == 0;
+          if (name == wire::kSegmentationParameter && length >= wire::kSegmentationLength) {
+            const std::uint8_t o = bytes[pos + 2];
+            _segmentation = SccpSegmentation{
+                (o & wire::kFirstSegmentBit) != 0, (o & wire::kInSequenceBit) != 0,
+                static_cast<std::uint8_t>(o & wire::kRemainingSegmentsMask),
+                std::uint32_t{bytes[pos + 3]} | std::uint32_t{bytes[pos + 4]} << 8 |
+                    std::uint32_t{bytes[pos + 5]} << 16};
+          }
+          pos += 2 + length;
+        }
+        if (!ok) {
+          note(first, SccpDecodeError::badOptionalPart);
+          _segmentation.reset();
+        }
+      }
+    }
+
+    // A later segment of a segmented message starts in the middle of one, so it
+    // is not offered to the TCAP decoder.
+    if (!_data.empty() && !laterSegment) {
+      _hasTcap = _tcap.decode(_data);
+    } else {
+      _tcap.clear();
+      _hasTcap = false;
+    }
+    return first;
+  };
+
   switch (static_cast<SccpMessageType>(bytes[0])) {
     case SccpMessageType::udt:
     case SccpMessageType::udts:
-      layout = &wire::kUdtLayout;
-      break;
+      return body(Layout<wire::kUdtLayout>());
     case SccpMessageType::xudt:
     case SccpMessageType::xudts:
-      layout = &wire::kXudtLayout;
-      break;
+      return body(Layout<wire::kXudtLayout>());
     case SccpMessageType::ludt:
     case SccpMessageType::ludts:
-      layout = &wire::kLudtLayout;
-      break;
+      return body(Layout<wire::kLudtLayout>());
     default:
+      clear();
       return SccpDecodeError::unsupportedMessageType;
   }
-  _type = static_cast<SccpMessageType>(bytes[0]);
-  const std::size_t pointers = layout->hasOptionalPart ? 4 : 3;
-  if (bytes.size() < layout->fixedLength + pointers * layout->pointerWidth)
-    return SccpDecodeError::truncated;
-  _classOrCause = bytes[1];
-  if (layout->hasHopCounter) _hopCounter = bytes[2];
-
-  const Cursor cursor{bytes, *layout};
-  SccpDecodeError first = SccpDecodeError::none;
-
-  // Called and calling party addresses: one length octet, then the address.
-  auto address = [&](std::size_t index, SccpAddress& a, bool& has, SccpDecodeError bad) {
-    const auto at = cursor.target(index);
-    if (!at) return note(first, SccpDecodeError::badPointer);
-    const std::size_t length = bytes[*at];
-    if (length > bytes.size() - *at - 1) return note(first, SccpDecodeError::badParameterLength);
-    if (&a == &_calling) _callingBytes = bytes.subspan(*at + 1, length);
-    has = true;
-    if (!decodeAddress(bytes.subspan(*at + 1, length), a)) {
-      has = false;
-      note(first, bad);
-    }
-  };
-  address(0, _called, _hasCalled, SccpDecodeError::badCalledPartyAddress);
-  address(1, _calling, _hasCalling, SccpDecodeError::badCallingPartyAddress);
-
-  // The data follow the addresses in error order but are decoded last: the
-  // optional part says whether they start a TCAP message.
-  std::optional<std::size_t> dataAt = cursor.target(2);
-  SccpDecodeError dataError = SccpDecodeError::none;
-  if (!dataAt) {
-    dataError = SccpDecodeError::badPointer;
-  } else {
-    const std::size_t lengthOctets = layout->longData ? 2 : 1;
-    if (bytes.size() - *dataAt < lengthOctets) {
-      dataError = SccpDecodeError::badParameterLength;
-    } else {
-      std::size_t length = bytes[*dataAt];
-      if (layout->longData) length |= std::size_t{bytes[*dataAt + 1]} << 8;
-      const Bytes rest = bytes.subspan(*dataAt + lengthOctets);
-      // Data running past the end are kept as far as they go: the TCAP decoder
-      // then delivers the complete components and marks the rest damaged.
-      if (length > rest.size()) dataError = SccpDecodeError::badParameterLength;
-      _data = rest.first(std::min(length, rest.size()));
-    }
-  }
-  note(first, dataError);
-
-  bool laterSegment = false;
-  if (layout->hasOptionalPart) {
-    const std::size_t at = layout->fixedLength + 3 * layout->pointerWidth;
-    const bool none = bytes[at] == 0 && (layout->pointerWidth == 1 || bytes[at + 1] == 0);
-    if (!none) {
-      const auto start = cursor.target(3);
-      bool ok = start.has_value();
-      std::size_t pos = start.value_or(0);
-      while (ok) {
-        if (pos >= bytes.size()) {
-          ok = false;  // Q.713 2.4: the optional part ends with an end-of-optional-parameters octet
-          break;
-        }
-        const std::uint8_t name = bytes[pos];
-        if (name == wire::kEndOfOptionalParameters) break;
-        if (bytes.size() - pos < 2 || bytes[pos + 1] > bytes.size() - pos - 2) {
-          ok = false;
-          break;
-        }
-        const std::size_t length = bytes[pos + 1];
-        if (name == wire::kSegmentationParameter && length >= 1)
-          laterSegment = (bytes[pos + 2] & wire::kFirstSegmentBit) == 0;
-        if (name == wire::kSegmentationParameter && length >= wire::kSegmentationLength) {
-          const std::uint8_t o = bytes[pos + 2];
-          _segmentation =
-              SccpSegmentation{(o & wire::kFirstSegmentBit) != 0, (o & wire::kInSequenceBit) != 0,
-                               static_cast<std::uint8_t>(o & wire::kRemainingSegmentsMask),
-                               std::uint32_t{bytes[pos + 3]} | std::uint32_t{bytes[pos + 4]} << 8 |
-                                   std::uint32_t{bytes[pos + 5]} << 16};
-        }
-        pos += 2 + length;
-      }
-      if (!ok) {
-        note(first, SccpDecodeError::badOptionalPart);
-        _segmentation.reset();
-      }
-    }
-  }
-
-  // A later segment of a segmented message starts in the middle of one, so it
-  // is not offered to the TCAP decoder.
-  if (!_data.empty() && !laterSegment) _hasTcap = _tcap.decode(_data);
-  return first;
 }

@@ -6,6 +6,8 @@
 // component is taken whole or not at all; one whose fields cannot be read is
 // skipped and the next one is read, since its own length says where that one
 // starts. Only a component whose own tag or length is broken ends the portion.
+#include <array>
+
 #include "TcapTags.hpp"
 #include "px/asn1/BerReader.hpp"
 #include "px/tcap/Tcap.hpp"
@@ -13,13 +15,131 @@
 namespace {
 
 using px::ber::BerHeader;
-using px::ber::BerReader;
 using Class = PXASN1TagClass;
 namespace tags = px::tcap;
+using Bytes = std::span<const std::uint8_t>;
 
-// The small readers marked always_inline run once or twice per message, and a
-// call costs about as much as their work: inlined, decode+screen of an
-// MO-ForwardSM takes some 90 instructions less (scripts/instructions.sh).
+// The elements of a TCAP message are read with a reader of its own rather
+// than px::ber::BerReader: it keeps a pair of pointers, and an element's tag
+// as its identifier octet, so that the whole decoding stays in registers and a
+// tag is checked with one comparison. Nearly every element has a one-octet tag
+// and a short length and is read inline; every other form, and every error,
+// goes to the shared reader (px::ber::detail::readElementAnyForm), which has
+// the last word on what is sound BER.
+
+// X.690 8.1.2: the identifier octet of a tag with a number below 31; one with
+// a higher number keeps 0x1F in its low bits and so equals none of these.
+constexpr std::uint8_t identifier(Class c, bool constructed, std::uint32_t number) {
+  return static_cast<std::uint8_t>(static_cast<unsigned>(c) << 6 | (constructed ? 0x20u : 0u) |
+                                   number);
+}
+constexpr std::uint8_t kIdInteger = identifier(Class::universal, false, tags::kInteger);
+constexpr std::uint8_t kIdNull = identifier(Class::universal, false, tags::kNull);
+constexpr std::uint8_t kIdObjectIdentifier =
+    identifier(Class::universal, false, tags::kObjectIdentifier);
+constexpr std::uint8_t kIdSequence = identifier(Class::universal, true, tags::kSequence);
+constexpr std::uint8_t kIdLinkedIdPresent =
+    identifier(Class::contextSpecific, false, tags::kLinkedIdPresent);
+constexpr std::uint8_t kIdLinkedIdAbsent =
+    identifier(Class::contextSpecific, false, tags::kLinkedIdAbsent);
+constexpr std::uint8_t kIdOtid = identifier(Class::application, false, tags::kOriginatingTransactionId);
+constexpr std::uint8_t kIdDtid =
+    identifier(Class::application, false, tags::kDestinationTransactionId);
+constexpr std::uint8_t kIdComponentPortion =
+    identifier(Class::application, true, tags::kComponentPortion);
+constexpr std::uint8_t kClassAndFormMask = 0xE0;
+constexpr std::uint8_t kLowTagMask = 0x1F;
+
+// One element: its tag (identifier octet, and the number for the rare tag
+// beyond 30) and a view of its contents. Left uninitialised when declared:
+// it is read only after a reader has filled it.
+struct Element {
+  const std::uint8_t* data;
+  std::size_t length;
+  std::uint32_t tagNumber;
+  std::uint8_t id;
+  bool indefinite;
+
+  Bytes contents() const { return {data, length}; }
+  PXASN1Object object() const {
+    return PXASN1Object(static_cast<Class>(id >> 6), (id & 0x20) != 0, tagNumber, contents(),
+                        indefinite);
+  }
+};
+
+// X.690 8.1.2.2-8.1.2.4: the identifier octets that are a whole tag. 0x00
+// starts an end-of-contents, and low bits 0x1F announce more tag octets.
+constexpr auto kOneOctetTag = [] {
+  std::array<bool, 256> t{};
+  for (std::size_t id = 1; id < t.size(); ++id) t[id] = (id & kLowTagMask) != kLowTagMask;
+  return t;
+}();
+
+// A one-octet tag and a short definite length that fits: the common case.
+[[gnu::always_inline]] inline bool readShort(const std::uint8_t* p, const std::uint8_t* end,
+                                             Element& e) {
+  if (end - p < 2) return false;
+  const std::uint8_t id = p[0];
+  const std::uint8_t length = p[1];
+  if (!kOneOctetTag[id] || length >= 0x80 || length > static_cast<std::size_t>(end - p - 2))
+    return false;
+  e.data = p + 2;
+  e.length = length;
+  e.tagNumber = id & kLowTagMask;
+  e.id = id;
+  e.indefinite = false;
+  return true;
+}
+
+// Any other form, through the shared reader. Returned whole, so that the
+// caller's element never has its address taken and stays in registers.
+struct AnyFormRead {
+  Element element;
+  std::size_t consumed;
+  bool sound;
+};
+[[gnu::noinline]] AnyFormRead readAnyForm(const std::uint8_t* p, const std::uint8_t* end) {
+  const auto read = px::ber::detail::readElementAnyForm(Bytes(p, end));
+  if (read.error != px::ber::BerError::none) return {{}, 0, false};
+  const PXASN1Object& o = read.element;
+  const Element e{o.contents().data(), o.contents().size(), o.tagNumber(),
+                  identifier(o.tagClass(), o.isConstructed(),
+                             o.tagNumber() < kLowTagMask ? o.tagNumber() : kLowTagMask),
+                  o.isIndefiniteLength()};
+  return {e, read.consumed, true};
+}
+
+// The elements of a run of octets one after the other, as BerReader::next
+// gives them: after damage it yields nothing more.
+class Reader {
+ public:
+  explicit Reader(Bytes bytes) : _p(bytes.data()), _end(bytes.data() + bytes.size()) {}
+
+  [[gnu::always_inline]] bool next(Element& e) {
+    if (readShort(_p, _end, e)) {
+      _p = e.data + e.length;
+      return true;
+    }
+    if (_p == _end) return false;  // the end, or damage before it
+    const AnyFormRead read = readAnyForm(_p, _end);
+    if (!read.sound) {
+      _damaged = true;
+      _p = _end;
+      return false;
+    }
+    e = read.element;
+    _p += read.consumed;
+    return true;
+  }
+  bool damaged() const { return _damaged; }
+  // What is left after the elements read.
+  Bytes rest() const { return {_p, _end}; }
+
+ private:
+  const std::uint8_t* _p;
+  const std::uint8_t* _end;
+  bool _damaged = false;
+};
 
 std::optional<PXTCAP_MessageType> messageTypeOf(std::uint32_t tagNumber) {
   switch (tagNumber) {
@@ -38,17 +158,18 @@ std::optional<PXTCAP_MessageType> messageTypeOf(std::uint32_t tagNumber) {
   }
 }
 
-std::optional<PXTCAP_ComponentKind> componentKindOf(std::uint32_t tagNumber) {
-  switch (tagNumber) {
-    case tags::kInvoke:
+// Components are context-specific and constructed: [n] for the kind n.
+std::optional<PXTCAP_ComponentKind> componentKindOf(std::uint8_t id) {
+  switch (id) {
+    case identifier(Class::contextSpecific, true, tags::kInvoke):
       return PXTCAP_ComponentKind::invoke;
-    case tags::kReturnResultLast:
+    case identifier(Class::contextSpecific, true, tags::kReturnResultLast):
       return PXTCAP_ComponentKind::returnResultLast;
-    case tags::kReturnError:
+    case identifier(Class::contextSpecific, true, tags::kReturnError):
       return PXTCAP_ComponentKind::returnError;
-    case tags::kReject:
+    case identifier(Class::contextSpecific, true, tags::kReject):
       return PXTCAP_ComponentKind::reject;
-    case tags::kReturnResultNotLast:
+    case identifier(Class::contextSpecific, true, tags::kReturnResultNotLast):
       return PXTCAP_ComponentKind::returnResultNotLast;
     default:
       return std::nullopt;
@@ -58,8 +179,8 @@ std::optional<PXTCAP_ComponentKind> componentKindOf(std::uint32_t tagNumber) {
 // The contents of the constructed element whose header `h` starts `bytes`. A
 // definite length beyond the input, or an indefinite element without its end,
 // gives everything after the header and sets `damaged`.
-[[gnu::always_inline]] inline std::span<const std::uint8_t> lenientContents(
-    std::span<const std::uint8_t> bytes, const BerHeader& h, bool& damaged) {
+std::span<const std::uint8_t> lenientContents(std::span<const std::uint8_t> bytes,
+                                              const BerHeader& h, bool& damaged) {
   const auto after = bytes.subspan(h.headerLength);
   if (!h.indefinite) {
     if (h.contentLength <= after.size()) return after.first(h.contentLength);
@@ -72,28 +193,39 @@ std::optional<PXTCAP_ComponentKind> componentKindOf(std::uint32_t tagNumber) {
   return after;
 }
 
-bool isUniversalPrimitive(const PXASN1Object& o, std::uint32_t number) {
-  return o.is(Class::universal, false, number);
+// The message or component portion header at the start of `bytes`: a whole
+// short element inline, any other form (or a length running past the end)
+// through readHeader and lenientContents. Sets `id` (as Element::id does) and
+// `contents`; `cut` when the contents run past the end of `bytes`.
+[[gnu::noinline]] bool readHeaderAnyForm(Bytes bytes, std::uint8_t& id, Bytes& contents,
+                                         bool& cut) {
+  const auto h = px::ber::readHeader(bytes);
+  if (!h) return false;
+  id = identifier(h->tagClass, h->constructed,
+                  h->tagNumber < kLowTagMask ? h->tagNumber : kLowTagMask);
+  if (h->constructed) contents = lenientContents(bytes, *h, cut);
+  return true;
 }
 
 // Operation or error code: local (INTEGER) or global (OBJECT IDENTIFIER, by
 // its last arc). Sets `global`; nullopt when it is neither or is malformed.
-[[gnu::always_inline]] inline std::optional<std::int64_t> decodeCode(const PXASN1Object& o,
+[[gnu::always_inline]] inline std::optional<std::int64_t> decodeCode(const Element& e,
                                                                      bool& global) {
-  if (isUniversalPrimitive(o, tags::kInteger)) {
+  if (e.id == kIdInteger) {
     global = false;
-    return px::ber::decodeInteger(o.contents());
+    return px::ber::decodeInteger(e.contents());
   }
-  if (isUniversalPrimitive(o, tags::kObjectIdentifier)) {
+  if (e.id == kIdObjectIdentifier) {
     global = true;
-    return px::ber::objectIdentifierLastArc(o.contents());
+    return px::ber::objectIdentifierLastArc(e.contents());
   }
   return std::nullopt;
 }
 
-bool setOperationCode(const PXASN1Object& o, PXTCAP_itu_asn1_componentPDU& c) {
+[[gnu::always_inline]] inline bool setOperationCode(const Element& e,
+                                                    PXTCAP_itu_asn1_componentPDU& c) {
   bool global = false;
-  const auto code = decodeCode(o, global);
+  const auto code = decodeCode(e, global);
   if (!code) return false;
   if (global)
     c.setGlobalOperationCode(*code);
@@ -109,51 +241,50 @@ bool setOperationCode(const PXASN1Object& o, PXTCAP_itu_asn1_componentPDU& c) {
 // unreadable: false.
 using IdSetter = void (PXTCAP_itu_asn1_componentPDU::*)(std::optional<std::int64_t>);
 
-[[gnu::always_inline]] inline bool readId(const PXASN1Object& o, PXTCAP_itu_asn1_componentPDU& c,
+[[gnu::always_inline]] inline bool readId(const Element& e, PXTCAP_itu_asn1_componentPDU& c,
                                           IdSetter set,
                                           PXTCAP_itu_asn1_componentPortion& portion) {
-  const auto contents = o.contents();
-  if (contents.empty()) return false;
-  if (contents.size() > px::ber::kMaxIntegerOctets) {
+  if (e.length == 0) return false;
+  if (e.length > px::ber::kMaxIntegerOctets) {
     portion.noteDamage(PXTCAP_Damage::oversizedId);
     return true;
   }
-  (c.*set)(px::ber::decodeInteger(contents));
+  (c.*set)(px::ber::decodeInteger(e.contents()));
   return true;
 }
 
 // The invoke ID that starts every component but a reject: an INTEGER.
-[[gnu::always_inline]] inline bool readInvokeId(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+[[gnu::always_inline]] inline bool readInvokeId(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                                                 PXTCAP_itu_asn1_componentPortion& portion) {
-  PXASN1Object o;
-  if (!r.next(o) || !isUniversalPrimitive(o, tags::kInteger)) return false;
-  return readId(o, c, &PXTCAP_itu_asn1_componentPDU::setInvokeId, portion);
+  Element e;
+  if (!r.next(e) || e.id != kIdInteger) return false;
+  return readId(e, c, &PXTCAP_itu_asn1_componentPDU::setInvokeId, portion);
 }
 
 // The optional parameter at the end of a component; the elements after it are
 // not read. It is kept as an opaque view: a parameter that is not one sound
 // element leaves the component without a parameter (and the portion damaged),
 // never without the operation code read before it.
-[[gnu::always_inline]] inline void readParameter(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+[[gnu::always_inline]] inline void readParameter(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                                                  PXTCAP_itu_asn1_componentPortion& portion) {
-  PXASN1Object parameter;
+  Element parameter;
   if (r.next(parameter))
-    c.setParams(parameter);
+    c.setParams(parameter.object());
   else if (r.damaged())
     portion.noteDamage(PXTCAP_Damage::damagedParameter);
 }
 
 // Q.773 table 12: Invoke ::= [1] SEQUENCE { invokeID, linkedID [0] OPTIONAL,
 // operationCode, parameter ANY OPTIONAL }.
-bool decodeInvoke(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
-                  PXTCAP_itu_asn1_componentPortion& portion) {
+[[gnu::always_inline]] inline bool decodeInvoke(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
+                                                PXTCAP_itu_asn1_componentPortion& portion) {
   if (!readInvokeId(r, c, portion)) return false;
-  PXASN1Object e;
+  Element e;
   if (!r.next(e)) return false;
-  if (e.is(Class::contextSpecific, false, tags::kLinkedIdPresent)) {
+  if (e.id == kIdLinkedIdPresent) {
     if (!readId(e, c, &PXTCAP_itu_asn1_componentPDU::setLinkedId, portion)) return false;
     if (!r.next(e)) return false;
-  } else if (e.is(Class::contextSpecific, false, tags::kLinkedIdAbsent)) {
+  } else if (e.id == kIdLinkedIdAbsent) {
     if (!r.next(e)) return false;
   }
   if (!setOperationCode(e, c)) return false;
@@ -163,24 +294,24 @@ bool decodeInvoke(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
 
 // ReturnResult ::= SEQUENCE { invokeID, result SEQUENCE { operationCode,
 // parameter } OPTIONAL }. The parameter is taken as optional, as stacks omit it.
-bool decodeReturnResult(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+bool decodeReturnResult(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                         PXTCAP_itu_asn1_componentPortion& portion) {
   if (!readInvokeId(r, c, portion)) return false;
-  PXASN1Object result;
+  Element result;
   if (!r.next(result)) return !r.damaged();
-  if (!result.is(Class::universal, true, tags::kSequence)) return false;
-  BerReader inner(result.contents());
-  PXASN1Object code;
+  if (result.id != kIdSequence) return false;
+  Reader inner(result.contents());
+  Element code;
   if (!inner.next(code) || !setOperationCode(code, c)) return false;
   readParameter(inner, c, portion);
   return true;
 }
 
 // ReturnError ::= SEQUENCE { invokeID, errorCode, parameter ANY OPTIONAL }.
-bool decodeReturnError(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+bool decodeReturnError(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                        PXTCAP_itu_asn1_componentPortion& portion) {
   if (!readInvokeId(r, c, portion)) return false;
-  PXASN1Object e;
+  Element e;
   if (!r.next(e)) return false;
   bool global = false;
   const auto code = decodeCode(e, global);
@@ -192,25 +323,27 @@ bool decodeReturnError(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
 
 // Reject ::= SEQUENCE { invokeID CHOICE { derivable INTEGER, not-derivable
 // NULL }, problem CHOICE { [0] ... [3] IMPLICIT INTEGER } }.
-bool decodeReject(BerReader& r, PXTCAP_itu_asn1_componentPDU& c,
+bool decodeReject(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                   PXTCAP_itu_asn1_componentPortion& portion) {
-  PXASN1Object id;
+  Element id;
   if (!r.next(id)) return false;
-  if (isUniversalPrimitive(id, tags::kInteger)) {
+  if (id.id == kIdInteger) {
     if (!readId(id, c, &PXTCAP_itu_asn1_componentPDU::setInvokeId, portion)) return false;
-  } else if (!isUniversalPrimitive(id, tags::kNull)) {
+  } else if (id.id != kIdNull) {
     return false;
   }
-  PXASN1Object problem;
-  return r.next(problem) && problem.tagClass() == Class::contextSpecific &&
-         !problem.isConstructed() && problem.tagNumber() <= tags::kLastProblemTag &&
+  Element problem;
+  return r.next(problem) &&
+         (problem.id & kClassAndFormMask) == identifier(Class::contextSpecific, false, 0) &&
+         problem.tagNumber <= tags::kLastProblemTag &&
          px::ber::decodeInteger(problem.contents()).has_value();
 }
 
-bool decodeComponentBody(const PXASN1Object& o, PXTCAP_ComponentKind kind,
-                         PXTCAP_itu_asn1_componentPDU& c,
-                         PXTCAP_itu_asn1_componentPortion& portion) {
-  BerReader r(o.contents());
+[[gnu::always_inline]] inline bool decodeComponentBody(const Element& o,
+                                                       PXTCAP_ComponentKind kind,
+                                                       PXTCAP_itu_asn1_componentPDU& c,
+                                                       PXTCAP_itu_asn1_componentPortion& portion) {
+  Reader r(o.contents());
   switch (kind) {
     case PXTCAP_ComponentKind::invoke:
       return decodeInvoke(r, c, portion);
@@ -228,10 +361,9 @@ bool decodeComponentBody(const PXASN1Object& o, PXTCAP_ComponentKind kind,
 // The component `o`, whose own tag and length are sound, as the next one of
 // `portion`. One that is not a component type, or whose fields cannot be read,
 // is skipped whole (nothing added) and noted as damage.
-void decodeComponent(const PXASN1Object& o, PXTCAP_itu_asn1_componentPortion& portion) {
-  const auto kind = o.tagClass() == Class::contextSpecific && o.isConstructed()
-                        ? componentKindOf(o.tagNumber())
-                        : std::nullopt;
+[[gnu::always_inline]] inline void decodeComponent(const Element& o,
+                                                   PXTCAP_itu_asn1_componentPortion& portion) {
+  const auto kind = componentKindOf(o.id);
   if (!kind) {
     portion.noteDamage(PXTCAP_Damage::unknownComponent);
     return;
@@ -247,82 +379,91 @@ void decodeComponent(const PXASN1Object& o, PXTCAP_itu_asn1_componentPortion& po
 // skips that component only: each one's own tag and length say where the next
 // begins. Only when those are broken is there no next one to find, and the
 // portion ends there.
-void decodeComponents(std::span<const std::uint8_t> contents,
-                      PXTCAP_itu_asn1_componentPortion& portion) {
-  BerReader r(contents);
-  PXASN1Object element;
+void decodeComponents(Bytes contents, PXTCAP_itu_asn1_componentPortion& portion) {
+  Reader r(contents);
+  Element element;
   while (r.next(element)) decodeComponent(element, portion);
   if (r.damaged()) portion.noteDamage(PXTCAP_Damage::componentFraming);
 }
 
-// The transaction ID `number` ([APPLICATION 8] or [9], primitive) at the start
-// of `rest`, which moves past it.
-[[gnu::always_inline]] inline std::optional<std::span<const std::uint8_t>> readTransactionId(
-    std::span<const std::uint8_t>& rest, std::uint32_t number) {
-  std::size_t consumed = 0;
-  const auto e = px::ber::readElement(rest, consumed);
-  if (!e || !e->is(Class::application, false, number)) return std::nullopt;
-  rest = rest.subspan(consumed);
-  return e->contents();
+// The transaction ID `id` ([APPLICATION 8] or [9], primitive) at the start of
+// `r`, which moves past it.
+[[gnu::always_inline]] inline bool readTransactionId(Reader& r, std::uint8_t id,
+                                                     std::optional<Bytes>& out) {
+  Element e;
+  if (!r.next(e) || e.id != id) return false;
+  out = e.contents();
+  return true;
 }
 
 }  // namespace
 
 bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
   clear();
-  const auto h = px::ber::readHeader(bytes);
-  if (!h || h->tagClass != Class::application || !h->constructed) return false;
-  const auto type = messageTypeOf(h->tagNumber);
-  if (!type) return false;
-
+  std::uint8_t id = 0;
+  Bytes rest;
   bool cut = false;
-  auto rest = lenientContents(bytes, *h, cut);
+  if (Element m; readShort(bytes.data(), bytes.data() + bytes.size(), m)) {
+    id = m.id;
+    rest = m.contents();
+  } else if (!readHeaderAnyForm(bytes, id, rest, cut)) {
+    return false;
+  }
+  if ((id & kClassAndFormMask) != identifier(Class::application, true, 0)) return false;
+  const auto type = messageTypeOf(id & kLowTagMask);
+  if (!type) return false;
 
   // Q.773 4.2.1: the transaction IDs each message type must carry, in order.
   // Without them the message cannot be a valid one of its type.
   const bool hasOtid = *type == PXTCAP_MessageType::begin || *type == PXTCAP_MessageType::continue_;
   const bool hasDtid = *type == PXTCAP_MessageType::end || *type == PXTCAP_MessageType::continue_ ||
                        *type == PXTCAP_MessageType::abort;
-  std::optional<std::span<const std::uint8_t>> otid, dtid;
-  if (hasOtid && !(otid = readTransactionId(rest, tags::kOriginatingTransactionId))) return false;
-  if (hasDtid && !(dtid = readTransactionId(rest, tags::kDestinationTransactionId))) return false;
+  Reader ids(rest);
+  if (hasOtid && !readTransactionId(ids, kIdOtid, _otid)) return false;
+  if (hasDtid && !readTransactionId(ids, kIdDtid, _dtid)) {
+    _otid.reset();
+    return false;
+  }
+  rest = ids.rest();
 
   _type = *type;
-  _otid = otid;
-  _dtid = dtid;
   if (cut) noteDamage(PXTCAP_Damage::messageLength);
 
   // The abort cause (P-abort or a dialogue portion) is not read.
-  if (*type != PXTCAP_MessageType::abort) {
-    // The dialogue portion, and any element this decoder does not know, is
-    // stepped over; the first component portion is decoded and ends the message.
-    while (!rest.empty()) {
-      const auto eh = px::ber::readHeader(rest);
-      if (!eh) {
+  if (*type == PXTCAP_MessageType::abort) return true;
+  // The dialogue portion, and any element this decoder does not know, is
+  // stepped over; the first component portion is decoded and ends the message.
+  while (!rest.empty()) {
+    Bytes contents;
+    bool portionCut = false;
+    if (Element e; readShort(rest.data(), rest.data() + rest.size(), e)) {
+      rest = rest.subspan(2 + e.length);
+      if (e.id != kIdComponentPortion) continue;
+      contents = e.contents();
+    } else {
+      if (!readHeaderAnyForm(rest, id, contents, portionCut)) {
         noteDamage(PXTCAP_Damage::elementBeforeComponents);
         break;
       }
-      if (eh->tagClass == Class::application && eh->constructed &&
-          eh->tagNumber == tags::kComponentPortion) {
-        bool portionCut = false;
-        const auto contents = lenientContents(rest, *eh, portionCut);
-        auto& portion = mutableComponentPortion();
-        if (portionCut) portion.noteDamage(PXTCAP_Damage::portionLength);
-        decodeComponents(contents, portion);
-        // The cut end of the message lies after whatever the portion found.
-        if (portion.isDamaged()) {
-          if (cut) _damage = PXTCAP_Damage::none;
-          noteDamage(portion.damage());
+      if (id != kIdComponentPortion) {
+        std::size_t consumed = 0;
+        if (!px::ber::readElement(rest, consumed)) {
+          noteDamage(PXTCAP_Damage::elementBeforeComponents);
+          break;
         }
-        break;
+        rest = rest.subspan(consumed);
+        continue;
       }
-      std::size_t consumed = 0;
-      if (!px::ber::readElement(rest, consumed)) {
-        noteDamage(PXTCAP_Damage::elementBeforeComponents);
-        break;
-      }
-      rest = rest.subspan(consumed);
     }
+    auto& portion = mutableComponentPortion();
+    if (portionCut) portion.noteDamage(PXTCAP_Damage::portionLength);
+    decodeComponents(contents, portion);
+    // The cut end of the message lies after whatever the portion found.
+    if (portion.isDamaged()) {
+      if (cut) _damage = PXTCAP_Damage::none;
+      noteDamage(portion.damage());
+    }
+    break;
   }
   return true;
 }

@@ -172,6 +172,8 @@ class BerReader {
 // Redundant leading octets are accepted as long as the contents fit.
 inline std::optional<std::int64_t> decodeInteger(std::span<const std::uint8_t> contents) {
   if (contents.empty() || contents.size() > kMaxIntegerOctets) return std::nullopt;
+  // Most INTEGERs of a TCAP message (IDs, local codes) are one octet.
+  if (contents.size() == 1) return static_cast<std::int8_t>(contents[0]);
   // Sign-extend from the first octet, then shift the rest in.
   std::uint64_t v = (contents[0] & 0x80) ? ~std::uint64_t{0} : 0;
   for (const std::uint8_t b : contents) v = (v << 8) | b;

@@ -47,44 +47,44 @@ class SccpAddress {
   SccpAddress() = default;
 
   // Screened fields: each is nullptr (or nullopt) when the address does not carry it.
-  const SccpNatureOfAddressIndicator* nai() const { return _hasNai ? &_nai : nullptr; }
-  const SccpNumberPlanIndicator* npi() const { return _hasNpi ? &_npi : nullptr; }
-  const SccpTranslationTableNumber* tt() const { return _hasTt ? &_tt : nullptr; }
+  const SccpNatureOfAddressIndicator* nai() const { return _f.hasNai ? &_f.nai : nullptr; }
+  const SccpNumberPlanIndicator* npi() const { return _f.hasNpi ? &_f.npi : nullptr; }
+  const SccpTranslationTableNumber* tt() const { return _f.hasTt ? &_f.tt : nullptr; }
   // The global title digits; digit values 10 to 15 appear as 'a' to 'f'.
   std::optional<std::string_view> address() const {
-    if (!_hasDigits) return std::nullopt;
-    return std::string_view(_digits.data(), _digitCount);
+    if (!_f.hasDigits) return std::nullopt;
+    return std::string_view(_digits.data(), _f.digitCount);
   }
 
   // Wire fields of the address indicator and what it announces.
-  px::SccpRoutingIndicator routingIndicator() const { return _ri; }
-  std::uint8_t globalTitleIndicator() const { return _gti; }
-  bool nationalUse() const { return _nationalUse; }
-  std::optional<std::uint16_t> pointCode() const { return _pointCode; }
-  std::optional<std::uint8_t> subsystemNumber() const { return _ssn; }
-  std::optional<std::uint8_t> encodingScheme() const { return _encodingScheme; }
+  px::SccpRoutingIndicator routingIndicator() const { return _f.ri; }
+  std::uint8_t globalTitleIndicator() const { return _f.gti; }
+  bool nationalUse() const { return _f.nationalUse; }
+  std::optional<std::uint16_t> pointCode() const { return _f.pointCode; }
+  std::optional<std::uint8_t> subsystemNumber() const { return _f.ssn; }
+  std::optional<std::uint8_t> encodingScheme() const { return _f.encodingScheme; }
 
   SccpAddress& setNai(std::int32_t v) {
-    return _nai = SccpNatureOfAddressIndicator(v), _hasNai = true, *this;
+    return _f.nai = SccpNatureOfAddressIndicator(v), _f.hasNai = true, *this;
   }
   SccpAddress& setNpi(std::int32_t v) {
-    return _npi = SccpNumberPlanIndicator(v), _hasNpi = true, *this;
+    return _f.npi = SccpNumberPlanIndicator(v), _f.hasNpi = true, *this;
   }
   SccpAddress& setTt(std::int32_t v) {
-    return _tt = SccpTranslationTableNumber(v), _hasTt = true, *this;
+    return _f.tt = SccpTranslationTableNumber(v), _f.hasTt = true, *this;
   }
   // False (and unchanged) when there are more than kMaxDigits digits.
   bool setAddress(std::string_view digits);
   // The digits were written by a decoder from BCD octets: each is one of
   // 0-9 and a-f, so a writer of JSON or text need not look at them.
-  bool digitsFromBcd() const { return _digitsFromBcd; }
-  SccpAddress& setRoutingIndicator(px::SccpRoutingIndicator ri) { return _ri = ri, *this; }
-  SccpAddress& setGlobalTitleIndicator(std::uint8_t gti) { return _gti = gti, *this; }
-  SccpAddress& setNationalUse(bool n) { return _nationalUse = n, *this; }
-  SccpAddress& setPointCode(std::optional<std::uint16_t> pc) { return _pointCode = pc, *this; }
-  SccpAddress& setSubsystemNumber(std::optional<std::uint8_t> ssn) { return _ssn = ssn, *this; }
+  bool digitsFromBcd() const { return _f.digitsFromBcd; }
+  SccpAddress& setRoutingIndicator(px::SccpRoutingIndicator ri) { return _f.ri = ri, *this; }
+  SccpAddress& setGlobalTitleIndicator(std::uint8_t gti) { return _f.gti = gti, *this; }
+  SccpAddress& setNationalUse(bool n) { return _f.nationalUse = n, *this; }
+  SccpAddress& setPointCode(std::optional<std::uint16_t> pc) { return _f.pointCode = pc, *this; }
+  SccpAddress& setSubsystemNumber(std::optional<std::uint8_t> ssn) { return _f.ssn = ssn, *this; }
   SccpAddress& setEncodingScheme(std::optional<std::uint8_t> es) {
-    return _encodingScheme = es, *this;
+    return _f.encodingScheme = es, *this;
   }
 
   // For decoders of BCD digits: makes the digits present, `count` of them (at
@@ -92,43 +92,36 @@ class SccpAddress {
   // get only 0-9 and a-f (px::writeBcdDigits). Up to kMaxDigits characters
   // may be written; only the first `count` are read.
   char* resizeDigits(std::size_t count) {
-    _digitCount = static_cast<std::uint16_t>(count < kMaxDigits ? count : kMaxDigits);
-    _hasDigits = true;
-    _digitsFromBcd = true;
+    _f.digitCount = static_cast<std::uint16_t>(count < kMaxDigits ? count : kMaxDigits);
+    _f.hasDigits = true;
+    _f.digitsFromBcd = true;
     return _digits.data();
   }
 
   // Resets every field but leaves the digit buffer as it is: assigning a
-  // fresh address would copy all kMaxDigits bytes for every message.
-  void clear() {
-    _nai = SccpNatureOfAddressIndicator();
-    _npi = SccpNumberPlanIndicator();
-    _tt = SccpTranslationTableNumber();
-    _pointCode.reset();
-    _ssn.reset();
-    _encodingScheme.reset();
-    _digitCount = 0;
-    _ri = px::SccpRoutingIndicator::globalTitle;
-    _gti = 0;
-    _nationalUse = _hasNai = _hasNpi = _hasTt = _hasDigits = _digitsFromBcd = false;
-  }
+  // fresh address would copy all kMaxDigits bytes for every message. The
+  // fields lie together, so this is a couple of stores.
+  void clear() { _f = Fields(); }
 
  private:
-  SccpNatureOfAddressIndicator _nai;
-  SccpNumberPlanIndicator _npi;
-  SccpTranslationTableNumber _tt;
-  std::optional<std::uint16_t> _pointCode;
-  std::optional<std::uint8_t> _ssn;
-  std::optional<std::uint8_t> _encodingScheme;
-  std::uint16_t _digitCount = 0;
-  px::SccpRoutingIndicator _ri = px::SccpRoutingIndicator::globalTitle;
-  std::uint8_t _gti = 0;
-  bool _nationalUse = false;
-  bool _hasNai = false;
-  bool _hasNpi = false;
-  bool _hasTt = false;
-  bool _hasDigits = false;
-  bool _digitsFromBcd = false;
-  // Left uninitialised: only the first _digitCount characters are ever read.
+  struct Fields {
+    SccpNatureOfAddressIndicator nai;
+    SccpNumberPlanIndicator npi;
+    SccpTranslationTableNumber tt;
+    std::optional<std::uint16_t> pointCode;
+    std::optional<std::uint8_t> ssn;
+    std::optional<std::uint8_t> encodingScheme;
+    std::uint16_t digitCount = 0;
+    px::SccpRoutingIndicator ri = px::SccpRoutingIndicator::globalTitle;
+    std::uint8_t gti = 0;
+    bool nationalUse = false;
+    bool hasNai = false;
+    bool hasNpi = false;
+    bool hasTt = false;
+    bool hasDigits = false;
+    bool digitsFromBcd = false;
+  };
+  Fields _f;
+  // Left uninitialised: only the first _f.digitCount characters are ever read.
   std::array<char, kMaxDigits> _digits;
 };
