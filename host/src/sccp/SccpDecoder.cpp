@@ -85,7 +85,8 @@ bool decodeAddress(Bytes p, SccpAddress& a) {
   std::size_t n = octets.size() * 2;
   if (odd && n > 0) --n;
   // Written in place: the filler of an odd count lands just past the digits.
-  px::writeBcdDigits(octets, a.resizeDigits(n));
+  static_assert(SccpAddress::kMaxDigits >= px::kBcdDigitsAtEndSlack);
+  px::writeBcdDigitsAtEnd(p, pos, a.resizeDigits(n));
   return true;
 }
 

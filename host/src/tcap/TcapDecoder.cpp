@@ -141,39 +141,18 @@ class Reader {
   bool _damaged = false;
 };
 
-std::optional<PXTCAP_MessageType> messageTypeOf(std::uint32_t tagNumber) {
-  switch (tagNumber) {
-    case tags::kUnidirectional:
-      return PXTCAP_MessageType::unidirectional;
-    case tags::kBegin:
-      return PXTCAP_MessageType::begin;
-    case tags::kEnd:
-      return PXTCAP_MessageType::end;
-    case tags::kContinue:
-      return PXTCAP_MessageType::continue_;
-    case tags::kAbort:
-      return PXTCAP_MessageType::abort;
-    default:
-      return std::nullopt;
-  }
-}
-
-// Components are context-specific and constructed: [n] for the kind n.
-std::optional<PXTCAP_ComponentKind> componentKindOf(std::uint8_t id) {
-  switch (id) {
-    case identifier(Class::contextSpecific, true, tags::kInvoke):
-      return PXTCAP_ComponentKind::invoke;
-    case identifier(Class::contextSpecific, true, tags::kReturnResultLast):
-      return PXTCAP_ComponentKind::returnResultLast;
-    case identifier(Class::contextSpecific, true, tags::kReturnError):
-      return PXTCAP_ComponentKind::returnError;
-    case identifier(Class::contextSpecific, true, tags::kReject):
-      return PXTCAP_ComponentKind::reject;
-    case identifier(Class::contextSpecific, true, tags::kReturnResultNotLast):
-      return PXTCAP_ComponentKind::returnResultNotLast;
-    default:
-      return std::nullopt;
-  }
+// Q.773 table 8: the message type of each [APPLICATION n] tag number below 31.
+std::optional<PXTCAP_MessageType> messageTypeOf(std::uint8_t tagNumber) {
+  static constexpr auto kTypes = [] {
+    std::array<std::optional<PXTCAP_MessageType>, 32> t{};
+    t[tags::kUnidirectional] = PXTCAP_MessageType::unidirectional;
+    t[tags::kBegin] = PXTCAP_MessageType::begin;
+    t[tags::kEnd] = PXTCAP_MessageType::end;
+    t[tags::kContinue] = PXTCAP_MessageType::continue_;
+    t[tags::kAbort] = PXTCAP_MessageType::abort;
+    return t;
+  }();
+  return kTypes[tagNumber & kLowTagMask];
 }
 
 // The contents of the constructed element whose header `h` starts `bytes`. A
@@ -339,40 +318,51 @@ bool decodeReject(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
          px::ber::decodeInteger(problem.contents()).has_value();
 }
 
-[[gnu::always_inline]] inline bool decodeComponentBody(const Element& o,
-                                                       PXTCAP_ComponentKind kind,
-                                                       PXTCAP_itu_asn1_componentPDU& c,
-                                                       PXTCAP_itu_asn1_componentPortion& portion) {
-  Reader r(o.contents());
-  switch (kind) {
-    case PXTCAP_ComponentKind::invoke:
-      return decodeInvoke(r, c, portion);
-    case PXTCAP_ComponentKind::returnResultLast:
-    case PXTCAP_ComponentKind::returnResultNotLast:
-      return decodeReturnResult(r, c, portion);
-    case PXTCAP_ComponentKind::returnError:
-      return decodeReturnError(r, c, portion);
-    case PXTCAP_ComponentKind::reject:
-      return decodeReject(r, c, portion);
-  }
-  return false;
-}
-
 // The component `o`, whose own tag and length are sound, as the next one of
-// `portion`. One that is not a component type, or whose fields cannot be read,
-// is skipped whole (nothing added) and noted as damage.
-[[gnu::always_inline]] inline void decodeComponent(const Element& o,
-                                                   PXTCAP_itu_asn1_componentPortion& portion) {
-  const auto kind = componentKindOf(o.id);
-  if (!kind) {
-    portion.noteDamage(PXTCAP_Damage::unknownComponent);
-    return;
-  }
+// `portion`, once its kind is known. One whose fields cannot be read is
+// skipped whole (nothing added) and noted as damage.
+template <PXTCAP_ComponentKind Kind>
+[[gnu::always_inline]] inline void decodeComponentOf(const Element& o,
+                                                     PXTCAP_itu_asn1_componentPortion& portion) {
   // Decoded in place; the vector keeps its capacity from message to message.
-  PXTCAP_itu_asn1_componentPDU& c = portion.addNew(*kind);
-  if (decodeComponentBody(o, *kind, c, portion)) return;
+  PXTCAP_itu_asn1_componentPDU& c = portion.addNew(Kind);
+  Reader r(o.contents());
+  bool readable = false;
+  if constexpr (Kind == PXTCAP_ComponentKind::invoke)
+    readable = decodeInvoke(r, c, portion);
+  else if constexpr (Kind == PXTCAP_ComponentKind::returnResultLast ||
+                     Kind == PXTCAP_ComponentKind::returnResultNotLast)
+    readable = decodeReturnResult(r, c, portion);
+  else if constexpr (Kind == PXTCAP_ComponentKind::returnError)
+    readable = decodeReturnError(r, c, portion);
+  else
+    readable = decodeReject(r, c, portion);
+  if (readable) return;
   portion.removeLast();
   portion.noteDamage(PXTCAP_Damage::unreadableComponent);
+}
+
+// Components are context-specific and constructed, [n] for the kind n (Q.773
+// table 11); any other element is not a component and is skipped whole.
+[[gnu::always_inline]] inline void decodeComponent(const Element& o,
+                                                   PXTCAP_itu_asn1_componentPortion& portion) {
+  constexpr auto component = [](std::uint32_t number) {
+    return identifier(Class::contextSpecific, true, number);
+  };
+  switch (o.id) {
+    case component(tags::kInvoke):
+      return decodeComponentOf<PXTCAP_ComponentKind::invoke>(o, portion);
+    case component(tags::kReturnResultLast):
+      return decodeComponentOf<PXTCAP_ComponentKind::returnResultLast>(o, portion);
+    case component(tags::kReturnError):
+      return decodeComponentOf<PXTCAP_ComponentKind::returnError>(o, portion);
+    case component(tags::kReject):
+      return decodeComponentOf<PXTCAP_ComponentKind::reject>(o, portion);
+    case component(tags::kReturnResultNotLast):
+      return decodeComponentOf<PXTCAP_ComponentKind::returnResultNotLast>(o, portion);
+    default:
+      portion.noteDamage(PXTCAP_Damage::unknownComponent);
+  }
 }
 
 // Components in order until the end of the portion. Damage inside a component
