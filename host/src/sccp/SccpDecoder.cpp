@@ -20,9 +20,19 @@ namespace {
 namespace wire = px::sccp;
 using Bytes = std::span<const std::uint8_t>;
 
+// Translation type, numbering plan and encoding scheme (Q.713 3.4.2.3.3),
+// the first two octets of `h`; true when the digits count is odd.
+[[gnu::always_inline]] inline bool readTtNpEs(Bytes h, SccpAddress& a) {
+  a.setTt(h[0]);
+  a.setNpi(h[1] >> wire::kNumberingPlanShift);
+  const std::uint8_t es = h[1] & wire::kEncodingSchemeMask;
+  a.setEncodingScheme(es);
+  return es != wire::kEncodingSchemeBcdEven;
+}
+
 // Decodes `p` into `a`, which starts cleared; on damage it keeps what was
 // read before it.
-bool decodeAddress(Bytes p, SccpAddress& a) {
+[[gnu::always_inline]] inline bool decodeAddress(Bytes p, SccpAddress& a) {
   a.clear();
   if (p.empty()) return false;
   const std::uint8_t ai = p[0];
@@ -59,18 +69,16 @@ bool decodeAddress(Bytes p, SccpAddress& a) {
       pos += 1;
       break;
     case wire::kGtiTtNpEs:
-    case wire::kGtiTtNpEsNai: {
-      const std::size_t header = gti == wire::kGtiTtNpEs ? 2 : 3;
-      if (p.size() - pos < header) return false;
-      a.setTt(p[pos]);
-      a.setNpi(p[pos + 1] >> wire::kNumberingPlanShift);
-      const std::uint8_t es = p[pos + 1] & wire::kEncodingSchemeMask;
-      a.setEncodingScheme(es);
-      odd = es != wire::kEncodingSchemeBcdEven;
-      if (gti == wire::kGtiTtNpEsNai) a.setNai(p[pos + 2] & wire::kNaiMask);
-      pos += header;
+      if (p.size() - pos < 2) return false;
+      odd = readTtNpEs(p.subspan(pos), a);
+      pos += 2;
       break;
-    }
+    case wire::kGtiTtNpEsNai:
+      if (p.size() - pos < 3) return false;
+      odd = readTtNpEs(p.subspan(pos), a);
+      a.setNai(p[pos + 2] & wire::kNaiMask);
+      pos += 3;
+      break;
     default:
       // Spare and reserved indicators carry no header this decoder knows; the
       // rest is shown as digits, as protocol analysers do.
@@ -139,7 +147,8 @@ SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
     SccpDecodeError first = SccpDecodeError::none;
 
     // Called and calling party addresses: one length octet, then the address.
-    auto address = [&](std::size_t index, SccpAddress& a, SccpDecodeError bad) {
+    auto address = [&](std::size_t index, SccpAddress& a,
+                       SccpDecodeError bad) __attribute__((always_inline)) {
       const std::size_t at = target<layout>(bytes, index);
       if (at == 0) {
         a.clear();

@@ -7,7 +7,7 @@
 bool SccpAddress::setAddress(std::string_view digits) {
   if (digits.size() > kMaxDigits) return false;
   std::copy(digits.begin(), digits.end(), _digits.begin());
-  _f.digitCount = static_cast<std::uint16_t>(digits.size());
+  _f.digitCount = static_cast<std::uint32_t>(digits.size());
   _f.hasDigits = true;
   _f.digitsFromBcd = false;
   return true;

@@ -172,45 +172,56 @@ std::span<const std::uint8_t> lenientContents(std::span<const std::uint8_t> byte
   return after;
 }
 
-// The message or component portion header at the start of `bytes`: a whole
-// short element inline, any other form (or a length running past the end)
-// through readHeader and lenientContents. Sets `id` (as Element::id does) and
-// `contents`; `cut` when the contents run past the end of `bytes`.
-[[gnu::noinline]] bool readHeaderAnyForm(Bytes bytes, std::uint8_t& id, Bytes& contents,
-                                         bool& cut) {
+// The message or component portion header at the start of `bytes` in any
+// form, or with a length running past the end, through readHeader and
+// lenientContents: `id` as Element::id has it, and for a constructed element
+// its contents (`cut` when they run past the end of `bytes`). Returned whole,
+// so that the caller's variables never have their address taken.
+struct HeaderRead {
+  Bytes contents;
+  std::uint8_t id = 0;
+  bool sound = false;
+  bool cut = false;
+};
+[[gnu::noinline]] HeaderRead readHeaderAnyForm(Bytes bytes) {
+  HeaderRead read;
   const auto h = px::ber::readHeader(bytes);
-  if (!h) return false;
-  id = identifier(h->tagClass, h->constructed,
-                  h->tagNumber < kLowTagMask ? h->tagNumber : kLowTagMask);
-  if (h->constructed) contents = lenientContents(bytes, *h, cut);
-  return true;
+  if (!h) return read;
+  read.sound = true;
+  read.id = identifier(h->tagClass, h->constructed,
+                       h->tagNumber < kLowTagMask ? h->tagNumber : kLowTagMask);
+  if (h->constructed) read.contents = lenientContents(bytes, *h, read.cut);
+  return read;
 }
 
 // Operation or error code: local (INTEGER) or global (OBJECT IDENTIFIER, by
-// its last arc). Sets `global`; nullopt when it is neither or is malformed.
-[[gnu::always_inline]] inline std::optional<std::int64_t> decodeCode(const Element& e,
-                                                                     bool& global) {
+// its last arc). Calls `set(code, global)`; false when it is neither or is
+// malformed.
+template <class Set>
+[[gnu::always_inline]] inline bool readCode(const Element& e, Set set) {
   if (e.id == kIdInteger) {
-    global = false;
-    return px::ber::decodeInteger(e.contents());
+    const auto code = px::ber::decodeInteger(e.contents());
+    if (!code) return false;
+    set(*code, false);
+    return true;
   }
   if (e.id == kIdObjectIdentifier) {
-    global = true;
-    return px::ber::objectIdentifierLastArc(e.contents());
+    const auto code = px::ber::objectIdentifierLastArc(e.contents());
+    if (!code) return false;
+    set(*code, true);
+    return true;
   }
-  return std::nullopt;
+  return false;
 }
 
 [[gnu::always_inline]] inline bool setOperationCode(const Element& e,
                                                     PXTCAP_itu_asn1_componentPDU& c) {
-  bool global = false;
-  const auto code = decodeCode(e, global);
-  if (!code) return false;
-  if (global)
-    c.setGlobalOperationCode(*code);
-  else
-    c.setLocalOperationCode(*code);
-  return true;
+  return readCode(e, [&](std::int64_t code, bool global) {
+    if (global)
+      c.setGlobalOperationCode(code);
+    else
+      c.setLocalOperationCode(code);
+  });
 }
 
 // An INTEGER ID (invoke or linked) is a one-octet value in Q.773; one longer
@@ -291,11 +302,9 @@ bool decodeReturnError(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                        PXTCAP_itu_asn1_componentPortion& portion) {
   if (!readInvokeId(r, c, portion)) return false;
   Element e;
-  if (!r.next(e)) return false;
-  bool global = false;
-  const auto code = decodeCode(e, global);
-  if (!code) return false;
-  c.setErrorCode(*code, global);
+  if (!r.next(e) ||
+      !readCode(e, [&](std::int64_t code, bool global) { c.setErrorCode(code, global); }))
+    return false;
   readParameter(r, c, portion);
   return true;
 }
@@ -396,7 +405,11 @@ bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
   if (Element m; readShort(bytes.data(), bytes.data() + bytes.size(), m)) {
     id = m.id;
     rest = m.contents();
-  } else if (!readHeaderAnyForm(bytes, id, rest, cut)) {
+  } else if (const HeaderRead h = readHeaderAnyForm(bytes); h.sound) {
+    id = h.id;
+    rest = h.contents;
+    cut = h.cut;
+  } else {
     return false;
   }
   if ((id & kClassAndFormMask) != identifier(Class::application, true, 0)) return false;
@@ -431,11 +444,12 @@ bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
       if (e.id != kIdComponentPortion) continue;
       contents = e.contents();
     } else {
-      if (!readHeaderAnyForm(rest, id, contents, portionCut)) {
+      const HeaderRead h = readHeaderAnyForm(rest);
+      if (!h.sound) {
         noteDamage(PXTCAP_Damage::elementBeforeComponents);
         break;
       }
-      if (id != kIdComponentPortion) {
+      if (h.id != kIdComponentPortion) {
         std::size_t consumed = 0;
         if (!px::ber::readElement(rest, consumed)) {
           noteDamage(PXTCAP_Damage::elementBeforeComponents);
@@ -444,6 +458,8 @@ bool PXTCAP_itu_asn1_message::decode(std::span<const std::uint8_t> bytes) {
         rest = rest.subspan(consumed);
         continue;
       }
+      contents = h.contents;
+      portionCut = h.cut;
     }
     auto& portion = mutableComponentPortion();
     if (portionCut) portion.noteDamage(PXTCAP_Damage::portionLength);

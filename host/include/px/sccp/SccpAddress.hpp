@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -92,7 +93,7 @@ class SccpAddress {
   // get only 0-9 and a-f (px::writeBcdDigits). Up to kMaxDigits characters
   // may be written; only the first `count` are read.
   char* resizeDigits(std::size_t count) {
-    _f.digitCount = static_cast<std::uint16_t>(count < kMaxDigits ? count : kMaxDigits);
+    _f.digitCount = static_cast<std::uint32_t>(count < kMaxDigits ? count : kMaxDigits);
     _f.hasDigits = true;
     _f.digitsFromBcd = true;
     return _digits.data();
@@ -101,7 +102,8 @@ class SccpAddress {
   // Resets every field but leaves the digit buffer as it is: assigning a
   // fresh address would copy all kMaxDigits bytes for every message. The
   // fields lie together, so this is a couple of stores.
-  void clear() { _f = Fields(); }
+  // (Constructed in place: an assignment goes through a temporary.)
+  void clear() { std::construct_at(&_f); }
 
  private:
   struct Fields {
@@ -111,7 +113,9 @@ class SccpAddress {
     std::optional<std::uint16_t> pointCode;
     std::optional<std::uint8_t> ssn;
     std::optional<std::uint8_t> encodingScheme;
-    std::uint16_t digitCount = 0;
+    // 32 bits though 16 would do: the fields then fill 32 octets exactly,
+    // which clear() overwrites with two stores.
+    std::uint32_t digitCount = 0;
     px::SccpRoutingIndicator ri = px::SccpRoutingIndicator::globalTitle;
     std::uint8_t gti = 0;
     bool nationalUse = false;
@@ -122,6 +126,7 @@ class SccpAddress {
     bool digitsFromBcd = false;
   };
   Fields _f;
+  static_assert(sizeof(Fields) == 32);
   // Left uninitialised: only the first _f.digitCount characters are ever read.
   std::array<char, kMaxDigits> _digits;
 };
