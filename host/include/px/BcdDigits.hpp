@@ -45,8 +45,7 @@ inline constexpr std::size_t kBcdDigitsAtEndSlack = 16;
 // table look-up per octet. Up to kBcdDigitsAtEndSlack characters are written
 // at `out` whatever the count; the first 2 * (bytes.size() - from) are the
 // digits. Any other case goes octet by octet.
-inline void writeBcdDigitsAtEnd(std::span<const std::uint8_t> bytes, std::size_t from,
-                                char* out) {
+inline void writeBcdDigitsAtEnd(std::span<const std::uint8_t> bytes, std::size_t from, char* out) {
 #if defined(__SSE2__)
   if constexpr (std::endian::native == std::endian::little) {
     const std::size_t n = bytes.size() - from;
@@ -62,8 +61,8 @@ inline void writeBcdDigitsAtEnd(std::span<const std::uint8_t> bytes, std::size_t
       // Low nibble first: digit 2i is octet i's low nibble, 2i+1 its high one.
       const __m128i digits = _mm_unpacklo_epi8(low, high);
       // '0'-'9' for 0-9, then 'a'-'f': 10 + ('a' - '0' - 10) lands on 'a'.
-      const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)),
-                                            _mm_set1_epi8('a' - '0' - 10));
+      const __m128i letters =
+          _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
       const __m128i text = _mm_add_epi8(_mm_add_epi8(digits, _mm_set1_epi8('0')), letters);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
       return;

@@ -116,6 +116,32 @@ void note(SccpDecodeError& first, SccpDecodeError e) {
   if (first == SccpDecodeError::none) first = e;
 }
 
+// The called (index 0) or calling (1) party address: one length octet, then
+// the address, whose octets go to `raw` when given. Damage is noted in
+// `first`; false when there is no sound address.
+template <const wire::MessageLayout& L>
+[[gnu::always_inline]] inline bool readAddress(Bytes bytes, std::size_t index, SccpAddress& a,
+                                               Bytes* raw, SccpDecodeError bad,
+                                               SccpDecodeError& first) {
+  const std::size_t at = target<L>(bytes, index);
+  if (at == 0) {
+    a.clear();
+    note(first, SccpDecodeError::badPointer);
+    return false;
+  }
+  const std::size_t length = bytes[at];
+  if (length > bytes.size() - at - 1) {
+    a.clear();
+    note(first, SccpDecodeError::badParameterLength);
+    return false;
+  }
+  const Bytes p = bytes.subspan(at + 1, length);
+  if (raw) *raw = p;
+  if (decodeAddress(p, a)) return true;
+  note(first, bad);
+  return false;
+}
+
 template <const wire::MessageLayout& L>
 struct Layout {
   static constexpr const wire::MessageLayout& value = L;
@@ -146,29 +172,11 @@ SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
       _hopCounter.reset();
     SccpDecodeError first = SccpDecodeError::none;
 
-    // Called and calling party addresses: one length octet, then the address.
-    auto address = [&](std::size_t index, SccpAddress& a,
-                       SccpDecodeError bad) __attribute__((always_inline)) {
-      const std::size_t at = target<layout>(bytes, index);
-      if (at == 0) {
-        a.clear();
-        note(first, SccpDecodeError::badPointer);
-        return false;
-      }
-      const std::size_t length = bytes[at];
-      if (length > bytes.size() - at - 1) {
-        a.clear();
-        note(first, SccpDecodeError::badParameterLength);
-        return false;
-      }
-      if (&a == &_calling) _callingBytes = bytes.subspan(at + 1, length);
-      if (decodeAddress(bytes.subspan(at + 1, length), a)) return true;
-      note(first, bad);
-      return false;
-    };
     _callingBytes = {};
-    _hasCalled = address(0, _called, SccpDecodeError::badCalledPartyAddress);
-    _hasCalling = address(1, _calling, SccpDecodeError::badCallingPartyAddress);
+    _hasCalled = readAddress<layout>(bytes, 0, _called, nullptr,
+                                     SccpDecodeError::badCalledPartyAddress, first);
+    _hasCalling = readAddress<layout>(bytes, 1, _calling, &_callingBytes,
+                                      SccpDecodeError::badCallingPartyAddress, first);
 
     // The data follow the addresses in error order but are decoded last: the
     // optional part says whether they start a TCAP message.
@@ -203,8 +211,9 @@ SccpDecodeError PXSCCP_Packet::decode(std::span<const std::uint8_t> bytes) {
         bool ok = start != 0;
         std::size_t pos = start;
         while (ok) {
+          // Q.713 2.4: the optional part ends with an end-of-optional-parameters octet.
           if (pos >= bytes.size()) {
-            ok = false;  // Q.713 2.4: the optional part ends with an end-of-optional-parameters octet
+            ok = false;
             break;
           }
           const std::uint8_t name = bytes[pos];

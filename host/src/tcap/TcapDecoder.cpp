@@ -42,7 +42,8 @@ constexpr std::uint8_t kIdLinkedIdPresent =
     identifier(Class::contextSpecific, false, tags::kLinkedIdPresent);
 constexpr std::uint8_t kIdLinkedIdAbsent =
     identifier(Class::contextSpecific, false, tags::kLinkedIdAbsent);
-constexpr std::uint8_t kIdOtid = identifier(Class::application, false, tags::kOriginatingTransactionId);
+constexpr std::uint8_t kIdOtid =
+    identifier(Class::application, false, tags::kOriginatingTransactionId);
 constexpr std::uint8_t kIdDtid =
     identifier(Class::application, false, tags::kDestinationTransactionId);
 constexpr std::uint8_t kIdComponentPortion =
@@ -232,8 +233,7 @@ template <class Set>
 using IdSetter = void (PXTCAP_itu_asn1_componentPDU::*)(std::optional<std::int64_t>);
 
 [[gnu::always_inline]] inline bool readId(const Element& e, PXTCAP_itu_asn1_componentPDU& c,
-                                          IdSetter set,
-                                          PXTCAP_itu_asn1_componentPortion& portion) {
+                                          IdSetter set, PXTCAP_itu_asn1_componentPortion& portion) {
   if (e.length == 0) return false;
   if (e.length > px::ber::kMaxIntegerOctets) {
     portion.noteDamage(PXTCAP_Damage::oversizedId);
