@@ -35,16 +35,16 @@ inline char* writeBcdDigits(std::span<const std::uint8_t> octets, char* out) {
   return out;
 }
 
-// The maximum number of characters writeBcdDigitsAtEnd may write.
+// writeBcdDigitsAtEnd may write this many characters however few the digits.
 inline constexpr std::size_t kBcdDigitsAtEndSlack = 16;
 
-// The digits of the octets `bytes[from..]`, as writeBcdDigits writes them,
-// for the common global title of at most 8 octets that ends its parameter:
-// those octets are loaded at once from the last 8 of `bytes` (which must have
-// 8) and spread into 16 characters in a few vector instructions, instead of a
-// table look-up per octet. Up to kBcdDigitsAtEndSlack characters are written
-// at `out` whatever the count; the first 2 * (bytes.size() - from) are the
-// digits. Any other case goes octet by octet.
+// The digits of the octets `bytes[from..]`, as writeBcdDigits writes them.
+// The common global title, of at most 8 octets ending its parameter of 8
+// octets or more, is loaded at once from the parameter's last 8 octets and
+// spread into 16 characters with a few vector instructions instead of a
+// table look-up per octet; anything else goes octet by octet. The buffer at
+// `out` needs room for max(2 * (bytes.size() - from), kBcdDigitsAtEndSlack)
+// characters; the first 2 * (bytes.size() - from) are the digits.
 inline void writeBcdDigitsAtEnd(std::span<const std::uint8_t> bytes, std::size_t from, char* out) {
 #if defined(__SSE2__)
   if constexpr (std::endian::native == std::endian::little) {
