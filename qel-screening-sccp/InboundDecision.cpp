@@ -65,9 +65,10 @@ struct AddressPartials {
           screenPrefix(digits, rules.*deniedLists[i], kDenied)};
 }
 
+// Out of line: most messages carry no ForwardSM.
 template <class Argument>
-void screenForwardSM(const RuleSet& rules, const PXASN1Object* params, AddressPartials& fsm,
-                     PXSccpScreeningTrace* trace) {
+[[gnu::noinline]] void screenForwardSM(const RuleSet& rules, const PXASN1Object* params,
+                                       AddressPartials& fsm, PXSccpScreeningTrace* trace) {
   // The IMSI text views the argument, which lives to the end of this call.
   const auto argument = Argument::initWithASN1Object(params, nullptr);
   const auto imsi = px::maybe(argument)
@@ -89,9 +90,25 @@ struct WalkOutcome {
   bool deniedGlobal = false;
 };
 
+// Screens one component's code against a denied and an allowed list: false
+// when it is denied (the walk ends there).
+[[gnu::always_inline]] inline bool screenCode(const NumberIndex& denied, const NumberIndex& allowed,
+                                              std::int64_t code, std::int32_t index, bool global,
+                                              WalkOutcome& out) {
+  if (denied.hits(code)) {
+    out.deniedComponent = index;
+    out.deniedCode = code;
+    out.deniedGlobal = global;
+    return false;
+  }
+  if (allowed.hits(code)) out.opAllowed = kPermitted;
+  return true;
+}
+
 // `trace`, when given, receives the IMSI read.
-WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet,
-                           PXSccpScreeningTrace* trace) {
+[[gnu::always_inline]] inline WalkOutcome walkComponents(const RuleSet& rules,
+                                                         const PXSCCP_Packet* packet,
+                                                         PXSccpScreeningTrace* trace) {
   WalkOutcome out;
   const auto components = px::maybe(packet)
                               .then(&PXSCCP_Packet::incomingTcapBegin)
@@ -103,22 +120,11 @@ WalkOutcome walkComponents(const RuleSet& rules, const PXSCCP_Packet* packet,
     px::withForwardSmArgument(code, [&]<class Argument>(std::type_identity<Argument>) {
       screenForwardSM<Argument>(rules, c.params(), out.fsm, trace);
     });
-    const auto screenCode = [&](const NumberIndex& denied, const NumberIndex& allowed,
-                                bool global) {
-      if (denied.hits(code)) {
-        out.deniedComponent = index;
-        out.deniedCode = code;
-        out.deniedGlobal = global;
-        return false;
-      }
-      if (allowed.hits(code)) out.opAllowed = kPermitted;
-      return true;
-    };
     if (c.hasLocalOperationCode() &&
-        !screenCode(rules._deniedOPIndex, rules._allowedOPIndex, false))
+        !screenCode(rules._deniedOPIndex, rules._allowedOPIndex, code, index, false, out))
       break;
     if (c.hasGlobalOperationCode() &&
-        !screenCode(rules._deniedGOPIndex, rules._allowedGOPIndex, true))
+        !screenCode(rules._deniedGOPIndex, rules._allowedGOPIndex, code, index, true, out))
       break;
     ++index;
   }
