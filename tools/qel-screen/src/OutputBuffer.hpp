@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string_view>
 
@@ -73,9 +74,10 @@ class OutputBuffer {
 // (the bounds below), plus kSlack once per record.
 namespace put {
 
-// Room beyond the last piece: a piece may store a whole block of spaces and
-// then write over part of it, storing up to this far past its end.
-inline constexpr std::size_t kSlack = 32;
+// Room beyond the last piece: a piece may store a whole block (spaces, a
+// FixedText) and then write over part of it, storing up to this far past the
+// place it started at.
+inline constexpr std::size_t kSlack = 256;
 // The longest decimal integer: "-9223372036854775808", "18446744073709551615".
 inline constexpr std::size_t kMaxInteger = 20;
 using px::maxJsonString;
@@ -126,17 +128,26 @@ inline std::size_t digitCount(std::uint64_t u) {
   return t + (x >= kPowers[t]);
 }
 
-// The digits of `u`, ending at `end`.
+// The digits of `u`, ending at `end`. Below 2^32 a division by 100 is one
+// multiply and a shift; above, a wide multiply and several fix-ups: the
+// numbers a record shows nearly always fit in 32 bits.
 inline void digitsBackward(char* end, std::uint64_t u) {
-  while (u >= 100) {
+  while (u > 0xFFFFFFFFu) {
     end -= 2;
     std::memcpy(end, &kDigitPairs[2 * (u % 100)], 2);
     u /= 100;
   }
-  if (u >= 10) {
-    std::memcpy(end - 2, &kDigitPairs[2 * u], 2);
+  auto v = static_cast<std::uint32_t>(u);
+  while (v >= 100) {
+    const std::uint32_t q = v / 100;
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * (v - q * 100)], 2);
+    v = q;
+  }
+  if (v >= 10) {
+    std::memcpy(end - 2, &kDigitPairs[2 * v], 2);
   } else {
-    end[-1] = static_cast<char>('0' + u);
+    end[-1] = static_cast<char>('0' + v);
   }
 }
 
@@ -190,12 +201,43 @@ inline char* right(char* p, std::string_view s, std::size_t width) {
   return text(p, s);
 }
 
+// A text known before the record is written, kept in N bytes (N a
+// compile-time constant) and copied whole: a copy of a fixed size is a few
+// moves, where one of a length known only at run time takes branches or a
+// call. What lies past the text is written over by the pieces after it.
+template <std::size_t N>
+struct FixedText {
+  static_assert(N <= kSlack && N < 256, "a fixed copy stores N bytes; the size takes one");
+  std::array<char, N> bytes{};
+  std::uint8_t size = 0;
+
+  constexpr FixedText() = default;
+  // The parts one after the other; they must fit in N.
+  constexpr FixedText(std::initializer_list<std::string_view> parts) {
+    for (std::string_view part : parts) {
+      // A compile-time table that does not fit fails to compile here.
+      if (size + part.size() > N) std::abort();
+      for (char c : part) bytes[size++] = c;
+    }
+  }
+  constexpr std::string_view view() const { return std::string_view(bytes.data(), size); }
+};
+
+// Writes `t`; stores N bytes.
+template <std::size_t N>
+inline char* fixed(char* p, const FixedText<N>& t) {
+  std::memcpy(p, t.bytes.data(), N);
+  return p + t.size;
+}
+
 inline char* boolean(char* p, bool b) {
   return b ? literal(p, "true") : literal(p, "false");
 }
 
 // Decimal, as std::to_chars and {fmt} write it. At most kMaxInteger.
 inline char* unsignedInteger(char* p, std::uint64_t u) {
+  // Indexes, TT, SI: one digit is common enough to skip the counting.
+  if (u < 10) return character(p, static_cast<char>('0' + u));
   std::size_t n = detail::digitCount(u);
   detail::digitsBackward(p + n, u);
   return p + n;

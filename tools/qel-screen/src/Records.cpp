@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <span>
 
 #include "OneLine.hpp"
 #include "OperationNames.hpp"
@@ -87,10 +89,11 @@ char* nullableString(char* w, std::optional<std::string_view> s) {
 
 // An address's digits as a JSON string, or null. Digits a decoder wrote are
 // BCD characters, which JSON never escapes: they are copied as they are.
-char* digitsJson(char* w, const SccpAddress* a) {
+inline char* digitsJson(char* w, const SccpAddress* a) {
   const auto d = digits(a);
   if (!d) return put::literal(w, "null");
-  if (!a->digitsFromBcd()) return put::jsonString(w, *d);
+  if (!a->digitsFromBcd()) [[unlikely]]
+    return put::jsonString(w, *d);
   w = put::character(w, '"');
   return put::character(put::text(w, *d), '"');
 }
@@ -98,6 +101,66 @@ char* digitsJson(char* w, const SccpAddress* a) {
 template <class T>
 char* nullableInteger(char* w, std::optional<T> v) {
   return v ? put::integer(w, *v) : put::literal(w, "null");
+}
+
+// The texts of the local operation codes below kNamedCodes (every code MAP
+// names), written once: a record copies them instead of formatting the code
+// and looking up its name.
+struct OperationTexts {
+  put::FixedText<8> code;       // 71
+  put::FixedText<48> nameJson;  // "71":"anyTimeInterrogation",  (empty for a code without a name)
+  put::FixedText<48> nameText;  // 71 anyTimeInterrogation  (the code alone without a name)
+};
+constexpr std::int64_t kNamedCodes = 128;
+
+const auto kOperationTexts = [] {
+  std::array<OperationTexts, kNamedCodes> t;
+  for (std::int64_t code = 0; code < kNamedCodes; ++code) {
+    char digits[put::kMaxInteger];
+    const std::string_view number(digits, put::integer(digits, code));
+    OperationTexts& e = t[static_cast<std::size_t>(code)];
+    e.code = {number};
+    e.nameText = {number};
+    if (const auto name = mapOperationName(code)) {
+      e.nameJson = {"\"", number, "\":\"", *name, "\","};
+      e.nameText = {number, " ", *name};
+    }
+  }
+  return t;
+}();
+
+bool named(std::int64_t code) {
+  return code >= 0 && code < kNamedCodes;
+}
+
+char* operationCode(char* w, std::int64_t code) {
+  if (named(code)) return put::fixed(w, kOperationTexts[static_cast<std::size_t>(code)].code);
+  return put::integer(w, code);
+}
+
+// "CODE":"NAME", when MAP names the local code.
+char* operationNameJson(char* w, std::int64_t code) {
+  if (named(code)) return put::fixed(w, kOperationTexts[static_cast<std::size_t>(code)].nameJson);
+  // MAP names no other code; should it one day, the table grows with it.
+  if (const auto name = mapOperationName(code)) {
+    w = put::character(w, '"');
+    w = put::integer(w, code);
+    w = put::literal(w, "\":\"");
+    w = put::text(w, *name);
+    w = put::literal(w, "\",");
+  }
+  return w;
+}
+
+// CODE NAME, or CODE when MAP names no such local operation.
+char* operationNameText(char* w, std::int64_t code) {
+  if (named(code)) return put::fixed(w, kOperationTexts[static_cast<std::size_t>(code)].nameText);
+  w = put::integer(w, code);
+  if (const auto name = mapOperationName(code)) {
+    w = put::character(w, ' ');
+    w = put::text(w, *name);
+  }
+  return w;
 }
 
 // What a record may take beyond its texts of unbounded length (digits, IMSI,
@@ -110,6 +173,9 @@ constexpr std::size_t kScreenTextFixed = 512;
 // ",g", the code, a space and the longest name.
 constexpr std::size_t kScreenTextPerComponent = 3 + put::kMaxInteger + 40;
 constexpr std::size_t kScreenJsonFixed = 1024 + kOriginJsonMax;
+// The digits of both addresses, escaped at worst (a host may set any text):
+// counted whole rather than measured for every record.
+constexpr std::size_t kScreenJsonDigits = 2 * put::maxJsonString(SccpAddress::kMaxDigits);
 // A code in either list: ',' and the code; its name: ,"CODE":"NAME".
 constexpr std::size_t kScreenJsonPerComponent = 2 * (1 + put::kMaxInteger) + 48;
 constexpr std::size_t kDecodeTextFixed = 512;
@@ -296,17 +362,60 @@ std::size_t fileNameLength(const MessageView& m) {
   return m.file ? m.file->size() : 0;
 }
 
-char* framePrefix(char* w, const MessageView& m) {
-  w = put::character(w, '{');
-  if (m.file) {
-    w = put::literal(w, "\"file\":");
-    w = put::jsonString(w, *m.file);
-    w = put::character(w, ',');
+// Adds one to the decimal number in [begin, end); false when it was all
+// nines and needs one more digit.
+bool incrementDecimal(char* begin, char* end) {
+  for (char* d = end; d-- != begin;) {
+    if (*d != '9') {
+      ++*d;
+      return true;
+    }
+    *d = '0';
   }
-  w = put::literal(w, "\"frame\":");
-  w = put::unsignedInteger(w, m.frame);
-  w = put::literal(w, ",\"index\":");
-  w = put::integer(w, m.index);
+  return false;
+}
+
+// "frame":FRAME,"index": -- frames come in order, so the text of the last
+// frame is kept and counted up (nine times in ten only its last digit
+// changes) instead of the number being formatted for every record.
+struct FrameText {
+  static constexpr std::string_view kFrame = "\"frame\":", kIndex = ",\"index\":";
+  std::uint64_t frame = 0;
+  put::FixedText<48> text;
+  static_assert(kFrame.size() + put::kMaxInteger + kIndex.size() <= 48);
+
+  [[gnu::noinline]] void set(std::uint64_t f) {
+    char* const t = text.bytes.data();
+    char* e = put::text(t, kFrame);
+    e = put::text(put::unsignedInteger(e, f), kIndex);
+    text.size = static_cast<std::uint8_t>(e - t);
+    frame = f;
+  }
+  bool countUp() {
+    char* const t = text.bytes.data();
+    if (text.size == 0 || frame + 1 == 0 ||
+        !incrementDecimal(t + kFrame.size(), t + text.size - kIndex.size()))
+      return false;
+    ++frame;
+    return true;
+  }
+};
+thread_local FrameText lastFrame;
+
+[[gnu::always_inline]] inline char* frameJson(char* w, std::uint64_t frame) {
+  FrameText& f = lastFrame;
+  if (frame != f.frame || f.text.size == 0)
+    if (frame != f.frame + 1 || !f.countUp()) f.set(frame);
+  return put::fixed(w, f.text);
+}
+
+char* fileJson(char* w, const std::string& file) {
+  w = put::literal(w, "\"file\":");
+  w = put::jsonString(w, file);
+  return put::character(w, ',');
+}
+
+char* segmentJson(char* w, const MessageView& m) {
   if (m.segment) {
     w = put::literal(w, ",\"segment\":[");
     w = put::integer(w, m.segment);
@@ -315,6 +424,15 @@ char* framePrefix(char* w, const MessageView& m) {
     w = put::character(w, ']');
   }
   if (m.incomplete) w = put::literal(w, ",\"reassembly\":\"incomplete\"");
+  return w;
+}
+
+[[gnu::always_inline]] inline char* framePrefix(char* w, const MessageView& m) {
+  w = put::character(w, '{');
+  if (m.file) w = fileJson(w, *m.file);
+  w = frameJson(w, m.frame);
+  w = put::unsignedInteger(w, m.index);
+  if (m.segment || m.incomplete) w = segmentJson(w, m);
   return w;
 }
 
@@ -389,66 +507,62 @@ char* segmentText(char* w, const MessageView& m) {
 
 namespace {
 
-// The routing part of an origin (everything but the time), packed so that
-// two can be compared as seven words.
+// The routing part of an origin (everything but the time) as seven words:
+// equal keys give equal texts, and two keys compare as seven words. The
+// addresses and ports are taken as they are, also when the origin has no IP
+// or SCTP and the text leaves them out: what an earlier message left there
+// can only make a route take a second entry, never the wrong text.
 struct RouteKey {
-  std::uint32_t opc = 0;
-  std::uint32_t dpc = 0;
-  std::uint8_t present = 0;  // kHasOpc | kHasDpc | kHasSi | kSctp
-  std::uint8_t si = 0;
-  std::uint8_t ipVersion = 0;
-  std::uint8_t unused = 0;
-  std::uint16_t sport = 0;
-  std::uint16_t dport = 0;
-  std::uint16_t stream = 0;
-  std::uint16_t unused2 = 0;
-  std::uint32_t unused3 = 0;
-  std::array<std::uint8_t, 16> src{};
-  std::array<std::uint8_t, 16> dst{};
+  // 0: OPC | DPC << 32 (0 when absent); 1: SPORT | DPORT << 16 | STREAM << 32 |
+  // SI << 48 (0 when absent) | IP version << 56; 2: one byte each for the
+  // presence of OPC, DPC and SI and for SCTP, and kFilled; 3-4: source
+  // address; 5-6: destination address.
+  std::array<std::uint64_t, 7> words{};
 };
-static_assert(sizeof(RouteKey) == 56);
-constexpr std::uint8_t kHasOpc = 1, kHasDpc = 2, kHasSi = 4, kSctp = 8;
+// Set in every key, so that an entry never filled (all zero) matches none.
+constexpr std::uint64_t kFilled = std::uint64_t{1} << 32;
 
-RouteKey routeKeyOf(const MessageOrigin& o) {
+[[gnu::always_inline]] inline RouteKey routeKeyOf(const MessageOrigin& o) {
   RouteKey k;
-  k.present = static_cast<std::uint8_t>((o.opc ? kHasOpc : 0) | (o.dpc ? kHasDpc : 0) |
-                                        (o.si ? kHasSi : 0) | (o.sctp ? kSctp : 0));
-  k.opc = o.opc.value_or(0);
-  k.dpc = o.dpc.value_or(0);
-  k.si = o.si.value_or(0);
-  k.ipVersion = o.ipVersion;
-  if (o.ipVersion) {
-    k.src = o.src;
-    k.dst = o.dst;
-  }
-  if (o.sctp) {
-    k.sport = o.sport;
-    k.dport = o.dport;
-    k.stream = o.stream;
-  }
+  k.words[0] = o.opc.value_or(0) | std::uint64_t{o.dpc.value_or(0)} << 32;
+  k.words[1] = o.sport | std::uint64_t{o.dport} << 16 | std::uint64_t{o.stream} << 32 |
+               std::uint64_t{o.si.value_or(0)} << 48 | std::uint64_t{o.ipVersion} << 56;
+  k.words[2] = std::uint64_t{o.opc.has_value()} | std::uint64_t{o.dpc.has_value()} << 8 |
+               std::uint64_t{o.si.has_value()} << 16 | std::uint64_t{o.sctp} << 24 | kFilled;
+  std::memcpy(&k.words[3], o.src.data(), 16);
+  std::memcpy(&k.words[5], o.dst.data(), 16);
   return k;
 }
 
-char* routeJson(char* w, const RouteKey& k, const MessageOrigin& o) {
+[[gnu::always_inline]] inline bool sameRoute(const RouteKey& a, const RouteKey& b) {
+  // Spelt out: the compiler keeps a loop over the words a loop.
+  const auto& x = a.words;
+  const auto& y = b.words;
+  static_assert(std::tuple_size_v<decltype(RouteKey::words)> == 7);
+  return ((x[0] ^ y[0]) | (x[1] ^ y[1]) | (x[2] ^ y[2]) | (x[3] ^ y[3]) | (x[4] ^ y[4]) |
+          (x[5] ^ y[5]) | (x[6] ^ y[6])) == 0;
+}
+
+char* routeJson(char* w, const MessageOrigin& o) {
   w = put::literal(w, ",\"opc\":");
-  w = (k.present & kHasOpc) ? put::unsignedInteger(w, k.opc) : put::literal(w, "null");
+  w = o.opc ? put::unsignedInteger(w, *o.opc) : put::literal(w, "null");
   w = put::literal(w, ",\"dpc\":");
-  w = (k.present & kHasDpc) ? put::unsignedInteger(w, k.dpc) : put::literal(w, "null");
-  if (k.present & kHasSi) {
+  w = o.dpc ? put::unsignedInteger(w, *o.dpc) : put::literal(w, "null");
+  if (o.si) {
     w = put::literal(w, ",\"si\":");
-    w = put::unsignedInteger(w, k.si);
+    w = put::unsignedInteger(w, *o.si);
   }
   w = put::literal(w, ",\"src\":");
-  w = k.ipVersion ? ipText(w, k.ipVersion, o.src) : put::literal(w, "null");
+  w = o.ipVersion ? ipText(w, o.ipVersion, o.src) : put::literal(w, "null");
   w = put::literal(w, ",\"dst\":");
-  w = k.ipVersion ? ipText(w, k.ipVersion, o.dst) : put::literal(w, "null");
-  if (k.present & kSctp) {
+  w = o.ipVersion ? ipText(w, o.ipVersion, o.dst) : put::literal(w, "null");
+  if (o.sctp) {
     w = put::literal(w, ",\"sport\":");
-    w = put::unsignedInteger(w, k.sport);
+    w = put::unsignedInteger(w, o.sport);
     w = put::literal(w, ",\"dport\":");
-    w = put::unsignedInteger(w, k.dport);
+    w = put::unsignedInteger(w, o.dport);
     w = put::literal(w, ",\"stream\":");
-    w = put::unsignedInteger(w, k.stream);
+    w = put::unsignedInteger(w, o.stream);
   }
   return w;
 }
@@ -458,74 +572,92 @@ constexpr std::size_t kRouteJsonMax = 2 * (7 + 10) + 6 + 3 + 2 * (7 + 47) + 9 + 
 // The longest time: ,"time":-SECONDS.NANOSECONDS
 constexpr std::size_t kTimeJsonMax = 8 + 1 + put::kMaxInteger + 1 + 9;
 static_assert(kTimeJsonMax + kRouteJsonMax <= kOriginJsonMax);
+// Route texts are copied whole: most (IPv4) in the first size, the rest in the second.
+constexpr std::size_t kShortRouteJson = 128;
+constexpr std::size_t kRouteJsonRoom = 208;
+static_assert(kRouteJsonMax <= kRouteJsonRoom);
 
 // A capture's messages come over few associations and links: the texts of
 // their routes are kept, direct-mapped by a hash of the route, so that most
 // records copy the text instead of writing nine keys.
-char* cachedRouteJson(char* w, const MessageOrigin& o) {
-  struct Entry {
-    RouteKey key;
-    bool used = false;
-    std::uint8_t length = 0;
-    std::array<char, kRouteJsonMax> text{};
-  };
-  thread_local std::array<Entry, 32> cache;
+struct RouteEntry {
+  RouteKey key;
+  put::FixedText<kRouteJsonRoom> text;
+};
+thread_local std::array<RouteEntry, 64> routes;
+
+[[gnu::noinline]] void fillRoute(RouteEntry& e, const RouteKey& k, const MessageOrigin& o) {
+  e.key = k;
+  e.text.size = static_cast<std::uint8_t>(routeJson(e.text.bytes.data(), o) - e.text.bytes.data());
+}
+
+[[gnu::always_inline]] inline char* cachedRouteJson(char* w, const MessageOrigin& o) {
   const RouteKey k = routeKeyOf(o);
-  std::uint64_t words[7];
-  std::memcpy(words, &k, sizeof words);
-  std::uint64_t h =
-      words[0] ^ (words[1] * 31) ^ words[2] ^ words[3] ^ words[4] ^ words[5] ^ (words[6] * 7);
-  h *= 0x9E3779B97F4A7C15ull;
-  Entry& e = cache[h >> 59];
-  if (!e.used || std::memcmp(&e.key, &k, sizeof k) != 0) {
-    e.key = k;
-    e.used = true;
-    e.length = static_cast<std::uint8_t>(routeJson(e.text.data(), k, o) - e.text.data());
+  const auto& x = k.words;
+  // Two multiplications mix every bit of the key into the top six; the
+  // destination is rotated so that a route and its way back land apart.
+  const std::uint64_t a = (x[0] ^ x[3] ^ std::rotl(x[5], 32)) * 0x9E3779B97F4A7C15ull;
+  const std::uint64_t h = (a ^ x[1] ^ x[2] ^ x[4] ^ x[6]) * 0xBF58476D1CE4E5B9ull;
+  RouteEntry& e = routes[h >> 58];
+  if (!sameRoute(e.key, k)) fillRoute(e, k, o);
+  if (e.text.size <= kShortRouteJson) {
+    std::memcpy(w, e.text.bytes.data(), kShortRouteJson);
+    return w + e.text.size;
   }
-  // The whole entry in one fixed-size copy: a record reserves
-  // kOriginJsonMax for the origin, and what lies past the text is written over.
-  std::memcpy(w, e.text.data(), kRouteJsonMax);
-  return w + e.length;
+  return put::fixed(w, e.text);
 }
 
 // Capture time, seconds and the fraction as the capture records it (zeros
-// kept). The seconds text changes rarely: it is kept.
-char* timeJson(char* w, const MessageOrigin& o) {
+// kept), after the key. The key and the seconds change rarely: their text is kept.
+[[gnu::always_inline]] inline char* timeJson(char* w, const MessageOrigin& o) {
   struct Seconds {
     std::int64_t value = 0;
-    std::uint8_t length = 0;
-    std::array<char, 24> text{};
+    put::FixedText<32> text;  // ,"time":SECONDS.
   };
+  static_assert(8 + put::kMaxInteger + 1 <= 32);
   thread_local Seconds last;
-  if (last.length == 0 || last.value != o.seconds) {
-    char* t = last.text.data();
-    char* e = t;
-    if (o.seconds < 0) e = put::character(e, '-');
-    e = put::unsignedInteger(e, put::detail::magnitude(o.seconds));
-    e = put::character(e, '.');
+  if (last.text.size == 0 || last.value != o.seconds) {
+    char* const t = last.text.bytes.data();
+    char* e = put::literal(t, ",\"time\":");
+    e = put::character(put::integer(e, o.seconds), '.');
     last.value = o.seconds;
-    last.length = static_cast<std::uint8_t>(e - t);
+    last.text.size = static_cast<std::uint8_t>(e - t);
   }
-  w = put::text(w, std::string_view(last.text.data(), last.length));
-  std::uint32_t fraction = o.nanoPrecision ? o.nanoseconds : o.nanoseconds / 1000;
-  const int digits = o.nanoPrecision ? 9 : 6;
-  char* end = w + digits;
+  w = put::fixed(w, last.text);
+  const auto* pairs = put::detail::kDigitPairs.data();
+  if (!o.nanoPrecision) {
+    // Microseconds: three pairs of digits. Only the last six digits of a
+    // value out of range are written.
+    const std::uint32_t us = o.nanoseconds / 1000;
+    const std::uint32_t high = us / 10000, rest = us - high * 10000;
+    const std::uint32_t middle = rest / 100, low = rest - middle * 100;
+    std::memcpy(w, pairs + 2 * (high % 100), 2);
+    std::memcpy(w + 2, pairs + 2 * middle, 2);
+    std::memcpy(w + 4, pairs + 2 * low, 2);
+    return w + 6;
+  }
+  std::uint32_t fraction = o.nanoseconds;
+  char* const end = w + 9;
   char* at = end;
-  for (int pairs = digits / 2; pairs > 0; --pairs, fraction /= 100) {
+  for (int i = 0; i < 4; ++i, fraction /= 100) {
     at -= 2;
-    std::memcpy(at, &put::detail::kDigitPairs[2 * (fraction % 100)], 2);
+    std::memcpy(at, pairs + 2 * (fraction % 100), 2);
   }
-  if (digits & 1) at[-1] = static_cast<char>('0' + fraction % 10);
+  at[-1] = static_cast<char>('0' + fraction % 10);
   return end;
+}
+
+[[gnu::always_inline]] inline char* timeAndRouteJson(char* w, const MessageOrigin* o) {
+  if (!o)
+    return put::literal(w, ",\"time\":null,\"opc\":null,\"dpc\":null,\"src\":null,\"dst\":null");
+  w = o->hasTime ? timeJson(w, *o) : put::literal(w, ",\"time\":null");
+  return cachedRouteJson(w, *o);
 }
 
 }  // namespace
 
 char* originJson(char* w, const MessageOrigin* o) {
-  w = put::literal(w, ",\"time\":");
-  if (!o) return put::literal(w, "null,\"opc\":null,\"dpc\":null,\"src\":null,\"dst\":null");
-  w = o->hasTime ? timeJson(w, *o) : put::literal(w, "null");
-  return cachedRouteJson(w, *o);
+  return timeAndRouteJson(w, o);
 }
 
 char* operationsText(char* w, const PXTCAP_itu_asn1_componentPortion* cp) {
@@ -539,11 +671,7 @@ char* operationsText(char* w, const PXTCAP_itu_asn1_componentPortion* cp) {
         w = put::integer(w, c.operationCode());
         continue;
       }
-      w = put::integer(w, c.operationCode());
-      if (auto name = mapOperationName(c.operationCode())) {
-        w = put::character(w, ' ');
-        w = put::text(w, *name);
-      }
+      w = operationNameText(w, c.operationCode());
     }
   if (w == start) w = put::character(w, '-');
   return w;
@@ -595,105 +723,151 @@ void appendFileHeading(OutputBuffer& out, std::string_view file) {
   out.append(fmt::format("== {}\n", oneLine(file)));
 }
 
+namespace {
+
 // "verdict":...,"code":...
 char* verdictJson(char* w, const Verdict& v) {
   if (!v.screened) return put::literal(w, "\"verdict\":null,\"code\":null");
-  // The usual verdicts as whole texts, by code + 2.
-  static constexpr std::string_view kUsual[] = {
-      "\"verdict\":\"implicitlyDenied\",\"code\":-2",
-      "\"verdict\":\"explicitlyDenied\",\"code\":-1",
-      "\"verdict\":\"undefined\",\"code\":0",
-      "\"verdict\":\"explicitlyPermitted\",\"code\":1",
-      "\"verdict\":\"implicitlyPermitted\",\"code\":2",
-  };
-  if (v.code >= -2 && v.code <= 2) return put::text(w, kUsual[v.code + 2]);
   w = put::literal(w, "\"verdict\":\"");
   w = put::text(w, px::verdictName(v.code));
   w = put::literal(w, "\",\"code\":");
   return put::integer(w, v.code);
 }
 
-void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v) {
-  const PXSCCP_Packet* p = m.packet;
-  const SccpAddress* calling = p ? p->incomingCallingPartyAddress() : nullptr;
-  const SccpAddress* called = p ? p->incomingCalledPartyAddress() : nullptr;
-  const PXTCAP_itu_asn1_componentPortion* cp = portion(p);
-  std::optional<std::string_view> imsi = v.imsi;
+// The keys from "direction" to "code" of a record with one verdict, for the
+// usual verdicts as one text each: by direction (none, inbound, outbound),
+// then by verdict (none, then the codes -2 to 2).
+constexpr std::int32_t kLowestUsualCode = -2, kHighestUsualCode = 2;
+constexpr auto kDirectionAndVerdict = [] {
+  constexpr std::string_view kDirections[] = {"", ",\"direction\":\"inbound\"",
+                                              ",\"direction\":\"outbound\""};
+  std::array<std::array<put::FixedText<72>, 2 + kHighestUsualCode - kLowestUsualCode>, 3> t{};
+  for (std::size_t d = 0; d < t.size(); ++d) {
+    t[d][0] = {kDirections[d], ",\"verdict\":null,\"code\":null"};
+    for (std::int32_t code = kLowestUsualCode; code <= kHighestUsualCode; ++code) {
+      // The code as a character (they are single digits).
+      const char digit[] = {static_cast<char>('0' + (code < 0 ? -code : code)), 0};
+      t[d][static_cast<std::size_t>(1 + code - kLowestUsualCode)] = {
+          kDirections[d], ",\"verdict\":\"", px::verdictName(code),
+          code < 0 ? "\",\"code\":-" : "\",\"code\":", std::string_view(digit, 1)};
+    }
+  }
+  return t;
+}();
 
-  RecordRoom room(out, kScreenJsonFixed +
-                           put::maxJsonString(fileNameLength(m) + m.error.value_or("").size() +
-                                              digitCount(calling) + digitCount(called) +
-                                              imsi.value_or("").size()) +
-                           componentCount(cp) * kScreenJsonPerComponent);
-  char* w = framePrefix(room.start(), m);
+char* directionAndVerdictJson(char* w, const MessageView& m, const Verdict& v) {
+  const auto direction = static_cast<std::size_t>(m.direction);
+  if (!v.before && direction < kDirectionAndVerdict.size()) {
+    if (!v.screened) return put::fixed(w, kDirectionAndVerdict[direction][0]);
+    if (v.code >= kLowestUsualCode && v.code <= kHighestUsualCode)
+      return put::fixed(
+          w,
+          kDirectionAndVerdict[direction][static_cast<std::size_t>(1 + v.code - kLowestUsualCode)]);
+  }
   if (m.direction != MessageView::Direction::none)
     w = m.direction == MessageView::Direction::outbound
             ? put::literal(w, ",\"direction\":\"outbound\"")
             : put::literal(w, ",\"direction\":\"inbound\"");
-  if (v.before) {
-    w = put::literal(w, ",\"old\":{");
-    w = verdictJson(w, *v.before);
-    w = put::literal(w, "},\"new\":{");
-    w = put::character(verdictJson(w, v), '}');
-  } else {
-    w = put::character(w, ',');
-    w = verdictJson(w, v);
+  if (!v.before) return verdictJson(put::character(w, ','), v);
+  w = put::literal(w, ",\"old\":{");
+  w = verdictJson(w, *v.before);
+  w = put::literal(w, "},\"new\":{");
+  return put::character(verdictJson(w, v), '}');
+}
+
+// The keys from "tcap" to the opening of "operations", by TCAP message type,
+// with the type absent first.
+const auto kTcapJson = [] {
+  std::array<put::FixedText<48>, 1 + static_cast<std::size_t>(PXTCAP_MessageType::abort) + 1> t;
+  t[0] = {",\"tcap\":null,\"operations\":["};
+  for (std::size_t i = 1; i < t.size(); ++i)
+    t[i] = {",\"tcap\":\"", px::messageTypeName(static_cast<PXTCAP_MessageType>(i - 1)),
+            "\",\"operations\":["};
+  return t;
+}();
+
+char* tcapJson(char* w, const PXTCAP_itu_asn1_message* t) {
+  const std::size_t i = t ? 1 + static_cast<std::size_t>(t->messageType()) : 0;
+  if (i < kTcapJson.size()) return put::fixed(w, kTcapJson[i]);
+  w = put::literal(w, ",\"tcap\":\"");
+  w = put::text(w, px::messageTypeName(t->messageType()));
+  return put::literal(w, "\",\"operations\":[");
+}
+
+using Components = std::span<const PXTCAP_itu_asn1_componentPDU>;
+
+Components componentsOf(const PXTCAP_itu_asn1_message* t) {
+  const PXTCAP_itu_asn1_componentPortion* cp = t ? t->componentPortion() : nullptr;
+  return cp ? cp->arrayOfComponents() : Components();
+}
+
+// "operations" (after its opening), "global_operations" and, when MAP names
+// some local code, "operation_names".
+char* operationsJson(char* w, Components components) {
+  // Each code is followed by a comma; the last comma is taken back.
+  char* const locals = w;
+  bool global = false;
+  for (const auto& c : components) {
+    global |= c.hasGlobalOperationCode();
+    if (c.hasLocalOperationCode()) w = put::character(operationCode(w, c.operationCode()), ',');
   }
+  w -= w != locals;
+  w = put::literal(w, "],\"global_operations\":[");
+  if (global) {
+    char* const globals = w;
+    for (const auto& c : components)
+      if (c.hasGlobalOperationCode()) w = put::character(put::integer(w, c.operationCode()), ',');
+    w -= w != globals;
+  }
+  w = put::character(w, ']');
+  // Names of the local codes MAP assigns, each code once (JSON keys are
+  // unique); each name is followed by a comma, and the last becomes the '}'.
+  char* const names = w;
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    const auto& c = components[i];
+    if (!c.hasLocalOperationCode()) continue;
+    const std::int64_t code = c.operationCode();
+    bool seen = false;
+    for (std::size_t j = 0; j < i; ++j)
+      seen =
+          seen || (components[j].hasLocalOperationCode() && components[j].operationCode() == code);
+    if (seen) continue;
+    if (w == names) w = put::literal(w, ",\"operation_names\":{");
+    w = operationNameJson(w, code);
+  }
+  if (w != names) w[-1] = '}';
+  return w;
+}
+
+}  // namespace
+
+void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v) {
+  const PXSCCP_Packet* p = m.packet;
+  const SccpAddress* calling = p ? p->incomingCallingPartyAddress() : nullptr;
+  const SccpAddress* called = p ? p->incomingCalledPartyAddress() : nullptr;
+  const PXTCAP_itu_asn1_message* t = p ? p->tcapMessage() : nullptr;
+  const Components components = componentsOf(t);
+  const std::optional<std::string_view> imsi = v.imsi;
+
+  RecordRoom room(out, kScreenJsonFixed + kScreenJsonDigits +
+                           put::maxJsonString(fileNameLength(m) + m.error.value_or("").size() +
+                                              imsi.value_or("").size()) +
+                           components.size() * kScreenJsonPerComponent);
+  char* w = framePrefix(room.start(), m);
+  w = directionAndVerdictJson(w, m, v);
   if (m.error) {
     w = put::literal(w, ",\"error\":");
     w = put::jsonString(w, *m.error);
   }
-  w = originJson(w, m.origin);
+  w = timeAndRouteJson(w, m.origin);
   w = put::literal(w, ",\"calling_digits\":");
   w = digitsJson(w, calling);
   w = put::literal(w, ",\"called_digits\":");
   w = digitsJson(w, called);
   w = put::literal(w, ",\"tt\":");
   w = nullableInteger(w, calledTt(p));
-  w = put::literal(w, ",\"tcap\":");
-  if (p && p->tcapMessage()) {
-    w = put::character(w, '"');
-    w = put::text(w, px::messageTypeName(p->tcapMessage()->messageType()));
-    w = put::character(w, '"');
-  } else {
-    w = put::literal(w, "null");
-  }
-  // Local and global operation codes, in component order.
-  for (bool global : {false, true}) {
-    w = global ? put::literal(w, "],\"global_operations\":[")
-               : put::literal(w, ",\"operations\":[");
-    bool first = true;
-    if (cp)
-      for (const auto& c : cp->arrayOfComponents())
-        if (global ? c.hasGlobalOperationCode() : c.hasLocalOperationCode()) {
-          if (!first) w = put::character(w, ',');
-          w = put::integer(w, c.operationCode());
-          first = false;
-        }
-  }
-  w = put::character(w, ']');
-  // Names of the local codes MAP assigns, by code.
-  bool named = false;
-  if (cp)
-    for (const auto& c : cp->arrayOfComponents()) {
-      if (!c.hasLocalOperationCode()) continue;
-      auto name = mapOperationName(c.operationCode());
-      if (!name) continue;
-      // Each code once: JSON keys are unique.
-      bool seen = false;
-      for (const auto& e : cp->arrayOfComponents()) {
-        if (&e == &c) break;
-        seen = seen || (e.hasLocalOperationCode() && e.operationCode() == c.operationCode());
-      }
-      if (seen) continue;
-      w = named ? put::literal(w, ",\"") : put::literal(w, ",\"operation_names\":{\"");
-      w = put::integer(w, c.operationCode());
-      w = put::literal(w, "\":\"");
-      w = put::text(w, *name);
-      w = put::character(w, '"');
-      named = true;
-    }
-  if (named) w = put::character(w, '}');
+  w = tcapJson(w, t);
+  w = operationsJson(w, components);
   w = put::literal(w, ",\"imsi\":");
   w = nullableString(w, imsi);
   if (v.trace && v.screened) w = explainJson(w, *v.trace, m.tcapDamaged);
