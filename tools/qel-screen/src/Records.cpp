@@ -12,6 +12,14 @@
 #include "px/EnumNames.hpp"
 #include "px/map/ForwardSM.hpp"
 
+// What the writers keep from one record to the next (frame number, time,
+// route texts), one copy per writing thread. The initial-exec model, because
+// the library is built position-independent: its default model calls into
+// the loader for every access, and the compiler saves registers around each
+// call even where the linker turns it into a plain load. (The tool and its
+// tests link this library; a module loaded with dlopen must not.)
+#define QS_RECORD_STATE [[gnu::tls_model("initial-exec")]] thread_local
+
 namespace qs {
 
 using px::SccpMessageType;
@@ -110,6 +118,10 @@ struct OperationTexts {
   put::FixedText<8> code;       // 71
   put::FixedText<48> nameJson;  // "71":"anyTimeInterrogation",  (empty for a code without a name)
   put::FixedText<48> nameText;  // 71 anyTimeInterrogation  (the code alone without a name)
+  // The usual message has one component: the JSON from after "operations":[
+  // to the end for a message whose only component has this local code.
+  // 71],"global_operations":[],"operation_names":{"71":"anyTimeInterrogation"}
+  put::FixedText<96> aloneJson;
 };
 constexpr std::int64_t kNamedCodes = 128;
 
@@ -121,9 +133,11 @@ const auto kOperationTexts = [] {
     OperationTexts& e = t[static_cast<std::size_t>(code)];
     e.code = {number};
     e.nameText = {number};
+    e.aloneJson = {number, "],\"global_operations\":[]"};
     if (const auto name = mapOperationName(code)) {
       e.nameJson = {"\"", number, "\":\"", *name, "\","};
       e.nameText = {number, " ", *name};
+      e.aloneJson = {e.aloneJson.view(), ",\"operation_names\":{\"", number, "\":\"", *name, "\"}"};
     }
   }
   return t;
@@ -400,7 +414,7 @@ struct FrameText {
     return true;
   }
 };
-thread_local FrameText lastFrame;
+QS_RECORD_STATE FrameText lastFrame;
 
 [[gnu::always_inline]] inline char* frameJson(char* w, std::uint64_t frame) {
   FrameText& f = lastFrame;
@@ -584,10 +598,12 @@ struct RouteEntry {
   RouteKey key;
   put::FixedText<kRouteJsonRoom> text;
 };
-thread_local std::array<RouteEntry, 64> routes;
+QS_RECORD_STATE std::array<RouteEntry, 64> routes;
 
-[[gnu::noinline]] void fillRoute(RouteEntry& e, const RouteKey& k, const MessageOrigin& o) {
-  e.key = k;
+// Takes the origin alone, not the key: a key held across the call would be
+// kept in memory and read back on every record.
+[[gnu::noinline]] void fillRoute(RouteEntry& e, const MessageOrigin& o) {
+  e.key = routeKeyOf(o);
   e.text.size = static_cast<std::uint8_t>(routeJson(e.text.bytes.data(), o) - e.text.bytes.data());
 }
 
@@ -599,7 +615,7 @@ thread_local std::array<RouteEntry, 64> routes;
   const std::uint64_t a = (x[0] ^ x[3] ^ std::rotl(x[5], 32)) * 0x9E3779B97F4A7C15ull;
   const std::uint64_t h = (a ^ x[1] ^ x[2] ^ x[4] ^ x[6]) * 0xBF58476D1CE4E5B9ull;
   RouteEntry& e = routes[h >> 58];
-  if (!sameRoute(e.key, k)) fillRoute(e, k, o);
+  if (!sameRoute(e.key, k)) fillRoute(e, o);
   if (e.text.size <= kShortRouteJson) {
     std::memcpy(w, e.text.bytes.data(), kShortRouteJson);
     return w + e.text.size;
@@ -615,7 +631,7 @@ thread_local std::array<RouteEntry, 64> routes;
     put::FixedText<32> text;  // ,"time":SECONDS.
   };
   static_assert(8 + put::kMaxInteger + 1 <= 32);
-  thread_local Seconds last;
+  QS_RECORD_STATE Seconds last;
   if (last.text.size == 0 || last.value != o.seconds) {
     char* const t = last.text.bytes.data();
     char* e = put::literal(t, ",\"time\":");
@@ -804,6 +820,11 @@ Components componentsOf(const PXTCAP_itu_asn1_message* t) {
 // "operations" (after its opening), "global_operations" and, when MAP names
 // some local code, "operation_names".
 char* operationsJson(char* w, Components components) {
+  if (components.size() == 1) {
+    const auto& c = components.front();
+    if (c.hasLocalOperationCode() && !c.hasGlobalOperationCode() && named(c.operationCode()))
+      return put::fixed(w, kOperationTexts[static_cast<std::size_t>(c.operationCode())].aloneJson);
+  }
   // Each code is followed by a comma; the last comma is taken back.
   char* const locals = w;
   bool global = false;
