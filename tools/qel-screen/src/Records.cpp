@@ -88,7 +88,29 @@ std::string_view tcapShort(const PXSCCP_Packet* p) {
       {PXTCAP_MessageType::abort, "abort"},
       {PXTCAP_MessageType::unidirectional, "uni"},
   };
-  return px::enumName(t->messageType(), kNames, "?");
+  // By type, so that a record looks its name up rather than searching for it.
+  static constexpr auto kByType = [] {
+    std::array<std::string_view, static_cast<std::size_t>(PXTCAP_MessageType::abort) + 1> n{};
+    for (std::size_t i = 0; i < n.size(); ++i)
+      n[i] = px::enumName(static_cast<PXTCAP_MessageType>(i), kNames, "?");
+    return n;
+  }();
+  const auto i = static_cast<std::size_t>(t->messageType());
+  return i < kByType.size() ? kByType[i] : "?";
+}
+
+// px::verdictName, looked up rather than searched for with the verdicts
+// screening gives.
+std::string_view verdictText(std::int32_t code) {
+  constexpr std::int32_t kLowest = -2, kHighest = 2;
+  static constexpr auto kUsual = [] {
+    std::array<std::string_view, kHighest - kLowest + 1> n{};
+    for (std::int32_t c = kLowest; c <= kHighest; ++c)
+      n[static_cast<std::size_t>(c - kLowest)] = px::verdictName(c);
+    return n;
+  }();
+  if (code >= kLowest && code <= kHighest) return kUsual[static_cast<std::size_t>(code - kLowest)];
+  return px::verdictName(code);
 }
 
 char* nullableString(char* w, std::optional<std::string_view> s) {
@@ -389,38 +411,33 @@ bool incrementDecimal(char* begin, char* end) {
   return false;
 }
 
-// "frame":FRAME,"index": -- frames come in order, so the text of the last
-// frame is kept and counted up (nine times in ten only its last digit
+// The digits of the frame number. Frames come in order, so the digits of the
+// last frame are kept and counted up (nine times in ten only the last one
 // changes) instead of the number being formatted for every record.
-struct FrameText {
-  static constexpr std::string_view kFrame = "\"frame\":", kIndex = ",\"index\":";
+struct FrameDigits {
   std::uint64_t frame = 0;
-  put::FixedText<48> text;
-  static_assert(kFrame.size() + put::kMaxInteger + kIndex.size() <= 48);
+  put::FixedText<24> digits;
+  static_assert(put::kMaxInteger <= 24);
 
   [[gnu::noinline]] void set(std::uint64_t f) {
-    char* const t = text.bytes.data();
-    char* e = put::text(t, kFrame);
-    e = put::text(put::unsignedInteger(e, f), kIndex);
-    text.size = static_cast<std::uint8_t>(e - t);
+    char* const d = digits.bytes.data();
+    digits.size = static_cast<std::uint8_t>(put::unsignedInteger(d, f) - d);
     frame = f;
   }
   bool countUp() {
-    char* const t = text.bytes.data();
-    if (text.size == 0 || frame + 1 == 0 ||
-        !incrementDecimal(t + kFrame.size(), t + text.size - kIndex.size()))
-      return false;
+    char* const d = digits.bytes.data();
+    if (digits.size == 0 || frame + 1 == 0 || !incrementDecimal(d, d + digits.size)) return false;
     ++frame;
     return true;
   }
 };
-QS_RECORD_STATE FrameText lastFrame;
+QS_RECORD_STATE FrameDigits lastFrame;
 
-[[gnu::always_inline]] inline char* frameJson(char* w, std::uint64_t frame) {
-  FrameText& f = lastFrame;
-  if (frame != f.frame || f.text.size == 0)
+[[gnu::always_inline]] inline const put::FixedText<24>& frameDigits(std::uint64_t frame) {
+  FrameDigits& f = lastFrame;
+  if (frame != f.frame || f.digits.size == 0)
     if (frame != f.frame + 1 || !f.countUp()) f.set(frame);
-  return put::fixed(w, f.text);
+  return f.digits;
 }
 
 char* fileJson(char* w, const std::string& file) {
@@ -444,7 +461,9 @@ char* segmentJson(char* w, const MessageView& m) {
 [[gnu::always_inline]] inline char* framePrefix(char* w, const MessageView& m) {
   w = put::character(w, '{');
   if (m.file) w = fileJson(w, *m.file);
-  w = frameJson(w, m.frame);
+  w = put::literal(w, "\"frame\":");
+  w = put::fixed(w, frameDigits(m.frame));
+  w = put::literal(w, ",\"index\":");
   w = put::unsignedInteger(w, m.index);
   if (m.segment || m.incomplete) w = segmentJson(w, m);
   return w;
@@ -926,7 +945,9 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
   RecordRoom room(out, kScreenTextFixed + kColWhy + calling.size() + called.size() + imsi.size() +
                            error.size() + componentCount(cp) * kScreenTextPerComponent);
   char* const line = room.start();
-  char* w = put::unsignedIntegerRight(line, m.frame, 7);
+  const put::FixedText<24>& frame = frameDigits(m.frame);
+  char* w = frame.size < 7 ? put::spaces(line, 7 - frame.size) : line;
+  w = put::fixed(w, frame);
   w = toColumn(line, w, kColIndex);
   w = put::integerRight(w, m.index, 2);
   w = toColumn(line, w, kColCalling);
@@ -954,13 +975,13 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
     w = put::literal(w, "outbound");
   } else {
     if (v.before) {
-      w = put::text(w, v.before->screened ? px::verdictName(v.before->code) : "-");
+      w = put::text(w, v.before->screened ? verdictText(v.before->code) : "-");
       w = put::literal(w, " -> ");
     }
     if (!v.screened)
       coloured(kColourUndecodable, "undecodable");
     else
-      coloured(colourOf(v.code), px::verdictName(v.code));
+      coloured(colourOf(v.code), verdictText(v.code));
   }
   w = toColumn(line + hidden, w, kColOperations);
   w = operationsText(w, cp);
@@ -974,7 +995,7 @@ void appendScreenText(OutputBuffer& out, const MessageView& m, const Verdict& v,
     w = put::text(w, error);
     w = put::character(w, ')');
   }
-  w = segmentText(w, m);
+  if (m.segment || m.incomplete) w = segmentText(w, m);
   room.commit(put::character(w, '\n'));
 }
 
