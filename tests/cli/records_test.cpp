@@ -2,6 +2,7 @@
 // records with every field as long as a message can make it, which must stay
 // within the room the writer reserves (past it, the buffer aborts).
 #include <arpa/inet.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "OperationNames.hpp"
 #include "OutputBuffer.hpp"
 #include "Records.hpp"
+#include "px/ScreeningResult.hpp"
 #include "px/ScreeningTrace.hpp"
 #include "px/Value.hpp"
 #include "px/sccp/SccpPacket.hpp"
@@ -107,10 +110,17 @@ Octets tlv(Octets tag, const Octets& value) {
   return cat(tag, value);
 }
 
-// An LUDT (two-octet pointers, Q.713 4.10) carrying a TCAP Begin with these
-// components, between two global titles of `digitOctets` TBCD octets.
-Octets ludt(std::size_t digitOctets, const Octets& components) {
-  auto tcap = tlv({0x62}, cat(tlv({0x48}, {1, 2, 3, 4}), tlv({0x6C}, components)));
+// An LUDT (two-octet pointers, Q.713 4.10) carrying a TCAP message (Begin
+// unless `tcapTag` says otherwise) with these components, between two global
+// titles of `digitOctets` TBCD octets.
+Octets ludt(std::size_t digitOctets, const Octets& components, std::uint8_t tcapTag = 0x62) {
+  // Q.773: Begin has an originating transaction ID, End and Abort a
+  // destination one, Continue both, Unidirectional none.
+  Octets ids;
+  if (tcapTag == 0x62 || tcapTag == 0x65) ids = cat(ids, tlv({0x48}, {1, 2, 3, 4}));
+  if (tcapTag == 0x64 || tcapTag == 0x65 || tcapTag == 0x67)
+    ids = cat(ids, tlv({0x49}, {5, 6, 7, 8}));
+  auto tcap = tlv({tcapTag}, tcapTag == 0x67 ? ids : cat(ids, tlv({0x6C}, components)));
   // Indicator (GT, GTI 4, SSN), SSN, TT, numbering plan / even, NAI, digits.
   Octets address = {0x12, 0x08, 0x00, 0x12, 0x04};
   address.resize(address.size() + digitOctets, 0x11);
@@ -352,6 +362,261 @@ TEST(Records, OriginKeysOfRoutesMetInTurns) {
       v.change(o);
       EXPECT_EQ(std::string(buffer, qs::originJson(buffer, &o)), v.expected);
     }
+}
+
+// The texts a record copies instead of writing (operation codes and names,
+// verdicts, TCAP types, frame numbers, the time) against the same fields
+// written out here from the names' own tables.
+
+std::string screenJson(const qs::MessageView& m, const qs::Verdict& v) {
+  qs::OutputBuffer out(16);
+  qs::appendScreenJson(out, m, v);
+  return std::string(out.data(), out.size());
+}
+std::string screenText(const qs::MessageView& m, const qs::Verdict& v) {
+  qs::OutputBuffer out(16);
+  qs::appendScreenText(out, m, v, false);
+  return std::string(out.data(), out.size());
+}
+
+// The text from `from` up to (not including) `to`.
+std::string between(const std::string& s, std::string_view from, std::string_view to) {
+  const auto at = s.find(from);
+  if (at == std::string::npos) return "(no " + std::string(from) + ")";
+  const auto end = s.find(to, at);
+  return s.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+// A local operation code as BER writes an INTEGER: the fewest octets.
+Octets localCode(std::int64_t code) {
+  Octets v;
+  for (int shift = 56; shift > 0; shift -= 8) {
+    const auto octet = static_cast<std::uint8_t>(code >> shift);
+    const auto next = static_cast<std::uint8_t>(code >> (shift - 8));
+    if (v.empty() && ((octet == 0 && !(next & 0x80)) || (octet == 0xFF && (next & 0x80)))) continue;
+    v.push_back(octet);
+  }
+  v.push_back(static_cast<std::uint8_t>(code));
+  return tlv({0x02}, v);
+}
+// A global operation code: an OID whose last arc is `arc` (< 128).
+Octets globalCode(std::uint8_t arc) {
+  return tlv({0x06}, {0x04, 0x00, 0x00, 0x01, 0x00, arc});
+}
+
+struct Operation {
+  bool global;
+  std::int64_t code;
+};
+
+// The operation fields as a record shows them, from the codes and MAP's names.
+std::string expectedOperationsJson(const std::vector<Operation>& ops) {
+  std::string local, global, names;
+  std::vector<std::int64_t> named;
+  for (const auto& op : ops) {
+    std::string& list = op.global ? global : local;
+    list += (list.empty() ? "" : ",") + std::to_string(op.code);
+    if (op.global) continue;
+    const auto name = qs::mapOperationName(op.code);
+    if (!name || std::find(named.begin(), named.end(), op.code) != named.end()) continue;
+    named.push_back(op.code);
+    names += fmt::format("{}\"{}\":\"{}\"", names.empty() ? "" : ",", op.code, *name);
+  }
+  std::string s = fmt::format(R"("operations":[{}],"global_operations":[{}])", local, global);
+  if (!names.empty()) s += fmt::format(R"(,"operation_names":{{{}}})", names);
+  return s;
+}
+std::string expectedOperationsText(const std::vector<Operation>& ops) {
+  std::string s;
+  for (const auto& op : ops) {
+    if (!s.empty()) s += ',';
+    if (op.global) {
+      s += fmt::format("g{}", op.code);
+    } else if (const auto name = qs::mapOperationName(op.code)) {
+      s += fmt::format("{} {}", op.code, *name);
+    } else {
+      s += std::to_string(op.code);
+    }
+  }
+  return s.empty() ? "-" : s;
+}
+
+// Every code below 300 (all that MAP names and those around them), either side
+// of the 64-bit range, alone, twice, after a global code and after another local one.
+TEST(RecordTexts, OperationCodesAndNamesAsWrittenOut) {
+  std::vector<std::int64_t> codes = {-1, -128, -129, std::numeric_limits<std::int64_t>::min(),
+                                     std::numeric_limits<std::int64_t>::max()};
+  for (std::int64_t c = 0; c < 300; ++c) codes.push_back(c);
+  std::vector<std::vector<Operation>> cases;
+  for (std::int64_t c : codes) {
+    cases.push_back({{false, c}});
+    cases.push_back({{false, c}, {false, c}});
+    cases.push_back({{true, 44}, {false, c}});
+    cases.push_back({{false, 71}, {false, c}});
+  }
+  for (std::uint8_t arc : {0, 2, 71, 127}) cases.push_back({{true, arc}});
+  cases.push_back({});
+  for (const auto& ops : cases) {
+    Octets components;
+    std::uint8_t id = 0;
+    for (const auto& op : ops)
+      components =
+          cat(components, invoke(id++, op.global ? globalCode(static_cast<std::uint8_t>(op.code))
+                                                 : localCode(op.code)));
+    PXSCCP_Packet p;
+    ASSERT_EQ(p.decode(ludt(2, components)), px::SccpDecodeError::none);
+    qs::MessageView m;
+    m.packet = &p;
+    const qs::Verdict v{true, PXSccpScreening_explicitlyPermitted, nullptr, std::nullopt};
+    const std::string json = screenJson(m, v);
+    const std::string trace = fmt::format("{} {}", ops.empty() ? 0 : ops.back().code, ops.size());
+    EXPECT_EQ(between(json, "\"operations\"", ",\"imsi\""), expectedOperationsJson(ops)) << trace;
+    const std::string text = screenText(m, v);
+    EXPECT_EQ(text.substr(96, text.size() - 97), expectedOperationsText(ops)) << trace;
+  }
+}
+
+// Each direction with each verdict, usual or not, alone and beside an old one.
+TEST(RecordTexts, DirectionsAndVerdictsAsWrittenOut) {
+  PXSCCP_Packet p;
+  ASSERT_EQ(p.decode(ludt(2, invoke(1, localCode(45)))), px::SccpDecodeError::none);
+  const std::int32_t codes[] = {-3,
+                                -2,
+                                -1,
+                                0,
+                                1,
+                                2,
+                                3,
+                                PXSccpScreening_errorResult,
+                                std::numeric_limits<std::int32_t>::min(),
+                                std::numeric_limits<std::int32_t>::max()};
+  std::vector<qs::Verdict> verdicts = {{false, 0, nullptr, std::nullopt}};
+  for (std::int32_t c : codes) verdicts.push_back({true, c, nullptr, std::nullopt});
+  auto verdictJson = [](const qs::Verdict& v) {
+    return v.screened ? fmt::format(R"("verdict":"{}","code":{})", px::verdictName(v.code), v.code)
+                      : std::string(R"("verdict":null,"code":null)");
+  };
+  using D = qs::MessageView::Direction;
+  for (D d : {D::none, D::inbound, D::outbound}) {
+    const std::string direction = d == D::none      ? ""
+                                  : d == D::inbound ? R"(,"direction":"inbound")"
+                                                    : R"(,"direction":"outbound")";
+    for (const qs::Verdict& v : verdicts) {
+      qs::MessageView m;
+      m.packet = &p;
+      m.direction = d;
+      EXPECT_EQ(between(screenJson(m, v), ",\"index\":0", ",\"time\""),
+                ",\"index\":0" + direction + "," + verdictJson(v));
+      for (const qs::Verdict& before : verdicts) {
+        qs::Verdict both = v;
+        both.before = &before;
+        EXPECT_EQ(between(screenJson(m, both), ",\"index\":0", ",\"time\""),
+                  fmt::format(R"(,"index":0{},"old":{{{}}},"new":{{{}}})", direction,
+                              verdictJson(before), verdictJson(v)));
+      }
+      if (d == D::outbound) continue;
+      const std::string text = screenText(m, v);
+      const std::string_view shown = v.screened ? px::verdictName(v.code) : "undecodable";
+      EXPECT_EQ(text.substr(75, shown.size() + 1), std::string(shown) + " ") << v.code;
+    }
+  }
+}
+
+TEST(RecordTexts, TcapTypesAsWrittenOut) {
+  const std::pair<std::uint8_t, std::string_view> types[] = {
+      {0x61, "uni"}, {0x62, "begin"}, {0x64, "end"}, {0x65, "cont"}, {0x67, "abort"}};
+  for (const auto& [tag, shortName] : types) {
+    PXSCCP_Packet p;
+    ASSERT_EQ(p.decode(ludt(2, invoke(1, localCode(45)), tag)), px::SccpDecodeError::none);
+    ASSERT_NE(p.tcapMessage(), nullptr) << int{tag};
+    qs::MessageView m;
+    m.packet = &p;
+    const qs::Verdict v{true, PXSccpScreening_explicitlyPermitted, nullptr, std::nullopt};
+    EXPECT_EQ(between(screenJson(m, v), "\"tcap\"", ",\"operations\""),
+              fmt::format(R"("tcap":"{}")", px::messageTypeName(p.tcapMessage()->messageType())));
+    EXPECT_EQ(screenText(m, v).substr(51, shortName.size() + 1), std::string(shortName) + " ");
+  }
+}
+
+// Frame numbers one after the other across every change of digit count, the
+// same frame again (several messages), frames out of turn and the extremes.
+TEST(RecordTexts, FrameNumbersAsWrittenOut) {
+  std::vector<std::uint64_t> frames;
+  for (std::uint64_t f = 0; f < 1200; ++f) frames.push_back(f);
+  for (std::uint64_t f : {7u, 7u, 3u, 99999u, 100000u, 100000u, 100001u, 1u}) frames.push_back(f);
+  constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
+  for (std::uint64_t f : {kMax - 2, kMax - 1, kMax, std::uint64_t{0}, kMax, std::uint64_t{1}})
+    frames.push_back(f);
+  for (std::uint64_t p = 10; p < kMax / 10; p *= 10)
+    for (std::uint64_t f : {p - 2, p - 1, p, p + 1}) frames.push_back(f);
+  PXSCCP_Packet p;
+  ASSERT_EQ(p.decode(ludt(2, invoke(1, localCode(45)))), px::SccpDecodeError::none);
+  const qs::Verdict v{true, PXSccpScreening_explicitlyPermitted, nullptr, std::nullopt};
+  for (std::uint64_t f : frames) {
+    qs::MessageView m;
+    m.packet = &p;
+    m.frame = f;
+    EXPECT_EQ(between(screenJson(m, v), "{", ",\"index\""), fmt::format("{{\"frame\":{}", f));
+    EXPECT_EQ(screenText(m, v).substr(0, std::max<std::size_t>(7, toChars(f).size())),
+              fmt::format("{:>7}", f));
+  }
+}
+
+// Seconds either side of zero and at the extremes, met in turns (their text is
+// kept), with fractions in micro- and nanoseconds.
+TEST(RecordTexts, TimesAsWrittenOut) {
+  const std::int64_t seconds[] = {0,
+                                  1,
+                                  -1,
+                                  1709546400,
+                                  1709546401,
+                                  1709546400,
+                                  std::numeric_limits<std::int64_t>::min() + 1,
+                                  std::numeric_limits<std::int64_t>::max()};
+  const std::uint32_t nanoseconds[] = {0, 5, 999, 1000, 1001, 21'314'000, 123'456'789, 999'999'999};
+  char buffer[qs::kOriginJsonMax + 64];
+  for (std::int64_t s : seconds)
+    for (std::uint32_t ns : nanoseconds)
+      for (bool nano : {false, true}) {
+        qs::MessageOrigin o;
+        o.hasTime = true;
+        o.seconds = s;
+        o.nanoseconds = ns;
+        o.nanoPrecision = nano;
+        const std::string json(buffer, qs::originJson(buffer, &o));
+        EXPECT_EQ(json.substr(0, json.find(",\"opc\"")),
+                  nano ? fmt::format(",\"time\":{}.{:09}", s, ns)
+                       : fmt::format(",\"time\":{}.{:06}", s, ns / 1000));
+      }
+}
+
+// More routes than the writer keeps texts for, met in turns: each gets its own
+// text every time. And fields an origin leaves out (addresses off IP, ports
+// off SCTP, absent point codes) may hold anything without changing the text.
+TEST(RecordTexts, ManyRoutesAndTheFieldsTheyLeaveOut) {
+  char buffer[qs::kOriginJsonMax + 64];
+  auto json = [&](const qs::MessageOrigin& o) {
+    return std::string(buffer, qs::originJson(buffer, &o));
+  };
+  for (int round = 0; round < 3; ++round)
+    for (std::uint16_t stream = 0; stream < 300; ++stream) {
+      const auto o = sctpOrigin(stream % 7, 2, {10, 0, 0, 1}, {10, 0, 0, 2}, 2905, 2905, stream);
+      ASSERT_EQ(json(o), fmt::format(R"(,"time":null,"opc":{},"dpc":2,"si":3,"src":"10.0.0.1",)"
+                                     R"("dst":"10.0.0.2","sport":2905,"dport":2905,"stream":{})",
+                                     stream % 7, stream));
+    }
+  std::mt19937 random(11);
+  for (int n = 0; n < 200; ++n) {
+    qs::MessageOrigin o;
+    for (auto& b : o.src) b = static_cast<std::uint8_t>(random());
+    for (auto& b : o.dst) b = static_cast<std::uint8_t>(random());
+    o.sport = static_cast<std::uint16_t>(random());
+    o.stream = static_cast<std::uint16_t>(random());
+    o.opc = static_cast<std::uint32_t>(random());
+    o.opc.reset();
+    o.si = 3;
+    EXPECT_EQ(json(o), R"(,"time":null,"opc":null,"dpc":null,"si":3,"src":null,"dst":null)");
+  }
 }
 
 // Digits a decoder wrote are copied into JSON as they are; digits a host set

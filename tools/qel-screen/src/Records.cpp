@@ -862,6 +862,9 @@ char* operationsJson(char* w, Components components) {
   w = put::character(w, ']');
   // Names of the local codes MAP assigns, each code once (JSON keys are
   // unique); each name is followed by a comma, and the last becomes the '}'.
+  // The key is taken back when no code has a name.
+  char* const key = w;
+  w = put::literal(w, ",\"operation_names\":{");
   char* const names = w;
   for (std::size_t i = 0; i < components.size(); ++i) {
     const auto& c = components[i];
@@ -872,10 +875,10 @@ char* operationsJson(char* w, Components components) {
       seen =
           seen || (components[j].hasLocalOperationCode() && components[j].operationCode() == code);
     if (seen) continue;
-    if (w == names) w = put::literal(w, ",\"operation_names\":{");
     w = operationNameJson(w, code);
   }
-  if (w != names) w[-1] = '}';
+  if (w == names) return key;
+  w[-1] = '}';
   return w;
 }
 
