@@ -91,6 +91,24 @@ TEST(RecordPieces, TextIsCopiedAlignedAndPaddedAtEveryLength) {
   EXPECT_EQ(std::string(b, put::spaces(b, 40)), std::string(40, ' '));
 }
 
+// Digit strings of every length around the eight-byte words the quick path
+// reads, each with every byte value in each place: the same text as the host's
+// JSON writer.
+TEST(RecordPieces, DigitStringsAreWrittenAsTheJsonWriterWritesThem) {
+  char b[256], expected[256];
+  for (std::size_t n = 0; n <= 24; ++n) {
+    const std::string digits = std::string("31415926535897932384626433").substr(0, n);
+    for (std::size_t at = 0; at <= n; ++at)
+      for (int c = 0; c < 256; ++c) {
+        std::string s = digits;
+        if (at < n) s[at] = static_cast<char>(c);
+        const std::string want(expected, px::writeJsonString(expected, s));
+        ASSERT_EQ(std::string(b, put::jsonDigitString(b, s)), want) << n << " " << at << " " << c;
+        if (at == n) break;  // nothing replaced: once is enough
+      }
+  }
+}
+
 using Octets = std::vector<std::uint8_t>;
 
 Octets cat(Octets a, const Octets& b) {

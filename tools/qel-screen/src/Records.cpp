@@ -912,7 +912,7 @@ void appendScreenJson(OutputBuffer& out, const MessageView& m, const Verdict& v)
   w = tcapJson(w, t);
   w = operationsJson(w, components);
   w = put::literal(w, ",\"imsi\":");
-  w = nullableString(w, imsi);
+  w = imsi ? put::jsonDigitString(w, *imsi) : put::literal(w, "null");
   if (v.trace && v.screened) w = explainJson(w, *v.trace, m.tcapDamaged);
   room.commit(put::literal(w, "}\n"));
 }
