@@ -147,6 +147,8 @@ struct OperationTexts {
 };
 constexpr std::int64_t kNamedCodes = 128;
 
+// Built as the program starts (the names live in another file); no record is
+// written before main.
 const auto kOperationTexts = [] {
   std::array<OperationTexts, kNamedCodes> t;
   for (std::int64_t code = 0; code < kNamedCodes; ++code) {
@@ -609,6 +611,8 @@ static_assert(kTimeJsonMax + kRouteJsonMax <= kOriginJsonMax);
 constexpr std::size_t kShortRouteJson = 128;
 constexpr std::size_t kRouteJsonRoom = 208;
 static_assert(kRouteJsonMax <= kRouteJsonRoom);
+// originJson stores no further than it promises, whole copies included.
+static_assert(kTimeJsonMax + kRouteJsonRoom <= kOriginJsonMax);
 
 // A capture's messages come over few associations and links: the texts of
 // their routes are kept, direct-mapped by a hash of the route, so that most
