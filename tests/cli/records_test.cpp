@@ -567,6 +567,11 @@ TEST(RecordTexts, FrameNumbersAsWrittenOut) {
     frames.push_back(f);
   for (std::uint64_t p = 10; p < kMax / 10; p *= 10)
     for (std::uint64_t f : {p - 2, p - 1, p, p + 1}) frames.push_back(f);
+  // A few frames apart, across a change of digit count and up to the last frame.
+  for (std::uint64_t step = 2; step <= 11; ++step) {
+    for (std::uint64_t f = 9'980; f < 10'020; f += step) frames.push_back(f);
+    for (std::uint64_t f = kMax - 30; f <= kMax - step; f += step) frames.push_back(f + step);
+  }
   PXSCCP_Packet p;
   ASSERT_EQ(p.decode(ludt(2, invoke(1, localCode(45)))), px::SccpDecodeError::none);
   const qs::Verdict v{true, PXSccpScreening_explicitlyPermitted, nullptr, std::nullopt};
