@@ -153,6 +153,14 @@ PXSccpScreening_result decideInbound(const RuleSet& rules, const PXSCCP_Packet* 
     return verdict;
   };
 
+  if constexpr (kTrace) {
+    // Written here only when the screening reaches them: a trace is filled
+    // whole, so that a host can hand the same one in for every message.
+    trace->callingResult = trace->calledResult = trace->ttResult = trace->opResult =
+        trace->fsmResult = kUndefined;
+    trace->setImsi(std::nullopt);
+  }
+
   const SccpAddress* calling =
       px::maybe(packet).then(&PXSCCP_Packet::incomingCallingPartyAddress).get();
   const SccpAddress* called =

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <tuple>
 
 #include "PacketBuilder.hpp"
 #include "QelScreeningSCCP.hpp"
@@ -27,6 +29,35 @@ struct Case {
   PXScreeningDecider decider;
 };
 
+// Every field set to what no screening writes.
+PXSccpScreeningTrace dirtyTrace() {
+  PXSccpScreeningTrace t;
+  constexpr auto junk = static_cast<PXSccpScreening_result>(77);
+  t.callingAllowed = t.callingDenied = t.calledAllowed = t.calledDenied = junk;
+  t.ttAllowed = t.ttDenied = t.fsmAllowed = t.fsmDenied = t.opAllowed = junk;
+  t.callingResult = t.calledResult = t.ttResult = t.opResult = t.fsmResult = junk;
+  t.walked = true;
+  t.deniedComponent = 9;
+  t.deniedOperationCode = 99;
+  t.deniedGlobal = true;
+  t.decidedBy = static_cast<PXScreeningDecider>(42);
+  t.verdict = junk;
+  t.setImsi("999999999999999");
+  return t;
+}
+
+void expectSameTrace(const PXSccpScreeningTrace& a, const PXSccpScreeningTrace& b,
+                     const std::string& name) {
+  const auto fields = [](const PXSccpScreeningTrace& t) {
+    return std::tuple(t.callingAllowed, t.callingDenied, t.calledAllowed, t.calledDenied,
+                      t.ttAllowed, t.ttDenied, t.fsmAllowed, t.fsmDenied, t.opAllowed,
+                      t.callingResult, t.calledResult, t.ttResult, t.opResult, t.fsmResult,
+                      t.walked, t.deniedComponent, t.deniedOperationCode, t.deniedGlobal,
+                      t.decidedBy, t.verdict, t.imsi());
+  };
+  EXPECT_TRUE(fields(a) == fields(b)) << name << ": a reused trace differs from a fresh one";
+}
+
 void runCases(const std::vector<Case>& cases) {
   for (const auto& c : cases) {
     QelScreeningSCCP f;
@@ -42,6 +73,10 @@ void runCases(const std::vector<Case>& cases) {
     EXPECT_EQ(trace.verdict, c.expected) << c.name;
     EXPECT_EQ(trace.decidedBy, c.decider)
         << c.name << ": decided by " << px::deciderName(trace.decidedBy);
+    // A trace left over from other screenings comes back as a fresh one would.
+    PXSccpScreeningTrace reused = dirtyTrace();
+    f.screenSccpPacketInboundExplained(&p, nullptr, reused);
+    expectSameTrace(reused, trace, c.name);
   }
 }
 

@@ -93,7 +93,9 @@ struct PXSccpScreeningTrace {
   }
 };
 
-// Optional interface of a screening plug-in: the inbound screening with its trace.
+// Optional interface of a screening plug-in: the inbound screening with its
+// trace. The filter writes every field of the trace (the IMSI digits up to
+// imsiLength), so a host may hand in the same trace, uncleared, each time.
 class PXSccpScreeningExplainer {
  public:
   virtual ~PXSccpScreeningExplainer();

@@ -176,10 +176,7 @@ inline Verdict MessageWork::screen(const PXSCCP_Packet* packet) {
   // The explaining variant whenever there is one: the IMSI shown is the one
   // it read, and the trace names the decider for the summary and comments.
   if (auto* explainer = _plugin->explainer()) {
-    // Copied from a blank trace: value-initialising one clears its IMSI
-    // buffer too, which only imsiLength says how much of to read.
-    static const PXSccpScreeningTrace kBlank{};
-    _trace = kBlank;
+    // The filter writes the whole trace: it needs no clearing.
     v.code = explainer->screenSccpPacketInboundExplained(packet, &err, _trace);
     v.imsi = _trace.imsi();
     v.trace = &_trace;
