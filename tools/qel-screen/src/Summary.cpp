@@ -73,7 +73,7 @@ namespace {
 // The first `n` (at most 7) characters of `digits` as the low octets of an
 // integer, the first character lowest. Digits of eight or more characters
 // are read as one word.
-std::uint64_t packCharacters(std::string_view digits, std::size_t n) {
+[[gnu::always_inline]] inline std::uint64_t packCharacters(std::string_view digits, std::size_t n) {
   if (digits.size() >= 8) {
     std::uint64_t word;
     std::memcpy(&word, digits.data(), 8);
@@ -87,7 +87,7 @@ std::uint64_t packCharacters(std::string_view digits, std::size_t n) {
 }
 
 // The key of the first `digits` characters of `full` (see prefixKey).
-std::uint64_t keyOfPrefix(std::string_view full, std::size_t digits) {
+[[gnu::always_inline]] inline std::uint64_t keyOfPrefix(std::string_view full, std::size_t digits) {
   // The top nibble says the length and the packing: 8 + length for up to 7
   // digits kept as their characters, length - 8 for 8 to 15 digits a nibble
   // each. No prefix of digits packs to kNoPrefix (all ones).
