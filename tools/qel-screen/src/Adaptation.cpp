@@ -10,12 +10,6 @@ View skip(Skip s) {
   return View{{}, s};
 }
 
-// RFC 4666 3.1.2 message classes and 3.2 parameter tags.
-constexpr std::uint8_t kM3uaVersion = 1;
-constexpr std::uint8_t kM3uaClassTransfer = 1;
-constexpr std::uint8_t kM3uaTypeData = 1;
-constexpr std::uint16_t kM3uaProtocolData = 0x0210;
-
 // RFC 4165 2.1.
 constexpr std::uint8_t kM2paVersion = 1;
 constexpr std::uint8_t kM2paClass = 11;

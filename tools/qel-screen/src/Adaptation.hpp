@@ -18,6 +18,12 @@ inline constexpr std::uint16_t kPortM3ua = 2905;
 inline constexpr std::uint16_t kPortM2pa = 3565;
 inline constexpr std::uint16_t kPortSua = 14001;
 
+// RFC 4666 3.1.2 message classes and 3.2 parameter tags.
+inline constexpr std::uint8_t kM3uaVersion = 1;
+inline constexpr std::uint8_t kM3uaClassTransfer = 1;
+inline constexpr std::uint8_t kM3uaTypeData = 1;
+inline constexpr std::uint16_t kM3uaProtocolData = 0x0210;
+
 // MTP3 service indicator of SCCP (Q.704 14.2.1).
 inline constexpr std::uint8_t kServiceIndicatorSccp = 3;
 
@@ -40,6 +46,36 @@ struct View {
 
 // M3UA DATA (RFC 4666 3.3.1): the SCCP message of its Protocol Data.
 View m3uaSccp(Bytes message);
+// The common case of m3uaSccp(), for the hot path: a DATA message whose
+// Protocol Data carries SCCP, with sound parameters up to it (a Routing
+// Context usually comes first). True with `v` set as m3uaSccp() would return
+// it; false (with `v` untouched) when m3uaSccp() must read the message.
+inline bool m3uaSccpQuick(Bytes m, View& v) {
+  // RFC 4666 3.1: version, reserved, class, type, length (4); 3.2: each
+  // parameter a tag and a length (2 each) with its header, padded to four.
+  if (m.size() < 8 || m[0] != kM3uaVersion || m[2] != kM3uaClassTransfer || m[3] != kM3uaTypeData)
+    return false;
+  const std::size_t length = be32(m, 4);
+  if (length < 8 || length > m.size()) return false;
+  for (std::size_t at = 8; length - at >= 4;) {
+    const std::size_t parameterLength = be16(m, at + 2);
+    if (parameterLength < 4 || parameterLength > length - at) return false;
+    if (be16(m, at) == kM3uaProtocolData) {
+      // OPC (4), DPC (4), SI, NI, MP, SLS, then the user part.
+      if (parameterLength < 16 || m[at + 12] != kServiceIndicatorSccp) return false;
+      v.bytes = m.subspan(at + 16, parameterLength - 16);
+      v.skip = Skip::none;
+      v.routed = true;
+      v.opc = be32(m, at + 4);
+      v.dpc = be32(m, at + 8);
+      v.si = m[at + 12];
+      return true;
+    }
+    at += (parameterLength + 3) & ~std::size_t{3};
+    if (at >= length) return false;
+  }
+  return false;
+}
 // M2PA User Data (RFC 4165 2.3.2): the MTP3 message it carries.
 View m2paMtp3(Bytes message);
 // MTP2 message signal unit (Q.703 2.2, Annex A for extended sequence

@@ -1,5 +1,7 @@
 #include "Extractor.hpp"
 
+#include <algorithm>
+
 #include "Adaptation.hpp"
 #include "Ip.hpp"
 #include "LinkLayer.hpp"
@@ -69,11 +71,15 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& inf
   _fragmentFrames = {};
   _origin.resetLayers();
   _heldFragment = false;
-  LinkView link = linkLayer(info.linkType < 0 ? _linkType : info.linkType, bytes);
-  if (link)
+  const int linkType = info.linkType < 0 ? _linkType : info.linkType;
+  Bytes datagram;
+  if (_shortcuts && linkType == dlt::ethernet && ethernetIpv4(bytes, datagram)) {
+    ipv4(datagram, sink);
+  } else if (LinkView link = linkLayer(linkType, bytes)) {
     network(link.network, link.payload, sink);
-  else
+  } else {
     note(link.skip);
+  }
   if (_index == 0) {
     _counts.framesWithout.add(_frameSkip == Skip::none ? Skip::sctpNoData : _frameSkip);
     if (_frameSkip == Skip::sctpFragment) _reassembler.frameWaits(_frameFragment);
@@ -83,14 +89,14 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& inf
         _frameSkip != Skip::sctpDuplicate && _frameSkip != Skip::ipFragment)
       _counts.other.add(_frameSkip);
   }
-  settleAbandonedFrames();
+  if (_reassembler.hasAbandonedFrames()) settleAbandonedFrames();
   return _index;
 }
 
 void Extractor::network(Network n, Bytes bytes, UnitSink& sink) {
   switch (n) {
     case Network::ipv4:
-      ip(bytes, false, sink);
+      ipv4(bytes, sink);
       break;
     case Network::ipv6:
       ip(bytes, true, sink);
@@ -129,13 +135,20 @@ void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
   emitRouted(mtp3Sccp(bytes), sink);
 }
 
-void Extractor::emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink) {
-  ++_counts.messages;
-  sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, _sctpFrames, &_origin}, _index++);
+void Extractor::ipv4(Bytes bytes, UnitSink& sink) {
+  Bytes payload;
+  if (!_shortcuts || !ipv4Sctp(bytes, payload)) return ip(bytes, false, sink);
+  _origin.ipVersion = 4;
+  // As IpView holds them: the address, then zeros.
+  _origin.src = {};
+  _origin.dst = {};
+  std::copy_n(bytes.begin() + 12, 4, _origin.src.begin());
+  std::copy_n(bytes.begin() + 16, 4, _origin.dst.begin());
+  sctp(payload, sink);
 }
 
 void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
-  IpView v = v6 ? ipv6(bytes) : ipv4(bytes);
+  IpView v = v6 ? qs::ipv6(bytes) : qs::ipv4(bytes);
   if (v.skip == Skip::ipFragment) {
     auto r = _ipReassembler.add(v, bytes, _frame.number, _frame.timeNs, _counts.other);
     if (r.skip == Skip::ipFragment) _heldFragment = true;
@@ -146,7 +159,7 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     // The datagram is read like one never fragmented; a fragment header
     // inside it again is not reassembled a second time.
     _fragmentFrames = r.frames;
-    v = v6 ? ipv6(r.datagram) : ipv4(r.datagram);
+    v = v6 ? qs::ipv6(r.datagram) : qs::ipv4(r.datagram);
   }
   if (!v) {
     note(v.skip);
@@ -155,50 +168,70 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
   _origin.ipVersion = v6 ? 6 : 4;
   _origin.src = v.src;
   _origin.dst = v.dst;
-  SctpPacketInfo info = sctpChunks(v.payload, [&](const DataChunk& c) {
-    // Payloads that cannot carry SCCP are not reassembled: they would only
-    // take memory.
-    std::uint16_t sp = be16(v.payload, 0), dp = be16(v.payload, 2);
-    // Each chunk sets its own routing; a fragment's is that of its last chunk.
-    _origin.opc.reset();
-    _origin.dpc.reset();
-    _origin.si.reset();
-    _origin.sctp = true;
-    _origin.sport = sp;
-    _origin.dport = dp;
-    _origin.stream = c.stream;
-    if (c.whole()) {
-      sctpUserMessage(c.ppid, sp, dp, c.userData, sink);
-      return;
+  sctp(v.payload, sink);
+}
+
+void Extractor::sctp(Bytes packet, UnitSink& sink) {
+  SctpPacketInfo info = sctpChunks(packet, [&](const DataChunk& c) {
+    View v;
+    if (_shortcuts && c.whole() && c.ppid == kPpidM3ua && m3uaSccpQuick(c.userData, v)) {
+      // What dataChunk() would set and emit, without its turns.
+      _origin.opc = v.opc;
+      _origin.dpc = v.dpc;
+      _origin.si = v.si;
+      _origin.sctp = true;
+      _origin.sport = be16(packet, 0);
+      _origin.dport = be16(packet, 2);
+      _origin.stream = c.stream;
+      emit(v.bytes, nullptr, sink);
+    } else {
+      dataChunk(c, be16(packet, 0), be16(packet, 2), sink);
     }
-    if (c.begin() && userAdaptation(c.ppid, sp, dp) == UserAdaptation::none) {
-      note(Skip::notSigtran);
-      return;
-    }
-    SctpFlow flow;
-    flow.src = v.src;
-    flow.dst = v.dst;
-    flow.srcPort = sp;
-    flow.dstPort = dp;
-    flow.stream = c.stream;
-    flow.unordered = c.unordered();
-    flow.idata = c.idata;
-    flow.mid = c.idata ? c.mid : 0;
-    auto r = _reassembler.add(flow, c, _counts.other, _frame.number);
-    if (r.skip != Skip::none) {
-      if (r.skip == Skip::sctpFragment && _frameSkip == Skip::none) _frameFragment = r.partial;
-      if (r.skip == Skip::sctpFragment) _heldFragment = true;
-      note(r.skip);
-      return;
-    }
-    _sctpFrames = r.frames;
-    sctpUserMessage(r.ppid, sp, dp, r.message, sink);
-    _sctpFrames = {};
   });
   if (info.skip != Skip::none)
     note(info.skip);
   else if (info.dataChunks == 0)
     note(Skip::sctpNoData);
+}
+
+void Extractor::dataChunk(const DataChunk& c, std::uint16_t sp, std::uint16_t dp, UnitSink& sink) {
+  // Each chunk sets its own routing; a fragment's is that of its last chunk.
+  _origin.opc.reset();
+  _origin.dpc.reset();
+  _origin.si.reset();
+  _origin.sctp = true;
+  _origin.sport = sp;
+  _origin.dport = dp;
+  _origin.stream = c.stream;
+  if (c.whole()) {
+    sctpUserMessage(c.ppid, sp, dp, c.userData, sink);
+    return;
+  }
+  // Payloads that cannot carry SCCP are not reassembled: they would only
+  // take memory.
+  if (c.begin() && userAdaptation(c.ppid, sp, dp) == UserAdaptation::none) {
+    note(Skip::notSigtran);
+    return;
+  }
+  SctpFlow flow;
+  flow.src = _origin.src;
+  flow.dst = _origin.dst;
+  flow.srcPort = sp;
+  flow.dstPort = dp;
+  flow.stream = c.stream;
+  flow.unordered = c.unordered();
+  flow.idata = c.idata;
+  flow.mid = c.idata ? c.mid : 0;
+  auto r = _reassembler.add(flow, c, _counts.other, _frame.number);
+  if (r.skip != Skip::none) {
+    if (r.skip == Skip::sctpFragment && _frameSkip == Skip::none) _frameFragment = r.partial;
+    if (r.skip == Skip::sctpFragment) _heldFragment = true;
+    note(r.skip);
+    return;
+  }
+  _sctpFrames = r.frames;
+  sctpUserMessage(r.ppid, sp, dp, r.message, sink);
+  _sctpFrames = {};
 }
 
 void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint16_t dp,

@@ -120,12 +120,17 @@ class PcapSource final : public PcapHandleSource {
   }
 
   Next next(Frame& f) override {
+    if (_blocks && _blocks->next(f)) {
+      stamp(f);
+      return Next::frame;
+    }
+    return nextFromLibpcap(f);
+  }
+
+ private:
+  // Past the blocks: the rest is libpcap's, from the record that was not taken.
+  [[gnu::noinline]] Next nextFromLibpcap(Frame& f) {
     if (_blocks) {
-      if (auto r = _blocks->next(f)) {
-        stamp(f);
-        return Next::frame;
-      }
-      // The rest is libpcap's, from the record that was not taken.
       if (std::fseek(pcap_file(_pcap), static_cast<long>(_blocks->offset()), SEEK_SET) != 0) {
         _damage = std::strerror(errno);
         _blocks.reset();
@@ -140,7 +145,6 @@ class PcapSource final : public PcapHandleSource {
     return Next::damaged;
   }
 
- private:
   // The records of a pcap file read in large blocks with pread(2) and handed
   // out where they lie in the block: libpcap reads each record with two
   // freads and copies it once more, which cost more than all the decoding of
@@ -157,25 +161,25 @@ class PcapSource final : public PcapHandleSource {
           _snapshot(snapshot),
           _fractionNs(nano ? 1 : 1000) {}
 
-    // The next record, or nothing (libpcap's turn: offset() is where).
-    std::optional<bool> next(Frame& f) {
-      if (!have(kRecordHeader)) return std::nullopt;
+    // The next record, or false (libpcap's turn: offset() is where).
+    bool next(Frame& f) {
+      if (_end - _at < kRecordHeader && !fill(kRecordHeader)) return false;
       const std::uint8_t* h = _block.get() + _at;
-      const std::uint32_t seconds = field(h), fraction = field(h + 4), caplen = field(h + 8),
-                          length = field(h + 12);
-      if (caplen > _snapshot || caplen > kMaxRecord || caplen > length) return std::nullopt;
-      if (!have(kRecordHeader + caplen)) return std::nullopt;
-      h = _block.get() + _at;
+      const std::uint32_t caplen = field(h + 8), length = field(h + 12);
+      if (caplen > _snapshot || caplen > kMaxRecord || caplen > length) return false;
+      if (_end - _at < kRecordHeader + caplen) {
+        if (!fill(kRecordHeader + caplen)) return false;
+        h = _block.get() + _at;
+      }
       f.bytes = Bytes(h + kRecordHeader, caplen);
       // As libpcap gives them when opened with nanosecond precision.
-      f.timeNs = std::int64_t{seconds} * 1'000'000'000 + std::int64_t{fraction} * _fractionNs;
+      f.timeNs = std::int64_t{field(h)} * 1'000'000'000 + std::int64_t{field(h + 4)} * _fractionNs;
       f.originalLength = length;
       _at += kRecordHeader + caplen;
-      _offset += kRecordHeader + caplen;
       return true;
     }
     // The file offset of the first record not yet handed out.
-    std::uint64_t offset() const { return _offset; }
+    std::uint64_t offset() const { return _offset + _at; }
 
    private:
     static constexpr std::size_t kRecordHeader = 16;
@@ -189,12 +193,13 @@ class PcapSource final : public PcapHandleSource {
       return _swapped ? __builtin_bswap32(v) : v;
     }
 
-    // At least `n` bytes from _at in the block, reading on if needed.
-    bool have(std::size_t n) {
-      if (_end - _at >= n) return true;
+    // At least `n` bytes from _at in the block, reading on: false at the
+    // end of the file. _offset follows the block's start in the file.
+    [[gnu::noinline]] bool fill(std::size_t n) {
       if (_eof) return false;
       if (!_block) _block = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
       std::memmove(_block.get(), _block.get() + _at, _end - _at);
+      _offset += _at;
       _end -= _at;
       _at = 0;
       while (_end < n) {

@@ -1,6 +1,7 @@
 // IPv4 and IPv6 down to the SCTP packet they carry.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -46,5 +47,20 @@ struct IpView {
 // `fragment` and `payload` set, ready for IpReassembler.
 IpView ipv4(Bytes packet);
 IpView ipv6(Bytes packet);
+
+// The common case of ipv4(), for the hot path: a datagram not fragmented,
+// carrying SCTP. True with the payload as ipv4() gives it (its addresses are
+// octets 12 to 19); false when ipv4() must read the datagram.
+inline bool ipv4Sctp(Bytes p, Bytes& payload) {
+  // RFC 791 3.1: the checks of ipv4(), in its order, for a view without skip.
+  if (p.size() < 20 || (p[0] >> 4) != 4) return false;
+  const std::size_t headerLength = std::size_t{p[0] & 0x0Fu} * 4;
+  const std::size_t totalLength = be16(p, 2);
+  if (headerLength < 20 || totalLength < headerLength || p.size() < headerLength) return false;
+  // Protocol SCTP; neither More Fragments nor an offset.
+  if (p[9] != kIpProtoSctp || (be16(p, 6) & 0x3FFF) != 0) return false;
+  payload = p.subspan(headerLength, std::min(totalLength, p.size()) - headerLength);
+  return true;
+}
 
 }  // namespace qs

@@ -4,8 +4,7 @@ namespace qs {
 
 namespace {
 
-// IEEE 802 EtherTypes.
-constexpr std::uint16_t kEtherIpv4 = 0x0800;
+// IEEE 802 EtherTypes (IPv4: LinkLayer.hpp).
 constexpr std::uint16_t kEtherIpv6 = 0x86DD;
 constexpr std::uint16_t kEtherVlan = 0x8100;     // IEEE 802.1Q C-tag
 constexpr std::uint16_t kEtherQinQ = 0x88A8;     // IEEE 802.1ad S-tag

@@ -30,6 +30,9 @@ inline constexpr int linuxSll2 = 276;
 
 bool linkTypeSupported(int linkType);
 
+// The IEEE 802 EtherType of IPv4.
+inline constexpr std::uint16_t kEtherIpv4 = 0x0800;
+
 enum class Network : std::uint8_t {
   ipv4,
   ipv6,
@@ -47,5 +50,15 @@ struct LinkView {
 };
 
 LinkView linkLayer(int linkType, Bytes frame);
+
+// Ethernet carrying IPv4 (no VLAN tag), as nearly every frame of a
+// signalling capture is: true with the IP datagram as linkLayer() gives it,
+// false when linkLayer() must read the frame.
+inline bool ethernetIpv4(Bytes frame, Bytes& ip) {
+  // destination (6), source (6), EtherType (IEEE 802: IPv4)
+  if (frame.size() < 14 || be16(frame, 12) != kEtherIpv4) return false;
+  ip = frame.subspan(14);
+  return true;
+}
 
 }  // namespace qs

@@ -533,14 +533,9 @@ LoopResult readAll(Inputs& inputs, const RunOptions& options, UnitSink& sink, Lo
     Frame frame;
     for (;;) {
       auto next = source->next(frame);
-      // A read cut short by SIGINT/SIGTERM is not damage.
-      if (signals::stopRequested()) {
-        if (next == FrameSource::Next::frame) {
-          // Finish the frame in hand.
-        } else {
-          break;
-        }
-      }
+      // A read cut short by SIGINT/SIGTERM is not damage; a frame in hand is
+      // finished first.
+      if (next != FrameSource::Next::frame && signals::stopRequested()) break;
       if (next == FrameSource::Next::end) break;
       if (next == FrameSource::Next::idle) {
         hooks.flush();

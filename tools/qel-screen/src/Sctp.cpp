@@ -49,6 +49,7 @@ void SctpReassembler::release(Partial& p, bool completed) {
   if (!completed) _abandonedFrames += p.waitingFrames;
   p.waitingFrames = 0;
   p.used = false;
+  --_live;
   emptyKeeping(p.bytes, kKeptCapacity);
   emptyKeeping(p.fragments, kKeptFragments);
 }
@@ -70,9 +71,7 @@ SctpReassembler::Partial* SctpReassembler::freeSlot() {
 }
 
 std::size_t SctpReassembler::pending() const {
-  std::size_t n = 0;
-  for (const auto& p : _slots) n += p.used;
-  return n;
+  return _live;
 }
 
 bool SctpReassembler::owns(Bytes view) const {
@@ -92,6 +91,7 @@ void SctpReassembler::clear() {
     p.waitingFrames = 0;
     _totalBytes -= p.bytes.size();
     p.used = false;
+    --_live;
     emptyKeeping(p.bytes, kKeptCapacity);
     emptyKeeping(p.fragments, kKeptFragments);
   }
@@ -106,16 +106,17 @@ bool SctpReassembler::frameWaits(Handle h) {
   return true;
 }
 
-std::uint64_t SctpReassembler::takeAbandonedFrames() {
-  return std::exchange(_abandonedFrames, 0);
-}
-
 SctpReassembler::Partial* SctpReassembler::partialFor(const SctpFlow& flow, const DataChunk& c,
                                                       std::uint32_t seq, bool& duplicate) {
   Partial* best = nullptr;
   std::uint32_t bestDistance = std::numeric_limits<std::uint32_t>::max();
+  // Mostly one message or none is in progress: the scan ends at the last.
+  std::size_t left = _live;
   for (auto& p : _slots) {
-    if (!p.used || !(p.flow == flow)) continue;
+    if (left == 0) break;
+    if (!p.used) continue;
+    --left;
+    if (!(p.flow == flow)) continue;
     std::uint32_t distance;
     if (within(seq, p.lo, p.hi)) {
       for (const auto& f : p.fragments)
@@ -155,8 +156,12 @@ void SctpReassembler::dropBlocked(const Partial& p, SkipCounts& dropped) {
   // The fragments of a DATA message have consecutive TSNs (RFC 9260 6.9): a
   // message whose next TSN is another message's first fragment, or whose
   // previous TSN is another's last, can never complete.
+  std::size_t left = _live - 1;  // the others
   for (auto& q : _slots) {
-    if (!q.used || &q == &p || !(q.flow == p.flow)) continue;
+    if (left == 0) break;
+    if (!q.used || &q == &p) continue;
+    --left;
+    if (!(q.flow == p.flow)) continue;
     if ((p.hasBegin && !q.hasEnd && q.hi + 1 == p.lo) ||
         (p.hasEnd && !q.hasBegin && q.lo == p.hi + 1)) {
       release(q, false);
@@ -190,6 +195,7 @@ SctpReassembler::Result SctpReassembler::complete(Partial& p) {
   _totalBytes -= p.bytes.size();
   p.waitingFrames = 0;
   p.used = false;
+  --_live;
   return r;
 }
 
@@ -233,6 +239,7 @@ SctpReassembler::Result SctpReassembler::add(const SctpFlow& flow, const DataChu
     p->bytes.clear();
     p->fragments.clear();
     p->used = true;
+    ++_live;
     p->flow = flow;
     p->generation = ++_generation;
     p->waitingFrames = 0;

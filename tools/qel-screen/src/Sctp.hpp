@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "Bytes.hpp"
@@ -73,9 +74,12 @@ SctpPacketInfo sctpChunks(Bytes p, OnData&& onData) {
       info.skip = Skip::truncated;
       return info;
     }
-    if (type == kChunkData) {
-      // RFC 9260 3.3.1: TSN (4), stream (2), stream sequence (2), PPID (4).
-      if (length < 16) {
+    if (type == kChunkData || type == kChunkIData) {
+      // RFC 9260 3.3.1 DATA: TSN (4), stream (2), stream sequence (2), PPID (4).
+      // RFC 8260 2.1 I-DATA: TSN (4), stream (2), reserved (2), MID (4), PPID or FSN (4).
+      const bool idata = type == kChunkIData;
+      const std::size_t header = idata ? 20 : 16;
+      if (length < header) {
         info.skip = Skip::badSctp;
         return info;
       }
@@ -83,28 +87,19 @@ SctpPacketInfo sctpChunks(Bytes p, OnData&& onData) {
       c.flags = flags;
       c.tsn = be32(p, at + 4);
       c.stream = be16(p, at + 8);
-      c.ppid = be32(p, at + 12);
-      c.userData = p.subspan(at + 16, length - 16);
-      ++info.dataChunks;
-      onData(c);
-    } else if (type == kChunkIData) {
-      // RFC 8260 2.1: TSN (4), stream (2), reserved (2), MID (4), PPID or FSN (4).
-      if (length < 20) {
-        info.skip = Skip::badSctp;
-        return info;
+      if (idata) {
+        c.idata = true;
+        c.mid = be32(p, at + 12);
+        if (c.begin())
+          c.ppid = be32(p, at + 16);
+        else
+          c.fsn = be32(p, at + 16);
+      } else {
+        c.ppid = be32(p, at + 12);
       }
-      DataChunk c;
-      c.idata = true;
-      c.flags = flags;
-      c.tsn = be32(p, at + 4);
-      c.stream = be16(p, at + 8);
-      c.mid = be32(p, at + 12);
-      if (c.begin())
-        c.ppid = be32(p, at + 16);
-      else
-        c.fsn = be32(p, at + 16);
-      c.userData = p.subspan(at + 20, length - 20);
+      c.userData = p.subspan(at + header, length - header);
       ++info.dataChunks;
+      // One call site, so that the handler is inlined into the walk.
       onData(c);
     }
     // Chunks are padded to four octets; the last one's padding may be missing.
@@ -179,7 +174,8 @@ class SctpReassembler {
   bool frameWaits(Handle partial);
   // Frames whose message was dropped (or never completed, after clear())
   // since the last call.
-  std::uint64_t takeAbandonedFrames();
+  std::uint64_t takeAbandonedFrames() { return std::exchange(_abandonedFrames, 0); }
+  bool hasAbandonedFrames() const { return _abandonedFrames != 0; }
 
   // Partial messages held now.
   std::size_t pending() const;
@@ -241,6 +237,7 @@ class SctpReassembler {
   std::vector<std::uint8_t> _assembled;
   std::vector<std::uint64_t> _frames;  // of the message last completed
   std::size_t _totalBytes = 0;
+  std::size_t _live = 0;  // partial messages held: slots in use
   std::uint64_t _clock = 0;
   std::uint64_t _generation = 0;
   std::uint64_t _abandonedFrames = 0;
