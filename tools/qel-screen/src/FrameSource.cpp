@@ -161,22 +161,15 @@ class PcapSource final : public PcapHandleSource {
           _snapshot(snapshot),
           _fractionNs(nano ? 1 : 1000) {}
 
-    // The next record, or false (libpcap's turn: offset() is where).
+    // The next record, or false (libpcap's turn: offset() is where). The
+    // record usually lies whole in the block: that case makes no call.
     bool next(Frame& f) {
-      if (_end - _at < kRecordHeader && !fill(kRecordHeader)) return false;
-      const std::uint8_t* h = _block.get() + _at;
-      const std::uint32_t caplen = field(h + 8), length = field(h + 12);
-      if (caplen > _snapshot || caplen > kMaxRecord || caplen > length) return false;
-      if (_end - _at < kRecordHeader + caplen) {
-        if (!fill(kRecordHeader + caplen)) return false;
-        h = _block.get() + _at;
+      if (_end - _at >= kRecordHeader) {
+        const std::uint8_t* h = _block.get() + _at;
+        const std::uint32_t caplen = field(h + 8);
+        if (_end - _at - kRecordHeader >= caplen) return take(f, h, caplen);
       }
-      f.bytes = Bytes(h + kRecordHeader, caplen);
-      // As libpcap gives them when opened with nanosecond precision.
-      f.timeNs = std::int64_t{field(h)} * 1'000'000'000 + std::int64_t{field(h + 4)} * _fractionNs;
-      f.originalLength = length;
-      _at += kRecordHeader + caplen;
-      return true;
+      return nextFilling(f);
     }
     // The file offset of the first record not yet handed out.
     std::uint64_t offset() const { return _offset + _at; }
@@ -193,9 +186,31 @@ class PcapSource final : public PcapHandleSource {
       return _swapped ? __builtin_bswap32(v) : v;
     }
 
+    // The record at _at, `caplen` octets of which are in the block.
+    bool take(Frame& f, const std::uint8_t* h, std::uint32_t caplen) {
+      const std::uint32_t length = field(h + 12);
+      if (caplen > _snapshot || caplen > kMaxRecord || caplen > length) return false;
+      f.bytes = Bytes(h + kRecordHeader, caplen);
+      // As libpcap gives them when opened with nanosecond precision.
+      f.timeNs = std::int64_t{field(h)} * 1'000'000'000 + std::int64_t{field(h + 4)} * _fractionNs;
+      f.originalLength = length;
+      _at += kRecordHeader + caplen;
+      return true;
+    }
+
+    // next() for a record that runs past the block's end.
+    [[gnu::noinline]] bool nextFilling(Frame& f) {
+      if (!fill(kRecordHeader)) return false;
+      const std::uint32_t caplen = field(_block.get() + _at + 8);
+      // A length past every limit is not read for: take() refuses it.
+      if (caplen <= kMaxRecord && !fill(kRecordHeader + caplen)) return false;
+      return take(f, _block.get() + _at, caplen);
+    }
+
     // At least `n` bytes from _at in the block, reading on: false at the
     // end of the file. _offset follows the block's start in the file.
-    [[gnu::noinline]] bool fill(std::size_t n) {
+    bool fill(std::size_t n) {
+      if (_end - _at >= n) return true;
       if (_eof) return false;
       if (!_block) _block = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
       std::memmove(_block.get(), _block.get() + _at, _end - _at);
