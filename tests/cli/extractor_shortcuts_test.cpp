@@ -43,9 +43,9 @@ bool operator==(const qs::MessageOrigin& a, const qs::MessageOrigin& b) {
 }
 
 bool operator==(const Seen& a, const Seen& b) {
-  return a.inFrame == b.inFrame && a.offset == b.offset && a.owned == b.owned &&
-         a.size == b.size && a.sua == b.sua && a.ipFrames == b.ipFrames &&
-         a.sctpFrames == b.sctpFrames && a.origin == b.origin && a.index == b.index;
+  return a.inFrame == b.inFrame && a.offset == b.offset && a.owned == b.owned && a.size == b.size &&
+         a.sua == b.sua && a.ipFrames == b.ipFrames && a.sctpFrames == b.sctpFrames &&
+         a.origin == b.origin && a.index == b.index;
 }
 
 struct Record : qs::UnitSink {
@@ -173,19 +173,19 @@ std::vector<Named> frames() {
       {"m3ua_beat", 1, ether(overIp(sctp(2905, 2905, 1, {data(3, gen::sigtran::m3uaBeat())})))},
       {"m3ua_by_port", 1, ether(overIp(sctp(2905, 9, 1, {data(0, plain)})))},
       {"bundle", 1,
-       ether(overIp(sctp(2905, 2905, 1,
-                         {sackChunk(5), data(3, plain, 3, 1), data(3, m3ua({}), 3, 2),
-                          data(4, plain, 3, 3), data(3, gen::sigtran::m3uaBeat(), 3, 4),
-                          data(3, plain, 3, 5)})))},
+       ether(overIp(
+           sctp(2905, 2905, 1,
+                {sackChunk(5), data(3, plain, 3, 1), data(3, m3ua({}), 3, 2), data(4, plain, 3, 3),
+                 data(3, gen::sigtran::m3uaBeat(), 3, 4), data(3, plain, 3, 5)})))},
       {"sack_only", 1, ether(overIp(sctp(2905, 2905, 1, {sackChunk(5)})))},
       {"fragment_first", 1, ether(overIp(sctp(2905, 2905, 1, {data(3, plain, 2, 10)})))},
-      {"idata_whole", 1,
-       ether(overIp(sctp(2905, 2905, 1, {iDataChunk(3, 1, 1, 4, 3, plain)})))},
+      {"idata_whole", 1, ether(overIp(sctp(2905, 2905, 1, {iDataChunk(3, 1, 1, 4, 3, plain)})))},
       {"vlan", 1, ethernet(etherIpv4, overIp(sctp(2905, 2905, 1, {data(3, plain)})), {100})},
       {"ipv6", 1, ethernet(etherIpv6, ipv6({}, {}, 132, sctp(2905, 2905, 1, {data(3, plain)})))},
       {"raw_ipv4", 101, overIp(sctp(2905, 2905, 1, {data(3, plain)}))},
       {"sll_ipv4", 113, sll(etherIpv4, overIp(sctp(2905, 2905, 1, {data(3, plain)})))},
-      {"ip_fragment", 1, ether(ipv4(kA, kB, 132, sctp(2905, 2905, 1, {data(3, plain)}), 9, 0x2000))},
+      {"ip_fragment", 1,
+       ether(ipv4(kA, kB, 132, sctp(2905, 2905, 1, {data(3, plain)}), 9, 0x2000))},
   };
   // Options in the IPv4 header (IHL 6: four octets more, in the total length).
   Bytes withOptions = overIp(sctp(2905, 2905, 1, {data(3, plain)}));
@@ -219,13 +219,24 @@ std::vector<Named> frames() {
 TEST(extractor_shortcuts, give_what_the_general_reading_gives_for_every_frame) {
   // How many messages each frame gives, so that the comparison is not one of
   // two readings that both find nothing.
-  const std::vector<std::pair<std::string, std::size_t>> expected{
-      {"m3ua_rc_first", 1}, {"m3ua_pd_only", 1}, {"m3ua_pd_then_correlation", 1},
-      {"m3ua_isup", 0},     {"m3ua_beat", 0},    {"m3ua_by_port", 1},
-      {"bundle", 3},        {"sack_only", 0},    {"fragment_first", 0},
-      {"idata_whole", 1},   {"vlan", 1},         {"ipv6", 1},
-      {"raw_ipv4", 1},      {"sll_ipv4", 1},     {"ip_fragment", 0},
-      {"ipv4_options", 1},  {"ethernet_padding", 1}, {"eth_bundle", 2}};
+  const std::vector<std::pair<std::string, std::size_t>> expected{{"m3ua_rc_first", 1},
+                                                                  {"m3ua_pd_only", 1},
+                                                                  {"m3ua_pd_then_correlation", 1},
+                                                                  {"m3ua_isup", 0},
+                                                                  {"m3ua_beat", 0},
+                                                                  {"m3ua_by_port", 1},
+                                                                  {"bundle", 3},
+                                                                  {"sack_only", 0},
+                                                                  {"fragment_first", 0},
+                                                                  {"idata_whole", 1},
+                                                                  {"vlan", 1},
+                                                                  {"ipv6", 1},
+                                                                  {"raw_ipv4", 1},
+                                                                  {"sll_ipv4", 1},
+                                                                  {"ip_fragment", 0},
+                                                                  {"ipv4_options", 1},
+                                                                  {"ethernet_padding", 1},
+                                                                  {"eth_bundle", 2}};
   for (const auto& f : frames()) {
     SCOPED_TRACE(f.name);
     Pair p(f.linkType);
@@ -297,8 +308,8 @@ TEST(extractor_shortcuts, agree_on_random_sequences_of_frames) {
                                        static_cast<std::uint16_t>(below(3)), 0, ppid, m);
     if (below(3) == 0) gen::append(chunks, data(3, m3ua(routingContext()), 3, 100000u + i));
     Bytes s = gen::net::sctp(2905, static_cast<std::uint16_t>(below(2) ? 2905 : 3565), 1, {chunks});
-    Bytes frame = ether(gen::net::ipv4(kA, kB, 132, s, static_cast<std::uint16_t>(i),
-                                       below(10) ? 0x4000 : 0x2000));
+    Bytes frame = ether(
+        gen::net::ipv4(kA, kB, 132, s, static_cast<std::uint16_t>(i), below(10) ? 0x4000 : 0x2000));
     if (below(5) == 0) frame.resize(below(static_cast<unsigned>(frame.size()) + 1));
     SCOPED_TRACE("frame " + std::to_string(i));
     p.frame(frame, t += 1'000'000);
@@ -337,7 +348,8 @@ TEST(m3ua_sccp_quick, takes_what_m3ua_sccp_reads_without_skip) {
       gen::sigtran::parameter(before, static_cast<std::uint16_t>(rng() % 2 ? 0x0006 : 0x0210),
                               Bytes(rng() % 14, 3));
     Bytes m = m3ua(before, rng() % 4 ? 3 : 5);
-    for (int k = static_cast<int>(rng() % 3); k; --k) m[rng() % m.size()] = static_cast<std::uint8_t>(rng());
+    for (int k = static_cast<int>(rng() % 3); k; --k)
+      m[rng() % m.size()] = static_cast<std::uint8_t>(rng());
     m.resize(rng() % 5 ? m.size() : rng() % (m.size() + 1));
     qs::View quick;
     const bool took = qs::m3uaSccpQuick(m, quick);

@@ -121,8 +121,7 @@ class Extractor {
                        Bytes message, UnitSink& sink);
   void mtp3(Bytes bytes, UnitSink& sink);
   // One DATA or I-DATA chunk, by the general reading of every layer.
-  void dataChunk(const DataChunk& c, std::uint16_t srcPort, std::uint16_t dstPort,
-                 UnitSink& sink);
+  void dataChunk(const DataChunk& c, std::uint16_t srcPort, std::uint16_t dstPort, UnitSink& sink);
   void emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink) {
     ++_counts.messages;
     sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, _sctpFrames, &_origin}, _index++);

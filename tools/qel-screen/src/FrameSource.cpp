@@ -218,8 +218,8 @@ class PcapSource final : public PcapHandleSource {
       _end -= _at;
       _at = 0;
       while (_end < n) {
-        ssize_t got = ::pread(_fd, _block.get() + _end, kBlock - _end,
-                              static_cast<off_t>(_offset + _end));
+        ssize_t got =
+            ::pread(_fd, _block.get() + _end, kBlock - _end, static_cast<off_t>(_offset + _end));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
           _eof = true;
