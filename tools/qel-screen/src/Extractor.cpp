@@ -74,7 +74,7 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& inf
   const int linkType = info.linkType < 0 ? _linkType : info.linkType;
   Bytes datagram;
   if (_shortcuts && linkType == dlt::ethernet && ethernetIpv4(bytes, datagram)) {
-    ipv4(datagram, sink);
+    ipv4Datagram(datagram, sink);
   } else if (LinkView link = linkLayer(linkType, bytes)) {
     network(link.network, link.payload, sink);
   } else {
@@ -96,7 +96,7 @@ std::uint32_t Extractor::frame(Bytes bytes, UnitSink& sink, const FrameInfo& inf
 void Extractor::network(Network n, Bytes bytes, UnitSink& sink) {
   switch (n) {
     case Network::ipv4:
-      ipv4(bytes, sink);
+      ipv4Datagram(bytes, sink);
       break;
     case Network::ipv6:
       ip(bytes, true, sink);
@@ -135,7 +135,7 @@ void Extractor::mtp3(Bytes bytes, UnitSink& sink) {
   emitRouted(mtp3Sccp(bytes), sink);
 }
 
-void Extractor::ipv4(Bytes bytes, UnitSink& sink) {
+void Extractor::ipv4Datagram(Bytes bytes, UnitSink& sink) {
   Bytes payload;
   if (!_shortcuts || !ipv4Sctp(bytes, payload)) return ip(bytes, false, sink);
   _origin.ipVersion = 4;
@@ -148,7 +148,7 @@ void Extractor::ipv4(Bytes bytes, UnitSink& sink) {
 }
 
 void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
-  IpView v = v6 ? qs::ipv6(bytes) : qs::ipv4(bytes);
+  IpView v = v6 ? ipv6(bytes) : ipv4(bytes);
   if (v.skip == Skip::ipFragment) {
     auto r = _ipReassembler.add(v, bytes, _frame.number, _frame.timeNs, _counts.other);
     if (r.skip == Skip::ipFragment) _heldFragment = true;
@@ -159,7 +159,7 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     // The datagram is read like one never fragmented; a fragment header
     // inside it again is not reassembled a second time.
     _fragmentFrames = r.frames;
-    v = v6 ? qs::ipv6(r.datagram) : qs::ipv4(r.datagram);
+    v = v6 ? ipv6(r.datagram) : ipv4(r.datagram);
   }
   if (!v) {
     note(v.skip);

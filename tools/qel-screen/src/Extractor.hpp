@@ -104,16 +104,17 @@ class Extractor {
   // A layer that keeps its own buffer must answer for it here.
   bool owns(Bytes view) const { return _reassembler.owns(view) || _ipReassembler.owns(view); }
 
-  // The common frames (Ethernet, IPv4 not fragmented, M3UA DATA with the
-  // Protocol Data first) take shortcuts past the general reading of each
-  // layer; they give exactly what it gives. Tests turn them off to compare.
+  // The common frames (Ethernet carrying IPv4 not fragmented, SCTP DATA
+  // chunks carrying M3UA DATA) take shortcuts past the general reading of
+  // each layer; they give exactly what it gives. Tests turn them off to
+  // compare the two.
   void setShortcuts(bool on) { _shortcuts = on; }
 
  private:
   void note(Skip s);
   void network(Network network, Bytes bytes, UnitSink& sink);
   // IPv4 through the shortcut when it applies, else ip().
-  void ipv4(Bytes bytes, UnitSink& sink);
+  void ipv4Datagram(Bytes bytes, UnitSink& sink);
   void ip(Bytes bytes, bool v6, UnitSink& sink);
   // The chunks of an SCTP packet; the IP addresses are in _origin already.
   void sctp(Bytes packet, UnitSink& sink);
