@@ -343,10 +343,6 @@ int run(const RunOptions& options, bool screening, const DiffOptions* diff) {
   return r.damage.empty() ? 0 : 1;
 }
 
-bool packetFormed(SccpDecodeError e) {
-  return e != SccpDecodeError::empty && e != SccpDecodeError::unsupportedMessageType;
-}
-
 void printError(const std::string& message) {
   fmt::print(stderr, "qel-screen: {}\n", oneLine(message));
 }
@@ -625,12 +621,6 @@ std::vector<std::string> selectionWords() {
   for (auto v : kVerdicts) words.emplace_back(px::verdictName(v));
   for (const char* w : {"undecodable", "permitted", "denied", "outbound"}) words.emplace_back(w);
   return words;
-}
-
-bool Selection::selects(bool screened, std::int32_t verdict, bool damaged, bool outbound) const {
-  if (outbound) return (bits & (1u << kSlotOutbound)) != 0;
-  if (damaged && (bits & (1u << kSlotUndecodable))) return true;
-  return screened && (bits & (1u << slotOf(verdict)));
 }
 
 int runScreen(const RunOptions& options) {

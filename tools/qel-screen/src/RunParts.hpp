@@ -26,7 +26,17 @@ void printError(const std::string& message);
 
 // A packet object exists when the decoder recognised a connectionless
 // message; what it read before any damage is then in it.
-bool packetFormed(px::SccpDecodeError e);
+inline bool packetFormed(px::SccpDecodeError e) {
+  return e != px::SccpDecodeError::empty && e != px::SccpDecodeError::unsupportedMessageType;
+}
+
+// Inline: asked for every message.
+inline bool Selection::selects(bool screened, std::int32_t verdict, bool damaged,
+                               bool outbound) const {
+  if (outbound) return (bits & (1u << kSlotOutbound)) != 0;
+  if (damaged && (bits & (1u << kSlotUndecodable))) return true;
+  return screened && (bits & (1u << slotOf(verdict)));
+}
 
 // Output is written in blocks of about this size.
 inline constexpr std::size_t kFlushAt = 1 << 16;
