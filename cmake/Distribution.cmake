@@ -64,7 +64,9 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev tool)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# 2: libpxhost 3 (SccpAddress and PXSCCP_Packet changed layout) in the same
+# plug-in version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 2)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # Library and executable dependencies come from dpkg-shlibdeps; the runtime
 # package declares libpxhost's shlibs so that others can depend on it.

@@ -24,10 +24,12 @@ fi
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 version=$(sed -n 's/^project(qel-screening-sccp VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+release=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE \([0-9]*\))/\1/p' cmake/Distribution.cmake)
+libversion=$(sed -n 's/^set(PXHOST_VERSION \([0-9.]*\))/\1/p' host/CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 
-deb() { echo "$dir/packages/$1_${version}-1_${arch}.deb"; }
+deb() { echo "$dir/packages/$1_${version}-${release}_${arch}.deb"; }
 for p in qel-screening-sccp qel-screening-sccp-dev qel-screen; do
   [[ -f $(deb "$p") ]] || fail "no package $(deb "$p")"
 done
@@ -40,8 +42,8 @@ field() { dpkg-deb -f "$(deb "$1")" "$2"; }
 
 lib=/usr/lib/$multiarch
 has_file qel-screening-sccp "$lib/qel-screening-sccp.so"
-has_file qel-screening-sccp "$lib/libpxhost.so.2"
-has_file qel-screening-sccp "$lib/libpxhost.so.$version"
+has_file qel-screening-sccp "$lib/libpxhost.so.${libversion%%.*}"
+has_file qel-screening-sccp "$lib/libpxhost.so.$libversion"
 has_file qel-screening-sccp /usr/share/man/man5/qel-screening-sccp.5
 has_file qel-screening-sccp /usr/share/doc/qel-screening-sccp/configuration.md
 has_file qel-screening-sccp /usr/share/doc/qel-screening-sccp/examples/screening.toml
@@ -63,7 +65,7 @@ dups=$(for p in qel-screening-sccp qel-screening-sccp-dev qel-screen; do
 dpkg-deb -c "$(deb qel-screen)" | grep -q "sample-gen" && fail "qel-screen packages sample-gen"
 
 for p in qel-screening-sccp qel-screening-sccp-dev qel-screen; do
-  [[ $(field "$p" Version) == "$version-1" ]] || fail "$p has version $(field "$p" Version)"
+  [[ $(field "$p" Version) == "$version-$release" ]] || fail "$p has version $(field "$p" Version)"
   [[ -n $(field "$p" Description) ]] || fail "$p has no description"
 done
 runtime_deps=$(field qel-screening-sccp Depends)
@@ -72,13 +74,13 @@ dev_deps=$(field qel-screening-sccp-dev Depends)
 for d in libc6 libstdc++6 libtomlplusplus3; do
   grep -q "$d" <<<"$runtime_deps" || fail "qel-screening-sccp does not depend on $d: $runtime_deps"
 done
-for d in libc6 libpcap0.8 libfmt "qel-screening-sccp (= $version-1)"; do
+for d in libc6 libpcap0.8 libfmt "qel-screening-sccp (= $version-$release)"; do
   grep -qF "$d" <<<"$tool_deps" || fail "qel-screen does not depend on $d: $tool_deps"
 done
-grep -qF "qel-screening-sccp (= $version-1)" <<<"$dev_deps" \
+grep -qF "qel-screening-sccp (= $version-$release)" <<<"$dev_deps" \
   || fail "qel-screening-sccp-dev does not depend on the runtime: $dev_deps"
 grep -q pxhost <<<"$tool_deps" && fail "qel-screen depends on a package named after libpxhost: $tool_deps"
-dpkg-deb -I "$(deb qel-screening-sccp)" shlibs | grep -q "^libpxhost 2 qel-screening-sccp" \
+dpkg-deb -I "$(deb qel-screening-sccp)" shlibs | grep -q "^libpxhost ${libversion%%.*} qel-screening-sccp" \
   || fail "qel-screening-sccp declares no shlibs for libpxhost"
 
 root=$(mktemp -d)

@@ -24,7 +24,7 @@ cp -r "$src/tests/install/host" "$work/host"
 
 echo "== find_package(pxhost)"
 cmake -S "$work/host" -B "$work/build-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_RPATH="$(dirname "$(find "$prefix" -name 'libpxhost.so.2' | head -n1)")" >/dev/null
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_RPATH="$(dirname "$(find "$prefix" -name 'libpxhost.so.3' | head -n1)")" >/dev/null
 cmake --build "$work/build-cmake" >/dev/null
 "$work/build-cmake/installed-host" "$plugin" "$config" "$packet" "$expected"
 
