@@ -7,6 +7,7 @@
 // skipped and the next one is read, since its own length says where that one
 // starts. Only a component whose own tag or length is broken ends the portion.
 #include <array>
+#include <cstring>
 
 #include "TcapTags.hpp"
 #include "px/asn1/BerReader.hpp"
@@ -76,14 +77,20 @@ constexpr auto kOneOctetTag = [] {
   return t;
 }();
 
+// The length octet of a short form as a size. A long form (bit 8 set) is
+// sign-extended to beyond any size, so one comparison with the octets left
+// refuses it along with a length running past the end.
+[[gnu::always_inline]] inline std::size_t shortLength(std::uint8_t octet) {
+  return static_cast<std::size_t>(std::int64_t{static_cast<std::int8_t>(octet)});
+}
+
 // A one-octet tag and a short definite length that fits: the common case.
 [[gnu::always_inline]] inline bool readShort(const std::uint8_t* p, const std::uint8_t* end,
                                              Element& e) {
   if (end - p < 2) return false;
   const std::uint8_t id = p[0];
-  const std::uint8_t length = p[1];
-  if (!kOneOctetTag[id] || length >= 0x80 || length > static_cast<std::size_t>(end - p - 2))
-    return false;
+  const std::size_t length = shortLength(p[1]);
+  if (!kOneOctetTag[id] || length > static_cast<std::size_t>(end - p - 2)) return false;
   e.data = p + 2;
   e.length = length;
   e.tagNumber = id & kLowTagMask;
@@ -130,6 +137,40 @@ class Reader {
     }
     e = read.element;
     _p += read.consumed;
+    return true;
+  }
+  // next(e) && e.id == id, for an element whose tag is known in advance: in
+  // short form with the tag `id` it is read inline without looking the tag
+  // up, and everything else goes through next().
+  [[gnu::always_inline]] bool nextTagged(std::uint8_t id, Element& e) {
+    if (_end - _p >= 2 && _p[0] == id) {
+      const std::size_t length = shortLength(_p[1]);
+      if (length <= static_cast<std::size_t>(_end - _p - 2)) {
+        e.data = _p + 2;
+        e.length = length;
+        e.tagNumber = id & kLowTagMask;
+        e.id = id;
+        e.indefinite = false;
+        _p = e.data + length;
+        return true;
+      }
+    }
+    return next(e) && e.id == id;
+  }
+  // An INTEGER of one octet with the tag `id`, as invoke IDs and local
+  // operation codes nearly always are: three octets checked at once and its
+  // value taken. False, with nothing consumed, for any other element, which
+  // the caller then reads with next().
+  [[gnu::always_inline]] bool oneOctetInteger(std::uint8_t id, std::int64_t& value) {
+    if (_end - _p < 3) return false;
+    // Tag and length compared as one 16-bit word, in memory order.
+    const std::uint8_t header[2] = {id, 1};
+    std::uint16_t expected, found;
+    std::memcpy(&expected, header, sizeof expected);
+    std::memcpy(&found, _p, sizeof found);
+    if (found != expected) return false;
+    value = static_cast<std::int8_t>(_p[2]);
+    _p += 3;
     return true;
   }
   bool damaged() const { return _damaged; }
@@ -246,6 +287,10 @@ using IdSetter = void (PXTCAP_itu_asn1_componentPDU::*)(std::optional<std::int64
 // The invoke ID that starts every component but a reject: an INTEGER.
 [[gnu::always_inline]] inline bool readInvokeId(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                                                 PXTCAP_itu_asn1_componentPortion& portion) {
+  if (std::int64_t id; r.oneOctetInteger(kIdInteger, id)) {
+    c.setInvokeId(id);
+    return true;
+  }
   Element e;
   if (!r.next(e) || e.id != kIdInteger) return false;
   return readId(e, c, &PXTCAP_itu_asn1_componentPDU::setInvokeId, portion);
@@ -269,6 +314,13 @@ using IdSetter = void (PXTCAP_itu_asn1_componentPDU::*)(std::optional<std::int64
 [[gnu::always_inline]] inline bool decodeInvoke(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
                                                 PXTCAP_itu_asn1_componentPortion& portion) {
   if (!readInvokeId(r, c, portion)) return false;
+  // Without a linked ID the operation code follows, nearly always a local one
+  // of one octet.
+  if (std::int64_t code; r.oneOctetInteger(kIdInteger, code)) {
+    c.setLocalOperationCode(code);
+    readParameter(r, c, portion);
+    return true;
+  }
   Element e;
   if (!r.next(e)) return false;
   if (e.id == kIdLinkedIdPresent) {
@@ -291,8 +343,11 @@ bool decodeReturnResult(Reader& r, PXTCAP_itu_asn1_componentPDU& c,
   if (!r.next(result)) return !r.damaged();
   if (result.id != kIdSequence) return false;
   Reader inner(result.contents());
-  Element code;
-  if (!inner.next(code) || !setOperationCode(code, c)) return false;
+  if (std::int64_t local; inner.oneOctetInteger(kIdInteger, local)) {
+    c.setLocalOperationCode(local);
+  } else if (Element code; !inner.next(code) || !setOperationCode(code, c)) {
+    return false;
+  }
   readParameter(inner, c, portion);
   return true;
 }
@@ -390,7 +445,7 @@ void decodeComponents(Bytes contents, PXTCAP_itu_asn1_componentPortion& portion)
 [[gnu::always_inline]] inline bool readTransactionId(Reader& r, std::uint8_t id,
                                                      std::optional<Bytes>& out) {
   Element e;
-  if (!r.next(e) || e.id != id) return false;
+  if (!r.nextTagged(id, e)) return false;
   out = e.contents();
   return true;
 }
