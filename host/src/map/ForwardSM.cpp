@@ -23,43 +23,53 @@ constexpr std::uint32_t kOctetString = 4;
 // of an odd number of digits.
 constexpr std::uint8_t kFiller = 0x0F;
 
-// Writes the TBCD digits of `octets` at `out` and returns the end. The filler
-// is dropped only as the high nibble of the very last octet; anywhere else it
-// is kept as 'f', and non-decimal nibbles as 'a'-'e', so that a prefix of
+// Whether `octets`, the last of a TBCD string, end with the filler. It is
+// dropped only as the high nibble of the very last octet; anywhere else it is
+// kept as 'f', and non-decimal nibbles as 'a'-'e', so that a prefix of
 // decimal digits still matches the digits before them and never matches
 // through them.
-char* appendTbcd(std::span<const std::uint8_t> octets, bool last, char* out) {
-  out = px::writeBcdDigits(octets, out);
-  if (last && !octets.empty() && (octets.back() >> 4) == kFiller) --out;
-  return out;
+bool endsWithFiller(std::span<const std::uint8_t> octets) {
+  return !octets.empty() && (octets.back() >> 4) == kFiller;
 }
 
 // IMSI ::= TBCD-STRING (SIZE (3..8)), here [0] IMPLICIT, primitive or, as BER
 // allows for strings, constructed of primitive OCTET STRING segments. Sizes
 // outside 1..kMaxOctets are refused.
-bool decodeImsi(const PXASN1Object& o, PXGSMMAP_IMSI& imsi) {
+//
+// The constructed form, out of line: it is rare, and the common primitive one
+// then needs few registers.
+[[gnu::noinline]] bool decodeSegmentedImsi(const PXASN1Object& o, PXGSMMAP_IMSI& imsi) {
   char* const digits = imsi.digitBuffer();
   char* end = digits;
-  if (!o.isConstructed()) {
-    const auto c = o.contents();
-    if (c.empty() || c.size() > PXGSMMAP_IMSI::kMaxOctets) return false;
-    end = appendTbcd(c, true, end);
-  } else {
-    std::size_t octets = 0;
-    px::ber::BerReader r(o.contents());
-    auto segment = r.next();
-    while (segment) {
-      if (!segment->is(Class::universal, false, kOctetString)) return false;
-      const auto c = segment->contents();
-      octets += c.size();
-      if (octets > PXGSMMAP_IMSI::kMaxOctets) return false;
-      auto following = r.next();
-      end = appendTbcd(c, !following, end);
-      segment = following;
-    }
-    if (r.damaged() || octets == 0) return false;
+  std::size_t octets = 0;
+  px::ber::BerReader r(o.contents());
+  auto segment = r.next();
+  while (segment) {
+    if (!segment->is(Class::universal, false, kOctetString)) return false;
+    const auto c = segment->contents();
+    octets += c.size();
+    if (octets > PXGSMMAP_IMSI::kMaxOctets) return false;
+    auto following = r.next();
+    end = px::writeBcdDigits(c, end);
+    if (!following && endsWithFiller(c)) --end;
+    segment = following;
   }
+  if (r.damaged() || octets == 0) return false;
   imsi.setDigitCount(static_cast<std::size_t>(end - digits));
+  return true;
+}
+
+// The primitive form, whose contents lie in `argument` (the argument's
+// contents), which the digits may be loaded from beyond the IMSI's end.
+bool decodeImsi(const PXASN1Object& o, std::span<const std::uint8_t> argument,
+                PXGSMMAP_IMSI& imsi) {
+  if (o.isConstructed()) return decodeSegmentedImsi(o, imsi);
+  const auto c = o.contents();
+  if (c.empty() || c.size() > PXGSMMAP_IMSI::kMaxOctets) return false;
+  static_assert(PXGSMMAP_IMSI::kMaxDigits >= px::kBcdDigitsAtEndSlack);
+  px::writeBcdDigitsAhead(argument, static_cast<std::size_t>(c.data() - argument.data()), c.size(),
+                          imsi.digitBuffer());
+  imsi.setDigitCount(2 * c.size() - (endsWithFiller(c) ? 1 : 0));
   return true;
 }
 
@@ -75,7 +85,7 @@ bool PXGSMMAP_ForwardSM_Arg::decodeSmRpDa(const PXASN1Object* params, PXGSMMAP_S
   if (!r.next(first) || first.tagClass() != Class::contextSpecific) return false;
   switch (first.tagNumber()) {
     case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::imsi):
-      return decodeImsi(first, da.mutableImsi());
+      return decodeImsi(first, params->contents(), da.mutableImsi());
     case static_cast<std::uint32_t>(PXGSMMAP_SM_RP_DA_Choice::lmsi):
       da.setChoice(PXGSMMAP_SM_RP_DA_Choice::lmsi);
       return true;
