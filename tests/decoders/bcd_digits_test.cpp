@@ -1,6 +1,7 @@
-// BCD digits: the vector path of writeBcdDigitsAtEnd and the octet-by-octet
-// path both against the plain definition (low nibble first, 10-15 as a-f),
-// and the global title digits an SCCP address gets from either.
+// BCD digits: the vector paths of writeBcdDigitsAtEnd and writeBcdDigitsAhead
+// and the octet-by-octet path, all against the plain definition (low nibble
+// first, 10-15 as a-f), and the global title digits an SCCP address gets from
+// either.
 #include "px/BcdDigits.hpp"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,27 @@ TEST(bcd_digits, at_end_writes_every_octet_as_the_definition_does) {
         const std::string expected = nibbleByNibble(bytes.data() + before, n);
         ASSERT_EQ(std::string(out.data(), 2 * n), expected)
             << "before " << before << ", " << n << " octets from " << first;
+        ASSERT_EQ(out[std::max(2 * n, px::kBcdDigitsAtEndSlack)], '#') << "wrote past its slack";
+      }
+    }
+  }
+}
+
+// writeBcdDigitsAhead: 1 to 10 digit octets followed by 0 to 9 others; at
+// most 8 with 8 octets from their start take the vector path.
+TEST(bcd_digits, ahead_writes_every_octet_as_the_definition_does) {
+  for (std::size_t n = 1; n <= 10; ++n) {
+    for (std::size_t after = 0; after < 10; ++after) {
+      for (unsigned first = 0; first < 256; ++first) {
+        Bytes bytes = {0xEE};
+        for (std::size_t i = 0; i < n; ++i)
+          bytes.push_back(static_cast<std::uint8_t>(first + 97 * i));
+        bytes.insert(bytes.end(), after, 0xEE);
+        std::array<char, 2 * 10 + px::kBcdDigitsAtEndSlack + 1> out;
+        out.fill('#');
+        px::writeBcdDigitsAhead(bytes, 1, n, out.data());
+        ASSERT_EQ(std::string(out.data(), 2 * n), nibbleByNibble(bytes.data() + 1, n))
+            << n << " octets, " << after << " after, from " << first;
         ASSERT_EQ(out[std::max(2 * n, px::kBcdDigitsAtEndSlack)], '#') << "wrote past its slack";
       }
     }

@@ -91,6 +91,37 @@ TEST(forward_sm, sm_rp_da_choices_and_imsi_digits) {
   }
 }
 
+// An IMSI of up to 8 octets with 8 octets of the argument from its start on
+// is spread into digits at once, any other octet by octet: every length of
+// IMSI, odd and even, followed by every length of the rest of the argument,
+// against the plain definition (low nibble first, 10-15 as a-f, the filler
+// dropped only as the last high nibble).
+TEST(forward_sm, imsi_of_every_length_before_every_length_of_the_rest) {
+  constexpr char kDigit[] = "0123456789abcdef";
+  for (std::size_t octets = 1; octets <= 12; ++octets) {
+    for (std::size_t rest = 0; rest <= 10; ++rest) {
+      for (const bool odd : {false, true}) {
+        Bytes contents = {0x80, static_cast<std::uint8_t>(octets)};
+        std::string expected = "imsi:";
+        for (std::size_t i = 0; i < octets; ++i) {
+          auto o = static_cast<std::uint8_t>(0x21 + 0x35 * i);
+          // The last high nibble: the filler when odd, a digit when even.
+          if (i + 1 == octets) o = static_cast<std::uint8_t>((odd ? 0xF0 : 0x70) | (o & 0x0F));
+          contents.push_back(o);
+          expected += kDigit[o & 0x0F];
+          if (!(odd && i + 1 == octets)) expected += kDigit[o >> 4];
+        }
+        // Octets of sm-RP-OA and sm-RP-UI; their values must not reach the digits.
+        for (std::size_t i = 0; i < rest; ++i) contents.push_back(0x99);
+        Bytes param = {0x30, static_cast<std::uint8_t>(contents.size())};
+        param.insert(param.end(), contents.begin(), contents.end());
+        EXPECT_EQ(read(param), expected)
+            << octets << " octets, " << rest << " after, " << (odd ? "odd" : "even");
+      }
+    }
+  }
+}
+
 TEST(forward_sm, absent_parameter_gives_no_argument) {
   EXPECT_FALSE(PXGSMMAP_MO_ForwardSM_Arg::initWithASN1Object(nullptr, nullptr));
   EXPECT_FALSE(PXGSMMAP_MT_ForwardSM_Arg::initWithASN1Object(nullptr, nullptr));

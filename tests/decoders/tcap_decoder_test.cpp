@@ -260,6 +260,50 @@ TEST(tcap_forms, accepted_variants) {
   }
 }
 
+// Invoke IDs and local operation codes of one octet are read in one step,
+// every other form element by element: for every value, the one-octet form
+// must decode as the same value in two octets does.
+TEST(tcap_forms, one_octet_ids_and_codes_read_as_their_two_octet_forms) {
+  for (unsigned v = 0; v < 256; ++v) {
+    SCOPED_TRACE(v);
+    const auto o = static_cast<std::uint8_t>(v);
+    const Bytes two = {0x02, 0x02, static_cast<std::uint8_t>(v & 0x80 ? 0xFF : 0x00), o};
+    const Bytes one = integer(o);
+    const auto both = [&](auto build) { EXPECT_EQ(decoded(build(one)), decoded(build(two))); };
+    both([&](const Bytes& i) { return begin({tlv(0xA1, {i, integer(46), kForwardSmArg})}); });
+    both([&](const Bytes& i) { return begin({tlv(0xA1, {integer(1), i, kForwardSmArg})}); });
+    both([&](const Bytes& i) { return begin({tlv(0xA1, {i, hex("80 01 05"), i})}); });
+    both([&](const Bytes& i) {
+      return tlv(0x64, {kDtid, tlv(0x6C, {tlv(0xA2, {i, tlv(0x30, {i, hex("04 00")})})})});
+    });
+  }
+}
+
+// Elements whose tag is expected are still read as any other element when
+// their form or length is not the common one.
+TEST(tcap_forms, expected_elements_in_other_forms) {
+  const DamageCase cases[] = {
+      {"transaction ID with a long-form length",
+       tlv(0x62, {hex("48 81 04 01 02 03 04"), tlv(0x6C, {invoke(1, 2)})}), "begin invoke:1:L2"},
+      {"transaction ID running past the message", hex("62 06 48 05 01 02 03 04"), "absent"},
+      {"invoke ID with a long-form length", begin({tlv(0xA1, {hex("02 81 01 07"), integer(2)})}),
+       "begin invoke:7:L2"},
+      {"operation code with a long-form length",
+       begin({tlv(0xA1, {integer(1), hex("02 81 01 2e")})}), "begin invoke:1:L46"},
+      {"component ends after the invoke ID's tag and length",
+       begin({tlv(0xA1, {integer(1), hex("02 01")}), invoke(2, 3)}),
+       "begin damaged(unreadableComponent) invoke:2:L3"},
+      {"component ends after the invoke ID", begin({tlv(0xA1, {integer(1)}), invoke(2, 3)}),
+       "begin damaged(unreadableComponent) invoke:2:L3"},
+      {"empty invoke ID", begin({tlv(0xA1, {hex("02 00"), integer(2)}), invoke(2, 3)}),
+       "begin damaged(unreadableComponent) invoke:2:L3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(decoded(c.bytes), c.expected);
+  }
+}
+
 TEST(tcap_fields, invoke_fields_and_views) {
   const Bytes bytes =
       begin({tlv(0xA1, {integer(7), integer(3, 0x80), integer(46), kForwardSmArg})});
