@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -170,8 +171,9 @@ class PXTCAP_itu_asn1_message {
   }
   void clear() {
     _type = PXTCAP_MessageType::begin;
-    _otid.reset();
-    _dtid.reset();
+    // Made empty in place: reset() first tests whether there is a value.
+    std::construct_at(&_otid);
+    std::construct_at(&_dtid);
     _componentPortion.clear();
     _hasComponentPortion = false;
     _damage = PXTCAP_Damage::none;
