@@ -54,35 +54,38 @@ using Bytes = std::span<const std::uint8_t>;
   }
 
   bool odd = false;
-  switch (gti) {
-    case wire::kGtiNone:
-      return true;
-    case wire::kGtiNaiOnly:
-      if (p.size() - pos < 1) return false;
-      odd = (p[pos] & wire::kOddIndicatorBit) != 0;
-      a.setNai(p[pos] & wire::kNaiMask);
-      pos += 1;
-      break;
-    case wire::kGtiTtOnly:
-      if (p.size() - pos < 1) return false;
-      a.setTt(p[pos]);
-      pos += 1;
-      break;
-    case wire::kGtiTtNpEs:
-      if (p.size() - pos < 2) return false;
-      odd = readTtNpEs(p.subspan(pos), a);
-      pos += 2;
-      break;
-    case wire::kGtiTtNpEsNai:
-      if (p.size() - pos < 3) return false;
-      odd = readTtNpEs(p.subspan(pos), a);
-      a.setNai(p[pos + 2] & wire::kNaiMask);
-      pos += 3;
-      break;
-    default:
-      // Spare and reserved indicators carry no header this decoder knows; the
-      // rest is shown as digits, as protocol analysers do.
-      break;
+  // The global title nearly every address carries is tested first, rather
+  // than found through the switch's jump table.
+  if (gti == wire::kGtiTtNpEsNai) [[likely]] {
+    if (p.size() - pos < 3) return false;
+    odd = readTtNpEs(p.subspan(pos), a);
+    a.setNai(p[pos + 2] & wire::kNaiMask);
+    pos += 3;
+  } else {
+    switch (gti) {
+      case wire::kGtiNone:
+        return true;
+      case wire::kGtiNaiOnly:
+        if (p.size() - pos < 1) return false;
+        odd = (p[pos] & wire::kOddIndicatorBit) != 0;
+        a.setNai(p[pos] & wire::kNaiMask);
+        pos += 1;
+        break;
+      case wire::kGtiTtOnly:
+        if (p.size() - pos < 1) return false;
+        a.setTt(p[pos]);
+        pos += 1;
+        break;
+      case wire::kGtiTtNpEs:
+        if (p.size() - pos < 2) return false;
+        odd = readTtNpEs(p.subspan(pos), a);
+        pos += 2;
+        break;
+      default:
+        // Spare and reserved indicators carry no header this decoder knows; the
+        // rest is shown as digits, as protocol analysers do.
+        break;
+    }
   }
 
   // Q.713 3.4.2.3: BCD digits, first digit in the low nibble; an odd count

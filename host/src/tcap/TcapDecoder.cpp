@@ -413,9 +413,11 @@ template <PXTCAP_ComponentKind Kind>
   constexpr auto component = [](std::uint32_t number) {
     return identifier(Class::contextSpecific, true, number);
   };
+  // Invokes, nearly every component, are tested first rather than found
+  // through the switch's jump table.
+  if (o.id == component(tags::kInvoke)) [[likely]]
+    return decodeComponentOf<PXTCAP_ComponentKind::invoke>(o, portion);
   switch (o.id) {
-    case component(tags::kInvoke):
-      return decodeComponentOf<PXTCAP_ComponentKind::invoke>(o, portion);
     case component(tags::kReturnResultLast):
       return decodeComponentOf<PXTCAP_ComponentKind::returnResultLast>(o, portion);
     case component(tags::kReturnError):
