@@ -22,6 +22,7 @@ inline constexpr std::uint16_t kPortSua = 14001;
 inline constexpr std::uint8_t kM3uaVersion = 1;
 inline constexpr std::uint8_t kM3uaClassTransfer = 1;
 inline constexpr std::uint8_t kM3uaTypeData = 1;
+inline constexpr std::uint16_t kM3uaRoutingContext = 0x0006;
 inline constexpr std::uint16_t kM3uaProtocolData = 0x0210;
 
 // MTP3 service indicator of SCCP (Q.704 14.2.1).
@@ -53,22 +54,29 @@ View m3uaSccp(Bytes message);
 inline bool m3uaSccpQuick(Bytes m, View& v) {
   // RFC 4666 3.1: version, reserved, class, type, length (4); 3.2: each
   // parameter a tag and a length (2 each) with its header, padded to four.
-  if (m.size() < 8 || m[0] != kM3uaVersion || m[2] != kM3uaClassTransfer || m[3] != kM3uaTypeData)
-    return false;
+  // Version, class and type in one load; the reserved octet is not read.
+  constexpr std::uint32_t kDataHeader =
+      std::uint32_t{kM3uaVersion} << 24 | std::uint32_t{kM3uaClassTransfer} << 8 | kM3uaTypeData;
+  if (m.size() < 8 || (be32(m, 0) & 0xFF00FFFFu) != kDataHeader) return false;
   const std::size_t length = be32(m, 4);
   if (length < 8 || length > m.size()) return false;
-  for (std::size_t at = 8; length - at >= 4;) {
-    const std::size_t parameterLength = be16(m, at + 2);
+  std::size_t at = 8;
+  // A Routing Context of one context (length 8) usually comes first:
+  // stepped over as the walk below would step over it.
+  if (length >= 16 && be32(m, 8) == (std::uint32_t{kM3uaRoutingContext} << 16 | 8)) at = 16;
+  while (length - at >= 4) {
+    const std::uint32_t header = be32(m, at);
+    const std::size_t parameterLength = header & 0xFFFFu;
     if (parameterLength < 4 || parameterLength > length - at) return false;
-    if (be16(m, at) == kM3uaProtocolData) {
+    if (header >> 16 == kM3uaProtocolData) {
       // OPC (4), DPC (4), SI, NI, MP, SLS, then the user part.
       if (parameterLength < 16 || m[at + 12] != kServiceIndicatorSccp) return false;
-      v.bytes = m.subspan(at + 16, parameterLength - 16);
+      v.bytes = Bytes(m.data() + at + 16, parameterLength - 16);
       v.skip = Skip::none;
       v.routed = true;
       v.opc = be32(m, at + 4);
       v.dpc = be32(m, at + 8);
-      v.si = m[at + 12];
+      v.si = kServiceIndicatorSccp;
       return true;
     }
     at += (parameterLength + 3) & ~std::size_t{3};

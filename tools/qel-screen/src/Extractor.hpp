@@ -7,6 +7,7 @@
 
 #include "Adaptation.hpp"
 #include "Bytes.hpp"
+#include "FrameSource.hpp"
 #include "IpReassembly.hpp"
 #include "LinkLayer.hpp"
 #include "Origin.hpp"
@@ -74,6 +75,9 @@ class Extractor {
   void start(int linkType);
   // Hands every SCCP message of the frame to `sink`; returns their number.
   std::uint32_t frame(Bytes bytes, UnitSink& sink, const FrameInfo& info = {});
+  // The same for a frame of a FrameSource, with its time (setTime()); an
+  // unreadable one is counted as such (unreadableFrame()).
+  std::uint32_t frame(const Frame& f, UnitSink& sink);
   // The capture time of the frames that follow.
   void setTime(bool hasTime, std::int64_t timeNs, bool nano) {
     constexpr std::int64_t kNs = 1'000'000'000;
@@ -112,6 +116,8 @@ class Extractor {
 
  private:
   void note(Skip s);
+  // frame() once the frame's number and time are in _frame.
+  std::uint32_t links(Bytes bytes, int linkType, UnitSink& sink);
   void network(Network network, Bytes bytes, UnitSink& sink);
   // IPv4 through the shortcut when it applies, else ip().
   void ipv4Datagram(Bytes bytes, UnitSink& sink);

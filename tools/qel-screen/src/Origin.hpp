@@ -33,9 +33,11 @@ struct MessageOrigin {
 
   // What a message inherits from its frame, before its own layers are read.
   void resetLayers() {
-    opc.reset();
-    dpc.reset();
-    si.reset();
+    // Assigned empty rather than reset(): reset() tests each first, and this
+    // runs for every frame.
+    opc = std::optional<std::uint32_t>();
+    dpc = std::optional<std::uint32_t>();
+    si = std::optional<std::uint8_t>();
     ipVersion = 0;
     sctp = false;
   }

@@ -10,7 +10,6 @@ namespace qs::signals {
 
 namespace {
 
-volatile std::sig_atomic_t gStop = 0;
 volatile std::sig_atomic_t gReload = 0;
 volatile std::sig_atomic_t gReport = 0;
 void (*volatile gWake)() = nullptr;
@@ -19,7 +18,7 @@ void onSignal(int s) {
   switch (s) {
     case SIGINT:
     case SIGTERM:
-      if (!gStop) gStop = s;
+      if (!detail::stop) detail::stop = s;
       break;
     case SIGHUP:
       gReload = 1;
@@ -61,10 +60,6 @@ BlockedHere::~BlockedHere() {
 
 void setWakeUp(void (*wake)()) {
   gWake = wake;
-}
-
-int stopRequested() {
-  return gStop;
 }
 
 bool takeReload() {

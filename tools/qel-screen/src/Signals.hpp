@@ -5,7 +5,14 @@
 
 #include <signal.h>
 
+#include <csignal>
+
 namespace qs::signals {
+
+namespace detail {
+// Set by the handler; read for every frame, hence inline.
+inline volatile std::sig_atomic_t stop = 0;
+}  // namespace detail
 
 // Installs the handlers, without SA_RESTART: a read blocked on a pipe or an
 // idle interface returns, so the request is seen at once.
@@ -14,7 +21,9 @@ void install();
 // (must be async-signal-safe, like pcap_breakloop); null: none.
 void setWakeUp(void (*wake)());
 // The signal that asked the run to stop (SIGINT or SIGTERM), or 0.
-int stopRequested();
+inline int stopRequested() {
+  return detail::stop;
+}
 // True once per SIGHUP / SIGUSR1 received since the last call.
 bool takeReload();
 bool takeReport();
