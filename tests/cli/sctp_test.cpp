@@ -62,15 +62,16 @@ TEST(sctp_chunks, reads_i_data) {
   EXPECT_EQ(seen[1].ppid, 0u);
 }
 
-// The handler for whole DATA chunks sees exactly those (not fragments, not
-// I-DATA), with what the DataChunk would hold; what it declines goes on to
+// The handler for whole chunks sees exactly those (DATA or I-DATA, not
+// fragments), with what the DataChunk would hold; what it declines goes on to
 // onData, in order with the rest.
-TEST(sctp_chunks, offers_whole_data_chunks_first_and_passes_on_what_is_declined) {
+TEST(sctp_chunks, offers_whole_chunks_first_and_passes_on_what_is_declined) {
   auto p = gen::net::sctp(
       1, 2, 3,
       {gen::net::dataChunk(3, 10, 1, 0, 3, {1}), gen::net::dataChunk(2, 11, 2, 0, 3, {2, 2}),
        gen::net::iDataChunk(0x03, 12, 3, 99, 3, {3}),
-       gen::net::dataChunk(3, 13, 4, 0, 5, {4, 4, 4}), gen::net::dataChunk(3, 14, 5, 0, 3, {})});
+       gen::net::dataChunk(3, 13, 4, 0, 5, {4, 4, 4}), gen::net::dataChunk(3, 14, 5, 0, 3, {}),
+       gen::net::iDataChunk(0x03, 15, 6, 100, 5, {6, 6})});
   std::vector<std::pair<char, std::uint16_t>> order;  // 'w' taken whole, 'd' onData; stream
   std::vector<qs::DataChunk> declined;
   auto info = qs::sctpChunks(
@@ -81,20 +82,23 @@ TEST(sctp_chunks, offers_whole_data_chunks_first_and_passes_on_what_is_declined)
       },
       [&](std::uint32_t ppid, std::uint16_t stream, Bytes user) {
         if (ppid != 3) return false;
-        EXPECT_EQ(user.size(), stream == 1 ? 1u : 0u);
+        EXPECT_EQ(user.size(), stream == 5 ? 0u : 1u);
         order.emplace_back('w', stream);
         return true;
       });
   EXPECT_EQ(info.skip, Skip::none);
-  EXPECT_EQ(info.dataChunks, 5);
-  const std::vector<std::pair<char, std::uint16_t>> expected{
-      {'w', 1}, {'d', 2}, {'d', 3}, {'d', 4}, {'w', 5}};
+  EXPECT_EQ(info.dataChunks, 6);
+  const std::vector<std::pair<char, std::uint16_t>> expected{{'w', 1}, {'d', 2}, {'w', 3},
+                                                             {'d', 4}, {'w', 5}, {'d', 6}};
   EXPECT_EQ(order, expected);
   ASSERT_EQ(declined.size(), 3u);
   EXPECT_EQ(declined[0].tsn, 11u);
-  EXPECT_TRUE(declined[1].idata);
+  EXPECT_EQ(declined[1].ppid, 5u);
+  EXPECT_EQ(declined[1].userData.size(), 3u);
+  EXPECT_TRUE(declined[2].idata);
+  EXPECT_EQ(declined[2].mid, 100u);
   EXPECT_EQ(declined[2].ppid, 5u);
-  EXPECT_EQ(declined[2].userData.size(), 3u);
+  EXPECT_EQ(declined[2].userData.size(), 2u);
 }
 
 struct Feed {

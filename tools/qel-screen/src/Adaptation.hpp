@@ -60,25 +60,31 @@ inline bool m3uaSccpQuick(Bytes m, View& v) {
   if (m.size() < 8 || (be32(m, 0) & 0xFF00FFFFu) != kDataHeader) return false;
   const std::size_t length = be32(m, 4);
   if (length < 8 || length > m.size()) return false;
-  std::size_t at = 8;
-  // A Routing Context of one context (length 8) usually comes first:
-  // stepped over as the walk below would step over it.
-  if (length >= 16 && be32(m, 8) == (std::uint32_t{kM3uaRoutingContext} << 16 | 8)) at = 16;
-  while (length - at >= 4) {
+  // The Protocol Data at `at`, `parameterLength` octets with its header.
+  auto protocolData = [&](std::size_t at, std::size_t parameterLength) {
+    // OPC (4), DPC (4), SI, NI, MP, SLS, then the user part.
+    if (parameterLength < 16 || parameterLength > length - at ||
+        m[at + 12] != kServiceIndicatorSccp)
+      return false;
+    v.bytes = Bytes(m.data() + at + 16, parameterLength - 16);
+    v.skip = Skip::none;
+    v.routed = true;
+    v.opc = be32(m, at + 4);
+    v.dpc = be32(m, at + 8);
+    v.si = kServiceIndicatorSccp;
+    return true;
+  };
+  // The usual layout, read straight: a Routing Context of one context
+  // (length 8), then the Protocol Data.
+  constexpr std::uint32_t kOneContext = std::uint32_t{kM3uaRoutingContext} << 16 | 8;
+  if (length >= 20 && be32(m, 8) == kOneContext && be16(m, 16) == kM3uaProtocolData)
+    return protocolData(16, be16(m, 18));
+  // Any other: the walk of m3uaSccp().
+  for (std::size_t at = 8; length - at >= 4;) {
     const std::uint32_t header = be32(m, at);
     const std::size_t parameterLength = header & 0xFFFFu;
     if (parameterLength < 4 || parameterLength > length - at) return false;
-    if (header >> 16 == kM3uaProtocolData) {
-      // OPC (4), DPC (4), SI, NI, MP, SLS, then the user part.
-      if (parameterLength < 16 || m[at + 12] != kServiceIndicatorSccp) return false;
-      v.bytes = Bytes(m.data() + at + 16, parameterLength - 16);
-      v.skip = Skip::none;
-      v.routed = true;
-      v.opc = be32(m, at + 4);
-      v.dpc = be32(m, at + 8);
-      v.si = kServiceIndicatorSccp;
-      return true;
-    }
+    if (header >> 16 == kM3uaProtocolData) return protocolData(at, parameterLength);
     at += (parameterLength + 3) & ~std::size_t{3};
     if (at >= length) return false;
   }

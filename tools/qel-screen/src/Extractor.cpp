@@ -63,6 +63,33 @@ void Extractor::finish() {
   settleAbandonedFrames();
 }
 
+// Inlined into frame() with the IPv4 shortcut: most frames come this way.
+void Extractor::sctp(Bytes packet, UnitSink& sink) {
+  // A whole chunk of M3UA DATA: what dataChunk() would set and emit, without
+  // its turns. (The ports are read once there is a chunk: the packet has its
+  // common header then.)
+  auto wholeM3ua = [&](std::uint32_t ppid, std::uint16_t stream, Bytes userData) {
+    View v;
+    if (!_shortcuts || ppid != kPpidM3ua || !m3uaSccpQuick(userData, v)) return false;
+    _origin.opc = v.opc;
+    _origin.dpc = v.dpc;
+    _origin.si = v.si;
+    _origin.sctp = true;
+    _origin.sport = be16(packet, 0);
+    _origin.dport = be16(packet, 2);
+    _origin.stream = stream;
+    emit(v.bytes, nullptr, sink);
+    return true;
+  };
+  SctpPacketInfo info = sctpChunks(
+      packet, [&](const DataChunk& c) { dataChunk(c, be16(packet, 0), be16(packet, 2), sink); },
+      wholeM3ua);
+  if (info.skip != Skip::none)
+    note(info.skip);
+  else if (info.dataChunks == 0)
+    note(Skip::sctpNoData);
+}
+
 // Inlined into frame(): most frames come this way.
 [[gnu::always_inline]] inline void Extractor::ipv4Datagram(Bytes bytes, UnitSink& sink) {
   Bytes payload;
@@ -187,32 +214,6 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
   _origin.src = v.src;
   _origin.dst = v.dst;
   sctp(v.payload, sink);
-}
-
-void Extractor::sctp(Bytes packet, UnitSink& sink) {
-  // A whole chunk of M3UA DATA: what dataChunk() would set and emit, without
-  // its turns. (The ports are read once there is a chunk: the packet has its
-  // common header then.)
-  auto wholeM3ua = [&](std::uint32_t ppid, std::uint16_t stream, Bytes userData) {
-    View v;
-    if (!_shortcuts || ppid != kPpidM3ua || !m3uaSccpQuick(userData, v)) return false;
-    _origin.opc = v.opc;
-    _origin.dpc = v.dpc;
-    _origin.si = v.si;
-    _origin.sctp = true;
-    _origin.sport = be16(packet, 0);
-    _origin.dport = be16(packet, 2);
-    _origin.stream = stream;
-    emit(v.bytes, nullptr, sink);
-    return true;
-  };
-  SctpPacketInfo info = sctpChunks(
-      packet, [&](const DataChunk& c) { dataChunk(c, be16(packet, 0), be16(packet, 2), sink); },
-      wholeM3ua);
-  if (info.skip != Skip::none)
-    note(info.skip);
-  else if (info.dataChunks == 0)
-    note(Skip::sctpNoData);
 }
 
 void Extractor::dataChunk(const DataChunk& c, std::uint16_t sp, std::uint16_t dp, UnitSink& sink) {

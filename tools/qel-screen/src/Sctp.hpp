@@ -46,13 +46,13 @@ struct SctpPacketInfo {
   Skip skip = Skip::none;
 };
 
-// sctpChunks() without a handler for whole DATA chunks: every one goes to onData.
+// sctpChunks() without a handler for whole chunks: every one goes to onData.
 struct NoWholeHandler {
   bool operator()(std::uint32_t, std::uint16_t, Bytes) const { return false; }
 };
 
 // Calls onData(const DataChunk&) for every DATA and I-DATA chunk in order.
-// A DATA chunk that holds a whole message (B and E set) goes first to
+// A chunk that holds a whole message (B and E set) goes first to
 // onWhole(ppid, stream, userData): when that returns true it has taken the
 // chunk, and onData does not see it. The hot path reads its messages there
 // without a DataChunk being filled in for each.
@@ -97,8 +97,8 @@ SctpPacketInfo sctpChunks(Bytes p, OnData&& onData, OnWhole&& onWhole = {}) {
       ++info.dataChunks;
       const Bytes userData(p.data() + at + header, length - header);
       // One call site each, so that the handlers are inlined into the walk.
-      if (idata || (flags & (kFlagBegin | kFlagEnd)) != (kFlagBegin | kFlagEnd) ||
-          !onWhole(be32(p, at + 12), be16(p, at + 8), userData)) {
+      if ((flags & (kFlagBegin | kFlagEnd)) != (kFlagBegin | kFlagEnd) ||
+          !onWhole(be32(p, at + header - 4), be16(p, at + 8), userData)) {
         DataChunk c;
         c.flags = flags;
         c.tsn = be32(p, at + 4);
