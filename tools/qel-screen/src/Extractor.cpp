@@ -109,7 +109,7 @@ void Extractor::sctp(Bytes packet, UnitSink& sink) {
   ++_counts.frames;
   _index = 0;
   _frameSkip = Skip::none;
-  _fragmentFrames = {};
+  _unit.ipFragmentFrames = {};
   _origin.resetLayers();
   _heldFragment = false;
   if (linkType < 0) linkType = _linkType;
@@ -203,7 +203,7 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     }
     // The datagram is read like one never fragmented; a fragment header
     // inside it again is not reassembled a second time.
-    _fragmentFrames = r.frames;
+    _unit.ipFragmentFrames = r.frames;
     v = v6 ? ipv6(r.datagram) : ipv4(r.datagram);
   }
   if (!v) {
@@ -251,9 +251,9 @@ void Extractor::dataChunk(const DataChunk& c, std::uint16_t sp, std::uint16_t dp
     note(r.skip);
     return;
   }
-  _sctpFrames = r.frames;
+  _unit.sctpFragmentFrames = r.frames;
   sctpUserMessage(r.ppid, sp, dp, r.message, sink);
-  _sctpFrames = {};
+  _unit.sctpFragmentFrames = {};
 }
 
 void Extractor::sctpUserMessage(std::uint32_t ppid, std::uint16_t sp, std::uint16_t dp,

@@ -131,7 +131,11 @@ class Extractor {
   void dataChunk(const DataChunk& c, std::uint16_t srcPort, std::uint16_t dstPort, UnitSink& sink);
   void emit(Bytes sccp, const px::SuaMessage* sua, UnitSink& sink) {
     ++_counts.messages;
-    sink.onUnit(SccpUnit{sccp, sua, _fragmentFrames, _sctpFrames, &_origin}, _index++);
+    _unit.bytes = sccp;
+    _unit.sua = sua;
+    // Here rather than once: the extractor may have been moved since.
+    _unit.origin = &_origin;
+    sink.onUnit(_unit, _index++);
   }
   // The routing label of `v` (when it has one) becomes the origin; then its
   // SCCP message is emitted, or its skip noted.
@@ -142,8 +146,9 @@ class Extractor {
   SctpReassembler _reassembler;
   IpReassembler _ipReassembler;
   FrameInfo _frame;
-  std::span<const std::uint64_t> _fragmentFrames;
-  std::span<const std::uint64_t> _sctpFrames;  // of the message being delivered
+  // The unit handed out, kept between messages: its fragment frames are
+  // those of the IP datagram and of the SCTP message being read.
+  SccpUnit _unit;
   bool _heldFragment = false;
   px::SuaMessage _sua;
   ExtractorCounts _counts;
