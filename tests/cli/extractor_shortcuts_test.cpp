@@ -319,7 +319,7 @@ TEST(extractor_shortcuts, agree_on_random_sequences_of_frames) {
 }
 
 // The shortcuts one by one: each takes exactly what its general reader reads
-// without a skip, and gives the same view.
+// without a skip (in the layout it is for), and gives the same view.
 TEST(ipv4_sctp, takes_what_ipv4_reads_without_skip) {
   const Bytes ip = overIp(gen::net::sctp(1, 2, 3, {data(3, m3ua({}))}));
   for (std::size_t i = 0; i < 20; ++i)
@@ -331,7 +331,12 @@ TEST(ipv4_sctp, takes_what_ipv4_reads_without_skip) {
         qs::Bytes payload;
         const bool quick = qs::ipv4Sctp(cut, payload);
         const qs::IpView general = qs::ipv4(cut);
-        ASSERT_EQ(quick, general.skip == Skip::none) << i << " " << v << " " << n;
+        // Headers with options (or no IPv4 at all) are left to ipv4(); a
+        // header of five words is taken whenever ipv4() reads it whole.
+        if (b[0] == 0x45)
+          ASSERT_EQ(quick, general.skip == Skip::none) << i << " " << v << " " << n;
+        else
+          ASSERT_FALSE(quick) << i << " " << v << " " << n;
         if (quick) {
           EXPECT_EQ(payload.data(), general.payload.data());
           EXPECT_EQ(payload.size(), general.payload.size());
