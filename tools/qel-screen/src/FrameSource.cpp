@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -158,7 +159,7 @@ class PcapSource final : public PcapHandleSource {
         : _fd(fd),
           _offset(offset),
           _swapped(swapped),
-          _snapshot(snapshot),
+          _maxCaplen(std::min(snapshot, kMaxRecord)),
           _fractionNs(nano ? 1 : 1000) {}
 
     // The next record, or false (libpcap's turn: offset() is where). The
@@ -189,7 +190,7 @@ class PcapSource final : public PcapHandleSource {
     // The record at _at, `caplen` octets of which are in the block.
     bool take(Frame& f, const std::uint8_t* h, std::uint32_t caplen) {
       const std::uint32_t length = field(h + 12);
-      if (caplen > _snapshot || caplen > kMaxRecord || caplen > length) return false;
+      if (caplen > _maxCaplen || caplen > length) return false;
       f.bytes = Bytes(h + kRecordHeader, caplen);
       // As libpcap gives them when opened with nanosecond precision.
       f.timeNs = std::int64_t{field(h)} * 1'000'000'000 + std::int64_t{field(h + 4)} * _fractionNs;
@@ -233,7 +234,7 @@ class PcapSource final : public PcapHandleSource {
     int _fd;
     std::uint64_t _offset;
     bool _swapped;
-    std::uint32_t _snapshot;
+    std::uint32_t _maxCaplen;  // the snapshot length, or kMaxRecord when less
     std::int64_t _fractionNs;
     std::unique_ptr<std::uint8_t[]> _block;
     std::size_t _at = 0;
