@@ -506,6 +506,9 @@ template <class H>
 LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink, H& hooks) {
   LoopResult result;
   bool live = !options.interface.empty();
+  // Read once: the calls for every frame could change it, as far as the
+  // compiler knows.
+  const bool streaming = inputs.streaming;
   // On a terminal the records themselves show progress; live, a status line
   // shows that the capture is running.
   bool progress = isatty(STDERR_FILENO) && (live || !isatty(STDOUT_FILENO));
@@ -563,7 +566,7 @@ LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink,
       hooks.beginFrame(*source, frame);
       extractor.frame(frame, sink);
       hooks.endFrame(extractor);
-      if (inputs.streaming) {
+      if (streaming) {
         hooks.flush();
         between();
       }
