@@ -109,7 +109,6 @@ void Extractor::sctp(Bytes packet, UnitSink& sink) {
   ++_counts.frames;
   _index = 0;
   _frameSkip = Skip::none;
-  _unit.ipFragmentFrames = {};
   _origin.resetLayers();
   _heldFragment = false;
   if (linkType < 0) linkType = _linkType;
@@ -203,17 +202,19 @@ void Extractor::ip(Bytes bytes, bool v6, UnitSink& sink) {
     }
     // The datagram is read like one never fragmented; a fragment header
     // inside it again is not reassembled a second time.
+    // Its frames go with the messages it carries, and no further.
     _unit.ipFragmentFrames = r.frames;
     v = v6 ? ipv6(r.datagram) : ipv4(r.datagram);
   }
-  if (!v) {
+  if (v) {
+    _origin.ipVersion = v6 ? 6 : 4;
+    _origin.src = v.src;
+    _origin.dst = v.dst;
+    sctp(v.payload, sink);
+  } else {
     note(v.skip);
-    return;
   }
-  _origin.ipVersion = v6 ? 6 : 4;
-  _origin.src = v.src;
-  _origin.dst = v.dst;
-  sctp(v.payload, sink);
+  _unit.ipFragmentFrames = {};
 }
 
 void Extractor::dataChunk(const DataChunk& c, std::uint16_t sp, std::uint16_t dp, UnitSink& sink) {
