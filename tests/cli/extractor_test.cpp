@@ -192,4 +192,46 @@ TEST(extractor, hands_sua_messages_with_their_addresses) {
   EXPECT_EQ(c.units[0], (std::vector<std::uint8_t>{0x62, 0}));
 }
 
+// A frame as a FrameSource gives it: its capture time goes with its messages,
+// its link type (when it has one) overrides the capture's, and a frame that
+// could not be read is counted without reaching the layers.
+TEST(extractor, reads_frames_of_a_source_with_their_time) {
+  struct Times : qs::UnitSink {
+    std::vector<std::pair<std::int64_t, std::uint32_t>> seen;
+    void onUnit(const qs::SccpUnit& u, std::uint32_t) override {
+      seen.emplace_back(u.origin->seconds, u.origin->nanoseconds);
+    }
+  };
+  const auto s = gen::net::sctp(
+      2905, 2905, 1,
+      {gen::net::dataChunk(3, 1, 1, 0, 3, gen::sigtran::m3uaData(1, 2, 3, 0, {0x09, 0x00}))});
+  const auto ip = gen::net::ipv4({1, 1, 1, 1}, {2, 2, 2, 2}, 132, s, 1);
+  const auto ether = gen::net::ethernet(gen::net::etherIpv4, ip);
+  qs::Extractor x;
+  x.start(qs::dlt::ethernet);
+  Times t;
+  qs::Frame f;
+  f.bytes = ether;
+  f.number = 1;
+  f.hasTime = true;
+  f.timeNs = 1'709'546'400'123'456'789;
+  EXPECT_EQ(x.frame(f, t), 1u);
+  f.number = 2;
+  f.bytes = ip;
+  f.linkType = qs::dlt::raw;
+  f.timeNs += 2'000'000'000;
+  EXPECT_EQ(x.frame(f, t), 1u);
+  f.number = 3;
+  f.bytes = {};
+  f.unreadable = Skip::badHex;
+  EXPECT_EQ(x.frame(f, t), 0u);
+  const std::vector<std::pair<std::int64_t, std::uint32_t>> expected{{1'709'546'400, 123'456'789},
+                                                                     {1'709'546'402, 123'456'789}};
+  EXPECT_EQ(t.seen, expected);
+  EXPECT_EQ(x.counts().frames, 3u);
+  EXPECT_EQ(x.counts().framesWithSccp, 2u);
+  EXPECT_EQ(x.counts().framesWithout[Skip::badHex], 1u);
+  EXPECT_EQ(x.counts().framesWithout.total(), 1u);
+}
+
 }  // namespace
