@@ -59,7 +59,8 @@ constexpr auto kStatusEvery = std::chrono::seconds(2);
 // calls for every frame are direct. Kept out of run() so that profiles show
 // the loop apart.
 template <class H>
-[[gnu::noinline]] LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink, H& hooks);
+[[gnu::noinline]] LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink,
+                                        H& hooks);
 
 // The single-threaded run: the frame loop's hooks around one MessageWork.
 class Hooks final : public LoopHooks {
