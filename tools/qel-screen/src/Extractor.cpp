@@ -63,7 +63,6 @@ void Extractor::finish() {
   settleAbandonedFrames();
 }
 
-// Inlined into frame() with the IPv4 shortcut: most frames come this way.
 void Extractor::sctp(Bytes packet, UnitSink& sink) {
   // A whole chunk of M3UA DATA: what dataChunk() would set and emit, without
   // its turns. (The ports are read once there is a chunk: the packet has its

@@ -97,6 +97,7 @@ SctpPacketInfo sctpChunks(Bytes p, OnData&& onData, OnWhole&& onWhole = {}) {
       ++info.dataChunks;
       const Bytes userData(p.data() + at + header, length - header);
       // One call site each, so that the handlers are inlined into the walk.
+      // With B set, the PPID is the last field of either header.
       if ((flags & (kFlagBegin | kFlagEnd)) != (kFlagBegin | kFlagEnd) ||
           !onWhole(be32(p, at + header - 4), be16(p, at + 8), userData)) {
         DataChunk c;
