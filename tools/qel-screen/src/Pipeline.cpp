@@ -140,13 +140,15 @@ struct Pipeline::State {
 
   std::mutex mutex;
   std::condition_variable workReady;   // workers wait for a queued batch
-  std::condition_variable doneReady;   // the writer waits for the oldest batch
   std::condition_variable batchFreed;  // the reader waits for a free batch
   std::vector<Batch*> free;
   std::deque<Batch*> queued;   // not yet taken by a worker
   std::deque<Batch*> ordered;  // every batch handed on and not yet written
   std::size_t inFlight = 0;    // handed on, not yet written
   bool stopping = false;
+  // A thread is writing batches out (the writer stage): whoever finishes the
+  // oldest batch writes it, and the batches done after it, while it holds this.
+  bool writing = false;
   Batch* filling = nullptr;
 
   std::atomic<std::uint64_t> denied{0};
@@ -179,7 +181,6 @@ struct Pipeline::State {
     try {
       for (unsigned i = 0; i + 1 < s.workers; ++i)
         threads.emplace_back([this, i] { workLoop(*works[i]); });
-      threads.emplace_back([this] { writeLoop(); });
     } catch (...) {
       // The threads that did start end before the error goes on.
       stopThreads();
@@ -200,9 +201,8 @@ struct Pipeline::State {
       queued.pop_front();
       lock.unlock();
       workOn(*works.back(), *help);
+      finish(*help);
       lock.lock();
-      help->done = true;
-      doneReady.notify_one();
     }
     Batch* b = free.back();
     free.pop_back();
@@ -224,11 +224,22 @@ struct Pipeline::State {
     filling = takeFree();
   }
 
-  // Everything handed on is written; every other thread waits.
+  // Everything handed on is written; the reader works on what is still queued.
   void drain() {
     submit();
     std::unique_lock lock(mutex);
-    batchFreed.wait(lock, [&] { return inFlight == 0; });
+    while (inFlight != 0) {
+      if (queued.empty()) {
+        batchFreed.wait(lock);
+        continue;
+      }
+      Batch* help = queued.front();
+      queued.pop_front();
+      lock.unlock();
+      workOn(*works.back(), *help);
+      finish(*help);
+      lock.lock();
+    }
   }
 
   void stop() {
@@ -243,7 +254,6 @@ struct Pipeline::State {
       stopping = true;
     }
     workReady.notify_all();
-    doneReady.notify_all();
     for (auto& t : threads) t.join();
     threads.clear();
   }
@@ -259,11 +269,7 @@ struct Pipeline::State {
         queued.pop_front();
       }
       workOn(work, *b);
-      {
-        std::lock_guard lock(mutex);
-        b->done = true;
-      }
-      doneReady.notify_one();
+      finish(*b);
     }
   }
 
@@ -294,35 +300,34 @@ struct Pipeline::State {
     b.denied = work.denied() - deniedBefore;
   }
 
-  void writeLoop() {
-    for (;;) {
-      Batch* b;
-      {
-        std::unique_lock lock(mutex);
-        doneReady.wait(lock,
-                       [&] { return (!ordered.empty() && ordered.front()->done) || stopping; });
-        if (ordered.empty() || !ordered.front()->done) return;
-        b = ordered.front();
-        ordered.pop_front();
-      }
-      write(*b);
-      bool more;
-      {
-        std::lock_guard lock(mutex);
-        more = !ordered.empty() && ordered.front()->done;
-      }
+  // `b` is worked on. The writer stage, in capture order: if no thread is
+  // writing, this one writes the oldest batches for as long as they are done,
+  // so that a batch finished while it writes is written too. A thread that
+  // finds another writing leaves its batch to it.
+  void finish(Batch& b) {
+    std::unique_lock lock(mutex);
+    b.done = true;
+    if (writing) return;
+    writing = true;
+    while (!ordered.empty() && ordered.front()->done) {
+      Batch* w = ordered.front();
+      ordered.pop_front();
+      lock.unlock();
+      write(*w);
+      lock.lock();
+      const bool more = !ordered.empty() && ordered.front()->done;
       if (setup.streaming && !more) {
         // Nothing else is ready: what was made goes out now.
+        lock.unlock();
         setup.out->flush();
         std::fflush(stdout);
+        lock.lock();
       }
-      {
-        std::lock_guard lock(mutex);
-        free.push_back(b);
-        --inFlight;
-      }
+      free.push_back(w);
+      --inFlight;
       batchFreed.notify_all();
     }
+    writing = false;
   }
 
   // The records of `from`, between `begin` and `end`, to the output.

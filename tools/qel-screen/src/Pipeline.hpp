@@ -11,7 +11,9 @@
 //   decodes, decides the direction, screens and writes the records of a batch
 //   into the batch's own buffer, and keeps the --write selections beside them.
 //   Segments of segmented messages are left as they are.
-// - Writer stage (one thread): batches strictly in capture order. SCCP
+// - Writer stage (one thread at a time, the one that finishes the oldest
+//   batch; there is no writer thread to wake): batches strictly in capture
+//   order. SCCP
 //   segment reassembly, the capture-time expiry of what waits in it, the
 //   --write capture and the output itself. At the end the workers' counts are
 //   merged into its own (sums: the order does not matter).
