@@ -192,18 +192,8 @@ struct Pipeline::State {
   // the reader works on a waiting batch itself rather than wait.
   Batch* takeFree() {
     std::unique_lock lock(mutex);
-    while (free.empty()) {
-      if (queued.empty()) {
-        batchFreed.wait(lock);
-        continue;
-      }
-      Batch* help = queued.front();
-      queued.pop_front();
-      lock.unlock();
-      workOn(*works.back(), *help);
-      finish(*help);
-      lock.lock();
-    }
+    while (free.empty())
+      if (!helpWithQueued(lock)) batchFreed.wait(lock);
     Batch* b = free.back();
     free.pop_back();
     lock.unlock();
@@ -228,18 +218,21 @@ struct Pipeline::State {
   void drain() {
     submit();
     std::unique_lock lock(mutex);
-    while (inFlight != 0) {
-      if (queued.empty()) {
-        batchFreed.wait(lock);
-        continue;
-      }
-      Batch* help = queued.front();
-      queued.pop_front();
-      lock.unlock();
-      workOn(*works.back(), *help);
-      finish(*help);
-      lock.lock();
-    }
+    while (inFlight != 0)
+      if (!helpWithQueued(lock)) batchFreed.wait(lock);
+  }
+
+  // With `lock` held: the reader works on the oldest queued batch, if there
+  // is one (releasing the lock meanwhile); false when none is queued.
+  bool helpWithQueued(std::unique_lock<std::mutex>& lock) {
+    if (queued.empty()) return false;
+    Batch* help = queued.front();
+    queued.pop_front();
+    lock.unlock();
+    workOn(*works.back(), *help);
+    finish(*help);
+    lock.lock();
+    return true;
   }
 
   void stop() {
