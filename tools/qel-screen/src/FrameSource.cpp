@@ -118,6 +118,12 @@ class PcapSource final : public PcapHandleSource {
   // BlockReader); libpcap takes over at the first record it cannot vouch for.
   void readBlocks(int fd, std::uint64_t offset, bool swapped, std::uint32_t snapshot) {
     _blocks.emplace(fd, offset, swapped, snapshot, nanosecond());
+    _blocks->lend(_lender);
+  }
+
+  void lendBlocks(BlockLender* lender) override {
+    _lender = lender;
+    if (_blocks) _blocks->lend(lender);
   }
 
   Next next(Frame& f) override {
@@ -161,12 +167,27 @@ class PcapSource final : public PcapHandleSource {
           _swapped(swapped),
           _maxCaplen(std::min(snapshot, kMaxRecord)),
           _fractionNs(nano ? 1 : 1000) {}
+    BlockReader(const BlockReader&) = delete;
+    BlockReader& operator=(const BlockReader&) = delete;
+    ~BlockReader() {
+      if (_lender && _block) _lender->giveBack(_block);
+    }
+
+    // Reads into `lender`'s blocks from now on, or into its own (null): what
+    // is not yet handed out moves to such a block at once, and a lent block
+    // goes back.
+    void lend(BlockLender* lender) {
+      if (lender == _lender) return;
+      BlockLender* before = _lender;
+      _lender = lender;
+      if (_block) moveRest(before);
+    }
 
     // The next record, or false (libpcap's turn: offset() is where). The
     // record usually lies whole in the block: that case makes no call.
     bool next(Frame& f) {
       if (_end - _at >= kRecordHeader) {
-        const std::uint8_t* h = _block.get() + _at;
+        const std::uint8_t* h = _block + _at;
         const std::uint32_t caplen = field(h + 8);
         if (_end - _at - kRecordHeader >= caplen) return take(f, h, caplen);
       }
@@ -179,7 +200,8 @@ class PcapSource final : public PcapHandleSource {
     static constexpr std::size_t kRecordHeader = 16;
     // libpcap's largest snapshot length for the link types read here.
     static constexpr std::uint32_t kMaxRecord = 262144;
-    static constexpr std::size_t kBlock = 1 << 20;
+    static constexpr std::size_t kBlock = BlockLender::kBlockSize;
+    static_assert(kBlock >= kMaxRecord + kRecordHeader);
 
     std::uint32_t field(const std::uint8_t* p) const {
       std::uint32_t v;
@@ -202,10 +224,10 @@ class PcapSource final : public PcapHandleSource {
     // next() for a record that runs past the block's end.
     [[gnu::noinline]] bool nextFilling(Frame& f) {
       if (!fill(kRecordHeader)) return false;
-      const std::uint32_t caplen = field(_block.get() + _at + 8);
+      const std::uint32_t caplen = field(_block + _at + 8);
       // A length past every limit is not read for: take() refuses it.
       if (caplen <= kMaxRecord && !fill(kRecordHeader + caplen)) return false;
-      return take(f, _block.get() + _at, caplen);
+      return take(f, _block + _at, caplen);
     }
 
     // At least `n` bytes from _at in the block, reading on: false at the
@@ -213,14 +235,10 @@ class PcapSource final : public PcapHandleSource {
     bool fill(std::size_t n) {
       if (_end - _at >= n) return true;
       if (_eof) return false;
-      if (!_block) _block = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
-      std::memmove(_block.get(), _block.get() + _at, _end - _at);
-      _offset += _at;
-      _end -= _at;
-      _at = 0;
+      moveRest(_lender);
       while (_end < n) {
         ssize_t got =
-            ::pread(_fd, _block.get() + _end, kBlock - _end, static_cast<off_t>(_offset + _end));
+            ::pread(_fd, _block + _end, kBlock - _end, static_cast<off_t>(_offset + _end));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
           _eof = true;
@@ -231,18 +249,41 @@ class PcapSource final : public PcapHandleSource {
       return true;
     }
 
+    // What is not yet handed out to the start of a block: the same one when
+    // it is the reader's own, a newly lent one otherwise, since what was
+    // handed out from a lent block must stay where it is. `from`: the
+    // lender of the current block (null: it is the reader's own).
+    void moveRest(BlockLender* from) {
+      std::uint8_t* to;
+      if (_lender) {
+        to = _lender->borrow();
+      } else {
+        if (!_own) _own = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
+        to = _own.get();
+      }
+      if (_block) std::memmove(to, _block + _at, _end - _at);
+      if (from && _block) from->giveBack(_block);
+      _block = to;
+      _offset += _at;
+      _end -= _at;
+      _at = 0;
+    }
+
     int _fd;
     std::uint64_t _offset;
     bool _swapped;
     std::uint32_t _maxCaplen;  // the snapshot length, or kMaxRecord when less
     std::int64_t _fractionNs;
-    std::unique_ptr<std::uint8_t[]> _block;
+    BlockLender* _lender = nullptr;
+    std::uint8_t* _block = nullptr;  // lent, or _own
+    std::unique_ptr<std::uint8_t[]> _own;
     std::size_t _at = 0;
     std::size_t _end = 0;
     bool _eof = false;
   };
 
   std::optional<BlockReader> _blocks;
+  BlockLender* _lender = nullptr;
 };
 
 class PcapngSource final : public FrameSource {

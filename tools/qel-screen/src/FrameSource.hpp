@@ -3,6 +3,7 @@
 // input, or a text file of hex SCCP messages (one per line, '#' comments).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +29,21 @@ struct Frame {
   std::uint32_t originalLength = 0;
 };
 
+// Lends a source the blocks it reads a file into, so that the frames it hands
+// out from them stay where they are after the next call: the pipeline's
+// batches point at them instead of copying every message.
+class BlockLender {
+ public:
+  static constexpr std::size_t kBlockSize = 1 << 20;
+
+  virtual ~BlockLender() = default;
+  // A block of kBlockSize octets to read into; may wait until one is free.
+  virtual std::uint8_t* borrow() = 0;
+  // `block` is read into no more. What was handed out from it stays valid
+  // until the lender is done with it.
+  virtual void giveBack(std::uint8_t* block) = 0;
+};
+
 class FrameSource {
  public:
   // idle: live input had nothing for a moment (a chance to flush output).
@@ -50,8 +66,13 @@ class FrameSource {
   virtual bool nanosecond() const { return false; }
   // Live input: frames arrive when they are sent, so output must not wait.
   virtual bool live() const { return false; }
-  // The next frame, valid until the next call.
+  // The next frame, valid until the next call (see lendBlocks).
   virtual Next next(Frame& frame) = 0;
+  // From now on (until called with null) reads into blocks `lender` lends,
+  // where it reads in blocks at all: a frame's bytes that lie in a lent block
+  // stay valid after the next call. Null: the source reads into its own
+  // memory again and gives back what it borrowed.
+  virtual void lendBlocks(BlockLender*) {}
   // After Next::damaged: what is wrong, e.g. libpcap's "truncated dump file; ...".
   const std::string& damage() const { return _damage; }
   const std::string& name() const { return _name; }

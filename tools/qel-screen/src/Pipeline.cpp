@@ -34,11 +34,25 @@ constexpr std::size_t kFramesPerUnit = 4;
 constexpr std::size_t kMaxBatchOctets = 1 << 19;
 // SUA messages are kept with their converted addresses (about 1 KiB each).
 constexpr std::size_t kMaxBatchSua = 256;
+// Lent blocks (1 MiB each): a batch of frames is a quarter of one or less,
+// so a few cover every batch in flight; more would only hold memory.
+constexpr std::size_t kMaxLentBlocks = 8;
 
-// What a worker needs of one message, copied out of the reader's buffers.
+// A block a source reads its file into, lent by the pipeline: the messages
+// and frames in it are not copied into batches, and it is not lent again
+// before the last batch that points into it is written.
+struct LentBlock {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::uint32_t batches = 0;  // batches handed on that point into it
+  bool withSource = false;    // the source reads into it still
+};
+
+// What a worker needs of one message, copied out of the reader's buffers
+// unless it lies in a lent block.
 struct BatchUnit {
   std::uint64_t frame = 0;
   std::uint32_t index = 0;
+  const std::uint8_t* lent = nullptr;        // in a lent block; null: in Batch::bytes
   std::uint32_t bytesAt = 0, bytesSize = 0;  // in Batch::bytes
   std::uint32_t ipAt = 0, ipSize = 0;        // in Batch::fragmentFrames
   std::uint32_t sctpAt = 0, sctpSize = 0;
@@ -55,7 +69,8 @@ struct BatchUnit {
 
 // --write: a frame as the capture writer needs it.
 struct BatchFrame {
-  Frame header;  // bytes empty: they are in Batch::bytes
+  Frame header;  // bytes empty: they are in a lent block or Batch::bytes
+  const std::uint8_t* lent = nullptr;
   std::uint32_t bytesAt = 0, bytesSize = 0;
   bool heldFragment = false;
   std::uint32_t unitsEnd = 0;
@@ -106,6 +121,8 @@ struct Batch {
   std::string comments;
   std::uint64_t denied = 0;
   bool done = false;
+  // The lent blocks its units and frames point into, in the order lent.
+  std::vector<LentBlock*> held;
 
   void clear() {
     units.clear();
@@ -117,8 +134,15 @@ struct Batch {
     comments.clear();
     denied = 0;
     done = false;
+    held.clear();
   }
   Bytes view(std::uint32_t at, std::uint32_t size) const { return Bytes(bytes.data() + at, size); }
+  Bytes view(const BatchUnit& u) const {
+    return u.lent ? Bytes(u.lent, u.bytesSize) : view(u.bytesAt, u.bytesSize);
+  }
+  Bytes view(const BatchFrame& f) const {
+    return f.lent ? Bytes(f.lent, f.bytesSize) : view(f.bytesAt, f.bytesSize);
+  }
   std::span<const std::uint64_t> frameList(std::uint32_t at, std::uint32_t size) const {
     return {fragmentFrames.data() + at, size};
   }
@@ -126,7 +150,7 @@ struct Batch {
 
 }  // namespace
 
-struct Pipeline::State {
+struct Pipeline::State final : BlockLender {
   PipelineSetup setup;
   const RunOptions& options;
   std::vector<Batch> batches;
@@ -151,6 +175,14 @@ struct Pipeline::State {
   bool writing = false;
   Batch* filling = nullptr;
 
+  // Lent blocks: allocated when first needed, up to maxBlocks.
+  std::vector<std::unique_ptr<LentBlock>> blocks;
+  std::vector<LentBlock*> freeBlocks;
+  std::size_t maxBlocks;
+  // The block the source reads into now (the reader's alone).
+  LentBlock* reading = nullptr;
+  std::uintptr_t readingBegin = 0, readingEnd = 0;
+
   std::atomic<std::uint64_t> denied{0};
   std::vector<std::thread> threads;
   bool finished = false;
@@ -159,7 +191,8 @@ struct Pipeline::State {
       : setup(s),
         options(*s.options),
         batches(std::min(s.workers * kBatchesPerWorker + 2, kMaxBatches)),
-        whole(*s.options, s.plugin, s.diff, MessageWork::Role::whole) {
+        whole(*s.options, s.plugin, s.diff, MessageWork::Role::whole),
+        maxBlocks(std::clamp<std::size_t>(batches.size() / 4 + 2, 3, kMaxLentBlocks)) {
     whole.setOutput(s.out->buffer, s.out);
     whole.setWriter(s.writer);
     whole.setColour(s.colour);
@@ -206,6 +239,7 @@ struct Pipeline::State {
     if (filling->units.empty() && filling->frames.empty()) return;
     {
       std::lock_guard lock(mutex);
+      for (LentBlock* k : filling->held) ++k->batches;
       queued.push_back(filling);
       ordered.push_back(filling);
       ++inFlight;
@@ -272,7 +306,7 @@ struct Pipeline::State {
     for (BatchUnit& u : b.units.items()) {
       work.beginUnit();
       work.beginFrame(u.frame);
-      SccpUnit unit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
+      SccpUnit unit{b.view(u), nullptr, b.frameList(u.ipAt, u.ipSize),
                     b.frameList(u.sctpAt, u.sctpSize), u.hasOrigin ? &u.origin : nullptr};
       if (u.sua >= 0) {
         px::SuaMessage& sua = b.suas[static_cast<std::size_t>(u.sua)];
@@ -316,11 +350,75 @@ struct Pipeline::State {
         std::fflush(stdout);
         lock.lock();
       }
+      release(*w);
       free.push_back(w);
       --inFlight;
       batchFreed.notify_all();
     }
     writing = false;
+  }
+
+  // With the lock held: `b` is written, and the blocks it alone pointed into
+  // and that the source is done with may be lent again.
+  void release(Batch& b) {
+    for (LentBlock* k : b.held)
+      if (--k->batches == 0 && !k->withSource) freeBlocks.push_back(k);
+    b.held.clear();
+  }
+
+  std::uint8_t* borrow() override {
+    std::unique_lock lock(mutex);
+    LentBlock* k = nullptr;
+    for (;;) {
+      if (!freeBlocks.empty()) {
+        k = freeBlocks.back();
+        freeBlocks.pop_back();
+        break;
+      }
+      if (blocks.size() < maxBlocks) {
+        blocks.push_back(std::make_unique<LentBlock>());
+        k = blocks.back().get();
+        k->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+        break;
+      }
+      // Every block is with the source or with batches: the batch being
+      // filled goes on, so that its blocks come free once it is written.
+      if (!filling->held.empty()) {
+        lock.unlock();
+        submit();
+        lock.lock();
+        continue;
+      }
+      if (!helpWithQueued(lock)) batchFreed.wait(lock);
+    }
+    k->withSource = true;
+    reading = k;
+    readingBegin = reinterpret_cast<std::uintptr_t>(k->bytes.get());
+    readingEnd = readingBegin + kBlockSize;
+    return k->bytes.get();
+  }
+
+  void giveBack(std::uint8_t* block) override {
+    std::lock_guard lock(mutex);
+    auto it = std::find_if(blocks.begin(), blocks.end(),
+                           [&](const auto& k) { return k->bytes.get() == block; });
+    if (it == blocks.end()) return;
+    LentBlock* k = it->get();
+    k->withSource = false;
+    if (k == reading) reading = nullptr, readingBegin = readingEnd = 0;
+    // The batch being filled counts it when it is handed on.
+    const bool filled = std::find(filling->held.begin(), filling->held.end(), k) !=
+                        filling->held.end();
+    if (k->batches == 0 && !filled) freeBlocks.push_back(k);
+  }
+
+  // `bytes` lie in the block the source reads into now: then `b` keeps that
+  // block from being lent again until it is written.
+  bool holdIfLent(Batch& b, Bytes bytes) {
+    const auto at = reinterpret_cast<std::uintptr_t>(bytes.data());
+    if (at < readingBegin || at >= readingEnd || bytes.size() > readingEnd - at) return false;
+    if (b.held.empty() || b.held.back() != reading) b.held.push_back(reading);
+    return true;
   }
 
   // The records of `from`, between `begin` and `end`, to the output.
@@ -348,7 +446,7 @@ struct Pipeline::State {
         if (!setup.writer) whole.beginFrame(u.frame);
         // Never SUA: SUA carries no segmentation.
         whole.onUnit(
-            SccpUnit{b.view(u.bytesAt, u.bytesSize), nullptr, b.frameList(u.ipAt, u.ipSize),
+            SccpUnit{b.view(u), nullptr, b.frameList(u.ipAt, u.ipSize),
                      b.frameList(u.sctpAt, u.sctpSize), origin},
             u.index);
       } else {
@@ -368,7 +466,7 @@ struct Pipeline::State {
       std::size_t i = 0;
       for (const BatchFrame& f : b.frames.items()) {
         Frame frame = f.header;
-        frame.bytes = b.view(f.bytesAt, f.bytesSize);
+        frame.bytes = b.view(f);
         setup.writer->beginFrame(frame.linkType, frame);
         whole.beginFrame(frame.number);
         for (; i < f.unitsEnd; ++i) unit(b.units[i]);
@@ -394,8 +492,13 @@ void Pipeline::onUnit(const SccpUnit& unit, std::uint32_t index) {
   BatchUnit& u = b.units.next();
   u.frame = _state->frame;
   u.index = index;
-  u.bytesAt = b.bytes.append(unit.bytes);
   u.bytesSize = static_cast<std::uint32_t>(unit.bytes.size());
+  if (_state->holdIfLent(b, unit.bytes)) {
+    u.lent = unit.bytes.data();
+  } else {
+    u.lent = nullptr;
+    u.bytesAt = b.bytes.append(unit.bytes);
+  }
   u.ipAt = b.fragmentFrames.append(unit.ipFragmentFrames);
   u.ipSize = static_cast<std::uint32_t>(unit.ipFragmentFrames.size());
   u.sctpAt = b.fragmentFrames.append(unit.sctpFragmentFrames);
@@ -433,8 +536,13 @@ void Pipeline::beginFrame(const FrameSource&, const Frame& frame) {
   f.header = frame;
   f.header.bytes = {};
   if (f.header.linkType < 0) f.header.linkType = s.linkType;
-  f.bytesAt = b.bytes.append(frame.bytes);
   f.bytesSize = static_cast<std::uint32_t>(frame.bytes.size());
+  if (s.holdIfLent(b, frame.bytes)) {
+    f.lent = frame.bytes.data();
+  } else {
+    f.lent = nullptr;
+    f.bytesAt = b.bytes.append(frame.bytes);
+  }
 }
 
 void Pipeline::endFrame(const Extractor& extractor) {
@@ -478,6 +586,10 @@ void Pipeline::report(const ExtractorCounts& sofar, double seconds) {
 
 void Pipeline::reload() {
   if (_state->setup.reloader) _state->setup.reloader->request();
+}
+
+BlockLender* Pipeline::blockLender() {
+  return _state.get();
 }
 
 std::string Pipeline::status() const {

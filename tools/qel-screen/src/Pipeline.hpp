@@ -68,6 +68,7 @@ class Pipeline : public UnitSink, public LoopHooks {
   void report(const ExtractorCounts& sofar, double seconds) override;
   void reload() override;
   std::string status() const override;
+  BlockLender* blockLender() override;
 
   // After the last source: everything written, the threads stopped, and the
   // counts of every stage in the returned writer stage's (and in `diff`).

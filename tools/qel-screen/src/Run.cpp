@@ -537,6 +537,7 @@ LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink,
   for (auto& source : inputs.sources) {
     if (signals::stopRequested()) break;
     hooks.beginSource(*source);
+    source->lendBlocks(hooks.blockLender());
     extractor = Extractor(options.limits);
     extractor.start(source->linkType());
     Frame frame;
@@ -583,6 +584,7 @@ LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink,
         }
       }
     }
+    source->lendBlocks(nullptr);
     extractor.finish();
     result.total += extractor.counts();
     // Counted once: a report after the last capture must not add it again.

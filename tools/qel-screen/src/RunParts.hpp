@@ -127,6 +127,9 @@ struct LoopHooks {
   virtual void reload() {}
   // The end of a progress/status line: ", 12 denied".
   virtual std::string status() const { return {}; }
+  // Where sources read their files into, when the frames' bytes must outlive
+  // the next frame (null: the source's own memory).
+  virtual BlockLender* blockLender() { return nullptr; }
 };
 
 struct LoopResult {
