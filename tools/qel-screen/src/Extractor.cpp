@@ -145,6 +145,7 @@ std::uint32_t Extractor::frame(const Frame& f, UnitSink& sink) {
   }
   _frame.number = f.number;
   _frame.timeNs = f.timeNs;
+  _unit.frame = f.number;
   return links(f.bytes, f.linkType, sink);
 }
 

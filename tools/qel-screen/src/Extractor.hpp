@@ -31,6 +31,8 @@ struct SccpUnit {
   std::span<const std::uint64_t> sctpFragmentFrames;
   // Time, routing, addresses and ports of the message.
   const MessageOrigin* origin = nullptr;
+  // The number of the frame it was found in (that completed it).
+  std::uint64_t frame = 0;
 };
 
 // Where a frame sits in its capture.

@@ -91,7 +91,8 @@ class Reused {
   T& back() { return _items[_size - 1]; }
   // The next element, as the last batch left it.
   T& next() {
-    if (_size == _items.size()) _items.resize(std::max<std::size_t>(16, 2 * _size));
+    if (_size == _items.size()) [[unlikely]]
+      grow();
     return _items[_size++];
   }
   // Copies `what` to the end; where it starts.
@@ -106,6 +107,8 @@ class Reused {
   }
 
  private:
+  [[gnu::noinline]] void grow() { _items.resize(std::max<std::size_t>(16, 2 * _size)); }
+
   std::vector<T> _items;
   std::size_t _size = 0;
 };
@@ -121,6 +124,11 @@ struct Batch {
   std::string comments;
   std::uint64_t denied = 0;
   bool done = false;
+  // Handed on at the end of the frame: it holds as many frames, octets or
+  // SUA messages as a batch may.
+  bool full = false;
+  // A unit was left to the writer stage as a segment.
+  bool anyDeferred = false;
   // The lent blocks its units and frames point into, in the order lent.
   std::vector<LentBlock*> held;
 
@@ -134,6 +142,8 @@ struct Batch {
     comments.clear();
     denied = 0;
     done = false;
+    full = false;
+    anyDeferred = false;
     held.clear();
   }
   Bytes view(std::uint32_t at, std::uint32_t size) const { return Bytes(bytes.data() + at, size); }
@@ -160,7 +170,6 @@ struct Pipeline::State final : BlockLender {
   MessageWork whole;
   std::string jsonName;
   int linkType = 0;
-  std::uint64_t frame = 0;
 
   std::mutex mutex;
   std::condition_variable workReady;   // workers wait for a queued batch
@@ -315,6 +324,7 @@ struct Pipeline::State final : BlockLender {
       }
       work.onUnit(unit, u.index);
       u.deferred = work.deferred();
+      b.anyDeferred |= u.deferred;
       u.prefix = work.takePrefix();
       u.recordEnd = b.records.size();
       u.selected = work.selected();
@@ -421,6 +431,43 @@ struct Pipeline::State final : BlockLender {
     return true;
   }
 
+  // The reader's copy of what lies in no lent block; where it starts in
+  // b.bytes.
+  [[gnu::noinline]] std::uint32_t copy(Batch& b, Bytes bytes) {
+    const std::uint32_t at = b.bytes.append(bytes);
+    if (b.bytes.size() >= kMaxBatchOctets) b.full = true;
+    return at;
+  }
+
+  [[gnu::noinline]] std::int32_t keepSua(Batch& b, const px::SuaMessage& sua) {
+    if (b.suaCount == b.suas.size()) b.suas.emplace_back();
+    b.suas[b.suaCount] = sua;  // its data is the unit's bytes, set again when used
+    if (b.suaCount + 1 >= kMaxBatchSua) b.full = true;
+    return static_cast<std::int32_t>(b.suaCount++);
+  }
+
+  // --write: the frame, for the writer stage to copy out.
+  [[gnu::noinline]] void keepFrame(const Frame& frame) {
+    Batch& b = *filling;
+    BatchFrame& f = b.frames.next();
+    f.header = frame;
+    f.header.bytes = {};
+    if (f.header.linkType < 0) f.header.linkType = linkType;
+    f.bytesSize = static_cast<std::uint32_t>(frame.bytes.size());
+    if (holdIfLent(b, frame.bytes)) {
+      f.lent = frame.bytes.data();
+    } else {
+      f.lent = nullptr;
+      f.bytesAt = copy(b, frame.bytes);
+    }
+    if (b.frames.size() >= kFramesPerUnit * setup.batchUnits) b.full = true;
+  }
+  void endKeptFrame(const Extractor& extractor) {
+    Batch& b = *filling;
+    b.frames.back().heldFragment = extractor.frameHeldFragment();
+    b.frames.back().unitsEnd = static_cast<std::uint32_t>(b.units.size());
+  }
+
   // The records of `from`, between `begin` and `end`, to the output.
   void emit(const Batch& from, std::size_t begin, std::size_t end) {
     if (end <= begin) return;
@@ -436,6 +483,14 @@ struct Pipeline::State final : BlockLender {
 
   void write(Batch& b) {
     const std::uint64_t deniedBefore = whole.denied();
+    if (!setup.writer && !b.anyDeferred && !whole.segments().pending()) {
+      // No segment to join or expire: the records go out whole, and only the
+      // calling prefixes are counted here.
+      for (const BatchUnit& u : b.units.items()) whole.addPrefix(u.prefix);
+      emit(b, 0, b.records.size());
+      denied.fetch_add(b.denied, std::memory_order_relaxed);
+      return;
+    }
     std::size_t written = 0;  // of b.records
     std::size_t start = 0;    // of the current unit's record
     auto unit = [&](BatchUnit& u) {
@@ -480,37 +535,39 @@ struct Pipeline::State final : BlockLender {
   }
 };
 
-Pipeline::Pipeline(const PipelineSetup& setup) : _state(std::make_unique<State>(setup)) {}
+Pipeline::Pipeline(const PipelineSetup& setup) : _state(std::make_unique<State>(setup)) {
+  // Only --write needs the frames themselves.
+  frameHooks = setup.writer != nullptr;
+}
 
 Pipeline::~Pipeline() {
   _state->stop();
 }
 
 void Pipeline::onUnit(const SccpUnit& unit, std::uint32_t index) {
-  Batch& b = *_state->filling;
+  State& s = *_state;
+  Batch& b = *s.filling;
   // Every field is set: the element is the one a batch before left.
   BatchUnit& u = b.units.next();
-  u.frame = _state->frame;
+  u.frame = unit.frame;
   u.index = index;
   u.bytesSize = static_cast<std::uint32_t>(unit.bytes.size());
-  if (_state->holdIfLent(b, unit.bytes)) {
+  if (s.holdIfLent(b, unit.bytes)) [[likely]] {
     u.lent = unit.bytes.data();
   } else {
     u.lent = nullptr;
-    u.bytesAt = b.bytes.append(unit.bytes);
+    u.bytesAt = s.copy(b, unit.bytes);
   }
   u.ipAt = b.fragmentFrames.append(unit.ipFragmentFrames);
   u.ipSize = static_cast<std::uint32_t>(unit.ipFragmentFrames.size());
   u.sctpAt = b.fragmentFrames.append(unit.sctpFragmentFrames);
   u.sctpSize = static_cast<std::uint32_t>(unit.sctpFragmentFrames.size());
-  u.sua = -1;
-  if (unit.sua) {
-    if (b.suaCount == b.suas.size()) b.suas.emplace_back();
-    u.sua = static_cast<std::int32_t>(b.suaCount);
-    b.suas[b.suaCount++] = *unit.sua;  // its data is the unit's bytes, set again when used
-  }
+  u.sua = unit.sua ? s.keepSua(b, *unit.sua) : -1;
   u.hasOrigin = unit.origin != nullptr;
   if (unit.origin) u.origin = *unit.origin;
+  // Without --write a frame's messages may go in two batches: one is handed
+  // on as soon as it is full.
+  if (!s.setup.writer && (b.units.size() >= s.setup.batchUnits || b.full)) s.submit();
 }
 
 void Pipeline::beginSource(const FrameSource& source) {
@@ -528,34 +585,13 @@ void Pipeline::beginSource(const FrameSource& source) {
 }
 
 void Pipeline::beginFrame(const FrameSource&, const Frame& frame) {
-  State& s = *_state;
-  s.frame = frame.number;
-  if (!s.setup.writer) return;
-  Batch& b = *s.filling;
-  BatchFrame& f = b.frames.next();
-  f.header = frame;
-  f.header.bytes = {};
-  if (f.header.linkType < 0) f.header.linkType = s.linkType;
-  f.bytesSize = static_cast<std::uint32_t>(frame.bytes.size());
-  if (s.holdIfLent(b, frame.bytes)) {
-    f.lent = frame.bytes.data();
-  } else {
-    f.lent = nullptr;
-    f.bytesAt = b.bytes.append(frame.bytes);
-  }
+  _state->keepFrame(frame);
 }
 
 void Pipeline::endFrame(const Extractor& extractor) {
   State& s = *_state;
-  Batch& b = *s.filling;
-  if (s.setup.writer) {
-    b.frames.back().heldFragment = extractor.frameHeldFragment();
-    b.frames.back().unitsEnd = static_cast<std::uint32_t>(b.units.size());
-  }
-  if (b.units.size() >= s.setup.batchUnits ||
-      b.frames.size() >= kFramesPerUnit * s.setup.batchUnits || b.bytes.size() >= kMaxBatchOctets ||
-      b.suaCount >= kMaxBatchSua)
-    s.submit();
+  s.endKeptFrame(extractor);
+  if (s.filling->units.size() >= s.setup.batchUnits || s.filling->full) s.submit();
 }
 
 void Pipeline::endSource() {

@@ -510,6 +510,7 @@ LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink,
   // Read once: the calls for every frame could change it, as far as the
   // compiler knows.
   const bool streaming = inputs.streaming;
+  const bool frameHooks = hooks.frameHooks;
   // On a terminal the records themselves show progress; live, a status line
   // shows that the capture is running.
   bool progress = isatty(STDERR_FILENO) && (live || !isatty(STDOUT_FILENO));
@@ -565,9 +566,9 @@ LoopResult readFrames(Inputs& inputs, const RunOptions& options, UnitSink& sink,
                         source->name(), frame.number, source->damage()));
         break;
       }
-      hooks.beginFrame(*source, frame);
+      if (frameHooks) hooks.beginFrame(*source, frame);
       extractor.frame(frame, sink);
-      hooks.endFrame(extractor);
+      if (frameHooks) hooks.endFrame(extractor);
       if (streaming) {
         hooks.flush();
         between();

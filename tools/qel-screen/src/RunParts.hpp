@@ -114,6 +114,8 @@ std::string summaryText(const ExtractorCounts& c, const std::array<std::uint64_t
 
 struct LoopHooks {
   virtual ~LoopHooks() = default;
+  // beginFrame and endFrame are called for every frame (false: never).
+  bool frameHooks = true;
   virtual void beginSource(const FrameSource&) {}
   virtual void beginFrame(const FrameSource&, const Frame&) {}
   virtual void endFrame(const Extractor&) {}
