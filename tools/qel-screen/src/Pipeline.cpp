@@ -43,7 +43,7 @@ constexpr std::size_t kMaxLentBlocks = 8;
 // before the last batch that points into it is written.
 struct LentBlock {
   std::unique_ptr<std::uint8_t[]> bytes;
-  std::uint32_t batches = 0;  // batches handed on that point into it
+  std::uint32_t batches = 0;  // batches that point into it, the one being filled too
   bool withSource = false;    // the source reads into it still
 };
 
@@ -91,26 +91,29 @@ class Reused {
   T& back() { return _items[_size - 1]; }
   // The next element, as the last batch left it.
   T& next() {
-    if (_size == _items.size()) [[unlikely]]
-      grow();
+    if (_size == _room) [[unlikely]]
+      grow(_size + 1);
     return _items[_size++];
   }
   // Copies `what` to the end; where it starts.
   std::uint32_t append(std::span<const T> what) {
     auto at = static_cast<std::uint32_t>(_size);
     if (what.empty()) return at;
-    if (_items.size() - _size < what.size())
-      _items.resize(std::max(2 * _items.size(), _size + what.size()));
+    if (_room - _size < what.size()) grow(_size + what.size());
     std::memcpy(_items.data() + _size, what.data(), what.size() * sizeof(T));
     _size += what.size();
     return at;
   }
 
  private:
-  [[gnu::noinline]] void grow() { _items.resize(std::max<std::size_t>(16, 2 * _size)); }
+  [[gnu::noinline]] void grow(std::size_t atLeast) {
+    _items.resize(std::max({std::size_t{16}, 2 * _room, atLeast}));
+    _room = _items.size();
+  }
 
   std::vector<T> _items;
   std::size_t _size = 0;
+  std::size_t _room = 0;  // _items.size(), kept: a vector's divides by sizeof(T)
 };
 
 struct Batch {
@@ -248,7 +251,6 @@ struct Pipeline::State final : BlockLender {
     if (filling->units.empty() && filling->frames.empty()) return;
     {
       std::lock_guard lock(mutex);
-      for (LentBlock* k : filling->held) ++k->batches;
       queued.push_back(filling);
       ordered.push_back(filling);
       ++inFlight;
@@ -416,10 +418,7 @@ struct Pipeline::State final : BlockLender {
     LentBlock* k = it->get();
     k->withSource = false;
     if (k == reading) reading = nullptr, readingBegin = readingEnd = 0;
-    // The batch being filled counts it when it is handed on.
-    const bool filled = std::find(filling->held.begin(), filling->held.end(), k) !=
-                        filling->held.end();
-    if (k->batches == 0 && !filled) freeBlocks.push_back(k);
+    if (k->batches == 0) freeBlocks.push_back(k);
   }
 
   // `bytes` lie in the block the source reads into now: then `b` keeps that
@@ -427,8 +426,17 @@ struct Pipeline::State final : BlockLender {
   bool holdIfLent(Batch& b, Bytes bytes) {
     const auto at = reinterpret_cast<std::uintptr_t>(bytes.data());
     if (at < readingBegin || at >= readingEnd || bytes.size() > readingEnd - at) return false;
-    if (b.held.empty() || b.held.back() != reading) b.held.push_back(reading);
+    if (b.held.empty() || b.held.back() != reading) [[unlikely]]
+      hold(b);
     return true;
+  }
+
+  // `b`, the batch being filled, points into the block read into now: counted
+  // at once, since a batch written meanwhile may leave it to `b` alone.
+  [[gnu::noinline]] void hold(Batch& b) {
+    b.held.push_back(reading);
+    std::lock_guard lock(mutex);
+    ++reading->batches;
   }
 
   // The reader's copy of what lies in no lent block; where it starts in
