@@ -3,10 +3,15 @@
 #include <pcap/pcap.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "FrameSource.hpp"
 #include "LinkLayer.hpp"
@@ -302,5 +307,424 @@ TEST_F(frame_source, reads_pcap_records_exactly_as_libpcap_does) {
     EXPECT_EQ(got.lengths, expected.lengths);
     EXPECT_EQ(got.damaged, expected.damaged);
     EXPECT_EQ(got.damage, expected.damage);
+  }
+}
+
+// Lent blocks: a regular pcap file read into blocks a lender hands out, as
+// the pipeline does to point its batches at the frames instead of copying
+// them.
+namespace lending {
+
+using pcap_files::PcapFile;
+using Next = qs::FrameSource::Next;
+
+// Hands out a fresh block at every borrow(), poisoned, and poisons it again
+// the moment it comes back, so a frame used after its block went back shows
+// the poison. Blocks stay allocated until the lender goes: a frame kept too
+// long reads poison, not freed memory. The frames the test keeps are checked
+// once more just before their block is poisoned.
+class PoisoningLender final : public qs::BlockLender {
+ public:
+  static constexpr std::uint8_t kPoison = 0xA5;
+
+  std::uint8_t* borrow() override {
+    auto& block = _blocks.emplace_back(std::make_unique<std::uint8_t[]>(kBlockSize));
+    std::memset(block.get(), kPoison, kBlockSize);
+    _out.push_back(block.get());
+    _maxOut = std::max(_maxOut, _out.size());
+    return block.get();
+  }
+
+  void giveBack(std::uint8_t* block) override {
+    auto it = std::find(_out.begin(), _out.end(), block);
+    if (it == _out.end()) {
+      ADD_FAILURE() << "given back a block that is not out";
+      return;
+    }
+    checkKept();
+    std::erase_if(_kept, [&](const Kept& k) { return k.block == block; });
+    _out.erase(it);
+    std::memset(block, kPoison, kBlockSize);
+    ++_givenBack;
+  }
+
+  // The block out now that holds `bytes` whole, or null.
+  const std::uint8_t* holder(qs::Bytes bytes) const {
+    for (const std::uint8_t* b : _out)
+      if (bytes.data() >= b && bytes.data() + bytes.size() <= b + kBlockSize) return b;
+    return nullptr;
+  }
+  // Remembers a frame that lies in a block out now, to be checked against
+  // `expected` until the block comes back; false if it lies in none.
+  bool keep(qs::Bytes bytes, const std::string& expected) {
+    const std::uint8_t* block = holder(bytes);
+    if (!block) return false;
+    _kept.push_back({block, bytes, &expected});
+    return true;
+  }
+  // Every kept frame still holds what it was handed out with.
+  void checkKept() const {
+    for (const Kept& k : _kept)
+      if (k.bytes.size() != k.expected->size() ||
+          std::memcmp(k.bytes.data(), k.expected->data(), k.bytes.size()) != 0) {
+        ADD_FAILURE() << "a frame in a block still out has changed (" << k.bytes.size()
+                      << " octets at block offset " << (k.bytes.data() - k.block) << ")";
+        return;
+      }
+  }
+
+  std::size_t out() const { return _out.size(); }
+  std::size_t maxOut() const { return _maxOut; }
+  std::size_t borrowed() const { return _blocks.size(); }
+  std::size_t givenBack() const { return _givenBack; }
+
+ private:
+  struct Kept {
+    const std::uint8_t* block;
+    qs::Bytes bytes;
+    const std::string* expected;
+  };
+  std::vector<std::unique_ptr<std::uint8_t[]>> _blocks;
+  std::vector<std::uint8_t*> _out;
+  std::vector<Kept> _kept;
+  std::size_t _maxOut = 0;
+  std::size_t _givenBack = 0;
+};
+
+struct Expected {
+  std::string bytes;
+  std::int64_t timeNs;
+  std::uint64_t number;
+  std::uint32_t originalLength;
+  bool hasTime, nanoPrecision;
+  int linkType;
+};
+
+struct Reading {
+  std::vector<Expected> frames;
+  Next last = Next::end;
+  std::string damage;
+};
+
+std::unique_ptr<qs::FrameSource> open(const std::string& path) {
+  std::string error;
+  auto s = qs::FrameSource::open(path, error);
+  EXPECT_TRUE(s) << error;
+  return s;
+}
+
+// The file read without a lender, and checked against libpcap's reading.
+Reading reference(const std::string& path) {
+  Reading r;
+  auto s = open(path);
+  if (!s) return r;
+  qs::Frame f;
+  while ((r.last = s->next(f)) == Next::frame)
+    r.frames.push_back({std::string(reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size()),
+                        f.timeNs, f.number, f.originalLength, f.hasTime, f.nanoPrecision,
+                        f.linkType});
+  r.damage = s->damage();
+  auto libpcap = pcap_files::byLibpcap(path);
+  EXPECT_EQ(r.frames.size(), libpcap.frames.size());
+  for (std::size_t i = 0; i < std::min(r.frames.size(), libpcap.frames.size()); ++i)
+    EXPECT_TRUE(r.frames[i].bytes == libpcap.frames[i]) << "frame " << i + 1;
+  EXPECT_EQ(r.last == Next::damaged, libpcap.damaged);
+  return r;
+}
+
+// Frame `i` as read without a lender.
+void expectSame(const qs::Frame& f, const Expected& e, std::size_t i) {
+  SCOPED_TRACE("frame " + std::to_string(i + 1));
+  ASSERT_EQ(f.bytes.size(), e.bytes.size());
+  EXPECT_EQ(std::memcmp(f.bytes.data(), e.bytes.data(), e.bytes.size()), 0);
+  EXPECT_EQ(f.timeNs, e.timeNs);
+  EXPECT_EQ(f.number, e.number);
+  EXPECT_EQ(f.originalLength, e.originalLength);
+  EXPECT_EQ(f.hasTime, e.hasTime);
+  EXPECT_EQ(f.nanoPrecision, e.nanoPrecision);
+  EXPECT_EQ(f.linkType, e.linkType);
+}
+
+// Several MiB of records of assorted sizes, so that blocks are renewed many
+// times: mostly short ones, some of tens of KB, a few empty, and some placed
+// against the end of a block (1 MiB from just after the file header, the
+// next from the first record not wholly in it): one of the largest size read
+// in blocks (262144 octets) with its header and some of its data before the
+// end, one just under that size with its header cut by the end, and one
+// that ends exactly at the end.
+struct Assorted {
+  PcapFile file;
+  std::vector<std::size_t> starts;  // where each record starts in the file
+  std::size_t largest = 0;          // the index of the 262144-octet record
+  std::size_t headerAcross = 0;     // of the 262143-octet one
+  std::size_t afterExactEnd = 0;    // of the record after the one that ends a block
+};
+
+Assorted assorted(bool bigEndian, bool nano) {
+  Assorted a;
+  PcapFile& f = a.file;
+  f.bigEndian = bigEndian;
+  f.nano = nano;
+  f.snaplen = 262144;
+  f.header();
+  std::mt19937 rng(bigEndian * 2 + nano + 17);
+  const std::uint32_t fractions = nano ? 1'000'000'000 : 1'000'000;
+  std::size_t blockStart = f.bytes.size();
+  auto record = [&](std::size_t caplen) {
+    const std::size_t i = a.starts.size(), start = f.bytes.size();
+    a.starts.push_back(start);
+    // Some cut to a snapshot: longer on the wire than captured.
+    const auto length = static_cast<std::uint32_t>(caplen + (rng() % 4 == 0 ? rng() % 3000 : 0));
+    f.record(static_cast<std::uint32_t>(1'700'000'000 + i / 8),
+             static_cast<std::uint32_t>(rng() % fractions), static_cast<std::uint32_t>(caplen),
+             length, static_cast<int>(i));
+    if (f.bytes.size() > blockStart + qs::BlockLender::kBlockSize) blockStart = start;
+    return i;
+  };
+  // What is left of the block the next record starts in.
+  auto left = [&] { return blockStart + qs::BlockLender::kBlockSize - f.bytes.size(); };
+  int placed = 0;
+  while (f.bytes.size() < (5 << 20)) {
+    const std::size_t n = a.starts.size();
+    if (placed == 0 && n >= 500 && left() >= 1000 && left() <= 200000) {
+      a.largest = record(262144);
+      ++placed;
+    } else if (placed == 1 && n >= 1000 && left() >= 17 && left() <= 20000) {
+      record(left() - 16);
+      a.afterExactEnd = n + 1;
+      ++placed;
+    } else if (placed == 2 && n >= 1600 && left() >= 40 && left() <= 20000) {
+      record(left() - 16 - 8);
+      a.headerAcross = record(262143);
+      ++placed;
+    }
+    const auto kind = rng() % 100;
+    record(kind < 1    ? 0
+           : kind < 70 ? 2 + rng() % 600
+           : kind < 95 ? 600 + rng() % 3400
+                       : 4000 + rng() % 40000);
+  }
+  EXPECT_EQ(placed, 3) << "records against a block end";
+  return a;
+}
+
+}  // namespace lending
+
+using lent_blocks = TempDir;
+
+// Every frame of a file read into lent blocks is the frame read without them,
+// and stays as it was handed out for as long as its block is out.
+TEST_F(lent_blocks, frames_stay_where_they_were_read_until_their_block_goes_back) {
+  using namespace lending;
+  for (bool big : {false, true}) {
+    SCOPED_TRACE(big ? "big-endian, nanoseconds" : "little-endian, microseconds");
+    const Assorted file = assorted(big, big);
+    auto path = write("assorted.pcap", file.file.bytes);
+    const Reading expected = reference(path);
+    ASSERT_GT(expected.frames.size(), 2000u);
+    ASSERT_EQ(expected.frames[file.largest].bytes.size(), 262144u);
+    ASSERT_EQ(expected.frames[file.headerAcross].bytes.size(), 262143u);
+
+    PoisoningLender lender;
+    auto s = open(path);
+    ASSERT_TRUE(s);
+    s->lendBlocks(&lender);
+    qs::Frame f;
+    std::size_t i = 0;
+    Next n;
+    while ((n = s->next(f)) == Next::frame) {
+      ASSERT_LT(i, expected.frames.size());
+      expectSame(f, expected.frames[i], i);
+      EXPECT_TRUE(lender.keep(f.bytes, expected.frames[i].bytes))
+          << "frame " << i + 1 << " lies in no lent block";
+      lender.checkKept();
+      EXPECT_LE(lender.out(), 2u);
+      // What the file was made for: these start a block of their own.
+      if (i == file.largest || i == file.headerAcross || i == file.afterExactEnd) {
+        EXPECT_EQ(f.bytes.data(), lender.holder(f.bytes) + 16)
+            << "frame " << i + 1 << " was not read across a block end";
+      }
+      if (::testing::Test::HasFailure()) return;
+      ++i;
+    }
+    EXPECT_EQ(i, expected.frames.size());
+    EXPECT_EQ(n, Next::end);
+    // More than 5 MiB in 1 MiB blocks: each renewal borrows one more.
+    EXPECT_GE(lender.borrowed(), 6u);
+    EXPECT_LE(lender.maxOut(), 2u);
+    // The end is libpcap's to report: the block went back on the way.
+    EXPECT_EQ(lender.out(), 0u);
+    EXPECT_EQ(lender.givenBack(), lender.borrowed());
+  }
+}
+
+// Lending starts, stops and passes to another lender in the middle of a file:
+// the reading goes on as without a lender, and a lender no longer used has
+// every block back at once.
+TEST_F(lent_blocks, lending_starts_stops_and_changes_lender_mid_file) {
+  using namespace lending;
+  const Assorted file = assorted(false, true);
+  auto path = write("assorted.pcap", file.file.bytes);
+  const Reading expected = reference(path);
+  ASSERT_GT(expected.frames.size(), 2100u);
+  const std::size_t largest = file.largest;
+  // Before frame `at` (from 0) is read, the source is lent the blocks of
+  // lender 1 or 2, or of none (0).
+  struct Change {
+    std::size_t at;
+    int lender;
+  };
+  struct Case {
+    std::string name;
+    std::vector<Change> changes;
+  };
+  const std::vector<Case> cases = {
+      {"lent, then taken back", {{0, 1}, {1234, 0}}},
+      {"taken back before the first frame", {{0, 1}, {0, 0}}},
+      {"lent from the middle on", {{1700, 1}}},
+      {"taken back and lent again at once", {{0, 1}, {500, 0}, {500, 1}, {2000, 0}}},
+      {"taken back, read a while without, lent again", {{0, 1}, {300, 0}, {1500, 1}}},
+      {"passed to another lender and back", {{0, 1}, {1500, 2}, {2000, 1}}},
+      {"around the largest record",
+       {{0, 1}, {largest, 0}, {largest + 1, 2}, {largest + 2, 0}, {largest + 3, 1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PoisoningLender lenders[3];  // [0]: none
+    auto s = open(path);
+    ASSERT_TRUE(s);
+    int current = 0;
+    std::size_t change = 0;
+    qs::Frame f;
+    for (std::size_t i = 0;; ++i) {
+      for (; change < c.changes.size() && c.changes[change].at == i; ++change) {
+        const int before = current;
+        current = c.changes[change].lender;
+        s->lendBlocks(current ? &lenders[current] : nullptr);
+        if (before && before != current) {
+          EXPECT_EQ(lenders[before].out(), 0u) << "blocks kept after frame " << i;
+        }
+      }
+      const Next n = s->next(f);
+      if (n != Next::frame) {
+        EXPECT_EQ(n, Next::end);
+        EXPECT_EQ(i, expected.frames.size());
+        break;
+      }
+      ASSERT_LT(i, expected.frames.size());
+      expectSame(f, expected.frames[i], i);
+      if (current) {
+        EXPECT_TRUE(lenders[current].keep(f.bytes, expected.frames[i].bytes))
+            << "frame " << i + 1 << " lies in no lent block";
+        lenders[current].checkKept();
+      } else {
+        for (const auto& l : lenders)
+          EXPECT_FALSE(l.holder(f.bytes)) << "frame " << i + 1 << " lies in a lent block";
+      }
+      if (::testing::Test::HasFailure()) return;
+    }
+    for (const auto& l : lenders) {
+      EXPECT_EQ(l.out(), 0u);
+      EXPECT_EQ(l.givenBack(), l.borrowed());
+      EXPECT_LE(l.maxOut(), 2u);
+    }
+  }
+}
+
+// Where libpcap takes over (at a record cut by the end of the file, or one
+// it reads as it is), the lent block goes back; the frames and the damage
+// are those read without a lender.
+TEST_F(lent_blocks, libpcap_takes_over_with_the_block_given_back) {
+  using namespace lending;
+  const Assorted file = assorted(false, false);
+  const auto& starts = file.starts;
+  ASSERT_GT(starts.size(), 2100u);
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::size_t inBlocks;  // the frames read before libpcap takes over
+    Next last;
+  };
+  std::vector<Case> cases;
+  const std::string& whole = file.file.bytes;
+  cases.push_back({"cut in the largest record's data",
+                   whole.substr(0, starts[file.largest] + 16 + 100000), file.largest,
+                   Next::damaged});
+  cases.push_back(
+      {"cut in a record header", whole.substr(0, starts[2000] + 9), 2000, Next::damaged});
+  cases.push_back({"cut in the last record's data", whole.substr(0, whole.size() - 1),
+                   starts.size() - 1, Next::damaged});
+  {
+    // Captured longer than on the wire: libpcap's to read, then the rest.
+    std::string odd = whole;
+    odd[starts[1500] + 12] = 1;
+    odd[starts[1500] + 13] = odd[starts[1500] + 14] = odd[starts[1500] + 15] = 0;
+    cases.push_back({"a record libpcap reads as it is", odd, 1500, Next::end});
+  }
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto path = write("odd" + std::to_string(n++) + ".pcap", c.bytes);
+    const Reading expected = reference(path);
+    ASSERT_EQ(expected.last, c.last);
+    ASSERT_GE(expected.frames.size(), c.inBlocks);
+    PoisoningLender lender;
+    auto s = open(path);
+    ASSERT_TRUE(s);
+    s->lendBlocks(&lender);
+    qs::Frame f;
+    std::size_t i = 0, lent = 0;
+    Next last;
+    while ((last = s->next(f)) == Next::frame) {
+      ASSERT_LT(i, expected.frames.size());
+      expectSame(f, expected.frames[i], i);
+      if (lender.keep(f.bytes, expected.frames[i].bytes)) {
+        EXPECT_EQ(lent++, i) << "a frame in a lent block after libpcap took over";
+      } else {
+        EXPECT_EQ(lender.out(), 0u) << "libpcap reads frame " << i + 1 << " with a block out";
+      }
+      if (::testing::Test::HasFailure()) return;
+      ++i;
+    }
+    EXPECT_EQ(i, expected.frames.size());
+    EXPECT_EQ(lent, c.inBlocks);
+    EXPECT_EQ(last, expected.last);
+    EXPECT_EQ(s->damage(), expected.damage);
+    EXPECT_GE(lender.borrowed(), 2u);
+    EXPECT_EQ(lender.out(), 0u);
+    EXPECT_EQ(lender.givenBack(), lender.borrowed());
+  }
+}
+
+// A source that goes while it reads into lent blocks gives them all back,
+// wherever it stopped.
+TEST_F(lent_blocks, a_source_destroyed_gives_every_block_back) {
+  using namespace lending;
+  const Assorted file = assorted(true, false);
+  auto path = write("assorted.pcap", file.file.bytes);
+  const Reading expected = reference(path);
+  const std::size_t all = expected.frames.size();
+  // Frames read before the source goes; all + 1: the end was read too.
+  for (std::size_t read : {std::size_t{0}, std::size_t{1}, file.largest, file.largest + 1,
+                           file.headerAcross + 1, all, all + 1}) {
+    SCOPED_TRACE("after " + std::to_string(read) + " frames");
+    PoisoningLender lender;
+    auto s = open(path);
+    ASSERT_TRUE(s);
+    s->lendBlocks(&lender);
+    qs::Frame f;
+    for (std::size_t i = 0; i < read; ++i) {
+      ASSERT_EQ(s->next(f), i < all ? Next::frame : Next::end);
+      if (i < all) {
+        expectSame(f, expected.frames[i], i);
+        lender.keep(f.bytes, expected.frames[i].bytes);
+      }
+    }
+    if (read >= 1 && read <= all) {
+      EXPECT_GE(lender.out(), 1u);
+    }
+    s.reset();
+    EXPECT_EQ(lender.out(), 0u);
+    EXPECT_EQ(lender.givenBack(), lender.borrowed());
   }
 }
