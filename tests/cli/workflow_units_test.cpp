@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -165,6 +166,37 @@ TEST(summary_tally, merged_worker_tallies_sum_to_the_single_tally) {
   EXPECT_TRUE(a == b) << "the merged summary differs";
   EXPECT_NE(b.find("\"calling_prefixes_not_kept\":{\""), std::string::npos);
   EXPECT_EQ(single.topText("denied", true), whole.topText("denied", true));
+}
+
+// The text summary's top ten of thousands of prefixes, many tied, are the
+// first ten of the full ranking that --summary json gives: most counted
+// first, ties by prefix.
+TEST(summary_tally, top_ten_prefixes_are_the_first_ten_of_the_full_ranking) {
+  qs::Tally t(6);
+  PXSCCP_Packet p;
+  std::mt19937 rng(7);
+  for (int n = 0; n < 40000; ++n) {
+    // A few thousand prefixes, counts from 1 to a dozen or so: ties everywhere.
+    const std::string digits = std::to_string(100000 + rng() % 3000) + "000000";
+    ASSERT_EQ(p.decode(udtFrom(digits)), px::SccpDecodeError::none) << digits;
+    t.add(&p, PXSccpScreening_explicitlyDenied, nullptr, std::nullopt);
+  }
+  std::string json;
+  t.appendJson(json);
+  std::string expected = "  top denied calling prefixes (6 digits):";
+  std::size_t at = json.find("\"calling_prefixes\":[");
+  ASSERT_NE(at, std::string::npos);
+  for (int i = 0; i < 10; ++i) {
+    at = json.find("{\"prefix\":\"", at) + 11;
+    const std::string prefix = json.substr(at, json.find('"', at) - at);
+    at = json.find("\"total\":", at) + 8;
+    const std::string count = json.substr(at, json.find(',', at) - at);
+    expected += (i ? ", " : " ") + prefix + " (" + count + ")";
+  }
+  const std::string text = t.topText("denied", true);
+  const std::size_t line = text.find("  top denied calling prefixes");
+  ASSERT_NE(line, std::string::npos) << text;
+  EXPECT_EQ(text.substr(line, text.find('\n', line) - line), expected);
 }
 
 // Prefixes of every length the summary counts pack into distinct keys and

@@ -48,14 +48,20 @@ const T& counted(const T* c) {
 // Entries of a counting map (or a list of key-count pairs), most counted
 // first (ties by key, so that the order does not depend on the hash table).
 template <class Map, class Weight>
-auto ranked(const Map& map, Weight weight) {
+// With `first`, only that many come first in order (the rest follow in no
+// order): a summary's top ten of many thousand prefixes.
+auto ranked(const Map& map, Weight weight, std::size_t first = SIZE_MAX) {
   std::vector<const typename Map::value_type*> v;
   v.reserve(map.size());
   for (const auto& e : map) v.push_back(&e);
-  std::sort(v.begin(), v.end(), [&](auto* a, auto* b) {
+  auto before = [&](auto* a, auto* b) {
     auto wa = weight(counted(a->second)), wb = weight(counted(b->second));
     return wa != wb ? wa > wb : a->first < b->first;
-  });
+  };
+  if (first < v.size())
+    std::partial_sort(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(first), v.end(), before);
+  else
+    std::sort(v.begin(), v.end(), before);
   return v;
 }
 
@@ -248,19 +254,19 @@ std::vector<std::pair<std::string, const Tally::Counts*>> Tally::prefixes() cons
     std::string text = prefixText(key);
     all.emplace_back(std::move(text), &_prefixes.counts[_prefixes.at[i]]);
   }
-  std::sort(all.begin(), all.end());
   return all;
 }
 
 std::string Tally::topText(std::string_view adjective, bool deniedOnly) const {
+  constexpr std::size_t kTop = 10;
   std::string s;
   auto it = std::back_inserter(s);
   auto weight = [&](const Counts& c) { return deniedOnly ? denied(c) : total(c); };
   auto line = [&](const std::string& title, const auto& map, auto keyText) {
-    auto v = ranked(map, weight);
+    auto v = ranked(map, weight, kTop);
     if (v.empty() || weight(counted(v.front()->second)) == 0) return;
     fmt::format_to(it, "  {}:", title);
-    for (std::size_t i = 0; i < v.size() && i < 10 && weight(counted(v[i]->second)); ++i)
+    for (std::size_t i = 0; i < v.size() && i < kTop && weight(counted(v[i]->second)); ++i)
       fmt::format_to(it, "{} {} ({})", i ? "," : "", keyText(v[i]->first),
                      weight(counted(v[i]->second)));
     s += '\n';

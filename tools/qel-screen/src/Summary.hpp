@@ -132,7 +132,7 @@ class Tally {
     Counts* find(std::uint64_t key);
   };
   std::map<std::int64_t, Counts> operations() const;
-  // Each prefix text with its counts, in the order of the texts.
+  // Each prefix text with its counts, in the table's order.
   std::vector<std::pair<std::string, const Counts*>> prefixes() const;
 
   unsigned _prefixDigits;
