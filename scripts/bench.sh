@@ -9,11 +9,12 @@
 # `qel-screen screen` with examples/screening.toml (output to /dev/null) and
 # `tshark -Y` with a display filter for the same rules and `tshark -T fields`
 # with the fields of a jsonl record, and prints the rates (SCCP messages per
-# second) and their ratios. Timings are hyperfine's mean.
-# The comparison with tshark is made on one thread (--threads 1); then jsonl
-# with --threads 2 against --threads 1 (the pipeline's scaling, with the user
-# CPU time beside it, since the machine may be shared), and peak memory at 1,
-# 2 and 4 threads.
+# second) and their ratios. Timings are hyperfine's mean, except jsonl on one
+# thread and on two: the medians of TURNS (default 15) runs of each, taken in
+# turns (scripts/turns.py), with the CPU time (user + system) beside them,
+# since the machine may be shared. The comparison with tshark is made on one
+# thread (--threads 1); then --threads 2 against --threads 1 (the pipeline's
+# scaling), and peak memory at 1, 2 and 4 threads.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
@@ -61,10 +62,7 @@ rate() { python3 -c 'import sys; print(f"{int(sys.argv[1]) / float(sys.argv[2]):
 
 hyperfine --style none --warmup 1 --runs 5 --export-json "$work/text.json" \
   "'$screen' screen --threads 1 --config $config '$capture' >/dev/null 2>&1" >/dev/null
-hyperfine --style none --warmup 1 --runs 5 --export-json "$work/jsonl.json" \
-  "'$screen' screen --threads 1 --format jsonl --config $config '$capture' >/dev/null 2>&1" >/dev/null
-hyperfine --style none --warmup 1 --runs 5 --export-json "$work/jsonl2.json" \
-  "'$screen' screen --threads 2 --format jsonl --config $config '$capture' >/dev/null 2>&1" >/dev/null
+python3 scripts/turns.py "$screen" "$config" "$capture" "${TURNS:-15}" "$work/turns.json"
 hyperfine --style none --runs 2 --export-json "$work/tshark.json" \
   "tshark -n -r '$capture' -Y '$filter' >/dev/null 2>&1" >/dev/null
 # tshark writing the fields a jsonl record holds: where each message came
@@ -76,11 +74,12 @@ fields+=" -e gsm_old.localValue -e e212.imsi"
 hyperfine --style none --runs 1 --export-json "$work/tshark-fields.json" \
   "tshark -n -r '$capture' -T fields $fields >/dev/null 2>&1" >/dev/null
 text=$(mean_seconds "$work/text.json")
-jsonl=$(mean_seconds "$work/jsonl.json")
-jsonl2=$(mean_seconds "$work/jsonl2.json")
-user_seconds() {
-  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["user"])' "$1"
+turn() {  # turn THREADS wall|cpu|fastest -> seconds, from the runs in turns
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[sys.argv[2]][sys.argv[3]])' \
+    "$work/turns.json" "$1" "$2"
 }
+jsonl=$(turn 1 wall)
+jsonl2=$(turn 2 wall)
 tshark=$(mean_seconds "$work/tshark.json")
 tsharkFields=$(mean_seconds "$work/tshark-fields.json")
 
@@ -101,11 +100,15 @@ printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen --threads 1 (text)"
   "$(rate "$count" "$text")"
 printf '%-44s %8.3f s  %14s messages/s\n' "qel-screen screen --threads 1 --format jsonl" \
   "$jsonl" "$(rate "$count" "$jsonl")"
-printf '%-44s %8.3f s  %14s messages/s  (user %.3f s, --threads 1: %.3f s)\n' \
+printf '%-44s %8.3f s  %14s messages/s  (CPU %.3f s, --threads 1: %.3f s)\n' \
   "qel-screen screen --threads 2 --format jsonl" "$jsonl2" "$(rate "$count" "$jsonl2")" \
-  "$(user_seconds "$work/jsonl2.json")" "$(user_seconds "$work/jsonl.json")"
-python3 -c 'import sys; print(f"--threads 2 / --threads 1 (jsonl): {float(sys.argv[1]) / float(sys.argv[2]):.2f}x")' \
-  "$jsonl" "$jsonl2"
+  "$(turn 2 cpu)" "$(turn 1 cpu)"
+python3 -c 'import json,sys
+r = json.load(open(sys.argv[1]))
+scaling, fastest = r["1"]["wall"] / r["2"]["wall"], r["1"]["fastest"] / r["2"]["fastest"]
+print(f"--threads 2 / --threads 1 (jsonl, medians of {r[sys.argv[2]]} runs each in turns):",
+      f"{scaling:.2f}x; median of the pairs {r[sys.argv[3]]:.2f}x; fastest runs {fastest:.2f}x")' \
+  "$work/turns.json" runs pairs
 printf '%-44s %8.3f s  %14s messages/s\n' "tshark -n -r FILE -Y FILTER > /dev/null" "$tshark" \
   "$(rate "$count" "$tshark")"
 python3 -c 'import sys; print(f"ratio qel-screen (text) / tshark: {float(sys.argv[2]) / float(sys.argv[1]):.1f}")' \

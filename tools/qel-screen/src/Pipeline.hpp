@@ -3,9 +3,13 @@
 //
 // Where the state that crosses frames lives:
 // - Reader stage (the thread that calls readAll): reading frames and the
-//   Extractor, so IP and SCTP reassembly and the extractor's counts. It copies
-//   each SCCP message into a batch (bytes, origin, the frames of its
-//   fragments) and hands full batches on.
+//   Extractor, so IP and SCTP reassembly and the extractor's counts. It puts
+//   each SCCP message in a batch (where its bytes lie, its origin, the frames
+//   of its fragments) and hands full batches on. A pcap file is read into
+//   blocks the pipeline lends, so the bytes of most messages are not copied:
+//   a block is lent again only once the last batch pointing into it is
+//   written. Messages that lie elsewhere (joined from fragments, or read
+//   from pcapng, hex or by libpcap) are copied into the batch.
 // - Workers (N - 1 threads, and the reader when every batch is in flight):
 //   no state across messages but their counts. Each
 //   decodes, decides the direction, screens and writes the records of a batch
