@@ -374,6 +374,11 @@ class PoisoningLender final : public qs::BlockLender {
   }
 
   std::size_t out() const { return _out.size(); }
+  // Every block borrowed has come back, once.
+  void expectAllBack() const {
+    EXPECT_EQ(out(), 0u);
+    EXPECT_EQ(givenBack(), borrowed());
+  }
   std::size_t maxOut() const { return _maxOut; }
   std::size_t borrowed() const { return _blocks.size(); }
   std::size_t givenBack() const { return _givenBack; }
@@ -553,8 +558,7 @@ TEST_F(lent_blocks, frames_stay_where_they_were_read_until_their_block_goes_back
     EXPECT_GE(lender.borrowed(), 6u);
     EXPECT_LE(lender.maxOut(), 2u);
     // The end is libpcap's to report: the block went back on the way.
-    EXPECT_EQ(lender.out(), 0u);
-    EXPECT_EQ(lender.givenBack(), lender.borrowed());
+    lender.expectAllBack();
   }
 }
 
@@ -624,8 +628,7 @@ TEST_F(lent_blocks, lending_starts_stops_and_changes_lender_mid_file) {
       if (::testing::Test::HasFailure()) return;
     }
     for (const auto& l : lenders) {
-      EXPECT_EQ(l.out(), 0u);
-      EXPECT_EQ(l.givenBack(), l.borrowed());
+      l.expectAllBack();
       EXPECT_LE(l.maxOut(), 2u);
     }
   }
@@ -691,8 +694,7 @@ TEST_F(lent_blocks, libpcap_takes_over_with_the_block_given_back) {
     EXPECT_EQ(last, expected.last);
     EXPECT_EQ(s->damage(), expected.damage);
     EXPECT_GE(lender.borrowed(), 2u);
-    EXPECT_EQ(lender.out(), 0u);
-    EXPECT_EQ(lender.givenBack(), lender.borrowed());
+    lender.expectAllBack();
   }
 }
 
@@ -724,7 +726,6 @@ TEST_F(lent_blocks, a_source_destroyed_gives_every_block_back) {
       EXPECT_GE(lender.out(), 1u);
     }
     s.reset();
-    EXPECT_EQ(lender.out(), 0u);
-    EXPECT_EQ(lender.givenBack(), lender.borrowed());
+    lender.expectAllBack();
   }
 }
