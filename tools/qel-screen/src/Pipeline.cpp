@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,23 @@ constexpr std::size_t kMaxBatchSua = 256;
 // Lent blocks (1 MiB each): a batch of frames is a quarter of one or less,
 // so a few cover every batch in flight; more would only hold memory.
 constexpr std::size_t kMaxLentBlocks = 8;
+// A worker that finds nothing queued watches for a batch this long before it
+// sleeps. The reader hands one on within that time but for a stall (a page
+// fault, a block read, its vCPU taken for a moment), and a sleeping worker
+// costs more than the wait: the wake-up, and on a virtual machine the halted
+// vCPU given to someone else, its caches with it. (Measured: 2 to 10 % less
+// time on two threads.) Not when threads outnumber cores, where a watching
+// worker would take the core the reader needs, nor on live input, which may
+// pause for any time.
+constexpr auto kWatchBeforeSleep = std::chrono::microseconds(200);
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+  asm volatile("yield");
+#endif
+}
 
 // A block a source reads its file into, lent by the pipeline: the messages
 // and frames in it are not copied into batches, and it is not lent again
@@ -178,7 +196,9 @@ struct Pipeline::State final : BlockLender {
   std::condition_variable workReady;   // workers wait for a queued batch
   std::condition_variable batchFreed;  // the reader waits for a free batch
   std::vector<Batch*> free;
-  std::deque<Batch*> queued;   // not yet taken by a worker
+  std::deque<Batch*> queued;  // not yet taken by a worker
+  // queued.size(), for a worker watching without the lock.
+  std::atomic<std::size_t> queuedCount{0};
   std::deque<Batch*> ordered;  // every batch handed on and not yet written
   std::size_t inFlight = 0;    // handed on, not yet written
   bool stopping = false;
@@ -197,6 +217,7 @@ struct Pipeline::State final : BlockLender {
 
   std::atomic<std::uint64_t> denied{0};
   std::vector<std::thread> threads;
+  bool watch = false;  // workers watch for a batch before they sleep
   bool finished = false;
 
   explicit State(const PipelineSetup& s)
@@ -204,7 +225,8 @@ struct Pipeline::State final : BlockLender {
         options(*s.options),
         batches(std::min(s.workers * kBatchesPerWorker + 2, kMaxBatches)),
         whole(*s.options, s.plugin, s.diff, MessageWork::Role::whole),
-        maxBlocks(std::clamp<std::size_t>(batches.size() / 4 + 2, 3, kMaxLentBlocks)) {
+        maxBlocks(std::clamp<std::size_t>(batches.size() / 4 + 2, 3, kMaxLentBlocks)),
+        watch(!s.streaming && s.workers <= std::max(1u, std::thread::hardware_concurrency())) {
     whole.setOutput(s.out->buffer, s.out);
     whole.setWriter(s.writer);
     whole.setColour(s.colour);
@@ -252,6 +274,7 @@ struct Pipeline::State final : BlockLender {
     {
       std::lock_guard lock(mutex);
       queued.push_back(filling);
+      queuedCount.store(queued.size(), std::memory_order_relaxed);
       ordered.push_back(filling);
       ++inFlight;
     }
@@ -273,6 +296,7 @@ struct Pipeline::State final : BlockLender {
     if (queued.empty()) return false;
     Batch* help = queued.front();
     queued.pop_front();
+    queuedCount.store(queued.size(), std::memory_order_relaxed);
     lock.unlock();
     workOn(*works.back(), *help);
     finish(*help);
@@ -301,14 +325,27 @@ struct Pipeline::State final : BlockLender {
       Batch* b;
       {
         std::unique_lock lock(mutex);
+        if (watch && queued.empty() && !stopping) {
+          lock.unlock();
+          watchForBatch();
+          lock.lock();
+        }
         workReady.wait(lock, [&] { return !queued.empty() || stopping; });
         if (queued.empty()) return;
         b = queued.front();
         queued.pop_front();
+        queuedCount.store(queued.size(), std::memory_order_relaxed);
       }
       workOn(work, *b);
       finish(*b);
     }
+  }
+
+  void watchForBatch() const {
+    const auto until = std::chrono::steady_clock::now() + kWatchBeforeSleep;
+    while (queuedCount.load(std::memory_order_relaxed) == 0 &&
+           std::chrono::steady_clock::now() < until)
+      cpuRelax();
   }
 
   void workOn(MessageWork& work, Batch& b) {
@@ -508,10 +545,9 @@ struct Pipeline::State final : BlockLender {
         written = start;
         if (!setup.writer) whole.beginFrame(u.frame);
         // Never SUA: SUA carries no segmentation.
-        whole.onUnit(
-            SccpUnit{b.view(u), nullptr, b.frameList(u.ipAt, u.ipSize),
-                     b.frameList(u.sctpAt, u.sctpSize), origin},
-            u.index);
+        whole.onUnit(SccpUnit{b.view(u), nullptr, b.frameList(u.ipAt, u.ipSize),
+                              b.frameList(u.sctpAt, u.sctpSize), origin},
+                     u.index);
       } else {
         if (whole.segments().pending() && origin && origin->hasTime) {
           emit(b, written, start);
