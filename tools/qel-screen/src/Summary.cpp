@@ -47,9 +47,9 @@ const T& counted(const T* c) {
 
 // Entries of a counting map (or a list of key-count pairs), most counted
 // first (ties by key, so that the order does not depend on the hash table).
-template <class Map, class Weight>
 // With `first`, only that many come first in order (the rest follow in no
 // order): a summary's top ten of many thousand prefixes.
+template <class Map, class Weight>
 auto ranked(const Map& map, Weight weight, std::size_t first = SIZE_MAX) {
   std::vector<const typename Map::value_type*> v;
   v.reserve(map.size());
