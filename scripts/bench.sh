@@ -108,7 +108,8 @@ r = json.load(open(sys.argv[1]))
 scaling, fastest = r["1"]["wall"] / r["2"]["wall"], r["1"]["fastest"] / r["2"]["fastest"]
 print(f"--threads 2 / --threads 1 (jsonl, medians of {r[sys.argv[2]]} runs each in turns):",
       f"{scaling:.2f}x; median of the pairs {r[sys.argv[3]]:.2f}x; fastest runs {fastest:.2f}x;",
-      f"two --threads 1 runs side by side: {r[sys.argv[4]]:.2f}x (the machine\x27s ceiling now)")' \
+      f"two --threads 1 runs side by side: {r[sys.argv[4]]:.2f}x (the machine\x27s ceiling now);",
+      f"the pipeline got {100 * scaling / r[sys.argv[4]]:.0f} % of it")' \
   "$work/turns.json" runs pairs ceiling
 printf '%-44s %8.3f s  %14s messages/s\n' "tshark -n -r FILE -Y FILTER > /dev/null" "$tshark" \
   "$(rate "$count" "$tshark")"
