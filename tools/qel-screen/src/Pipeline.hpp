@@ -11,16 +11,15 @@
 //   written. Messages that lie elsewhere (joined from fragments, or read
 //   from pcapng, hex or by libpcap) are copied into the batch.
 // - Workers (N - 1 threads, and the reader when every batch is in flight):
-//   no state across messages but their counts. Each
-//   decodes, decides the direction, screens and writes the records of a batch
-//   into the batch's own buffer, and keeps the --write selections beside them.
-//   Segments of segmented messages are left as they are.
+//   no state across messages but their counts. Each decodes, decides the
+//   direction, screens and writes the records of a batch into the batch's
+//   own buffer, and keeps the --write selections beside them. Segments of
+//   segmented messages are left as they are.
 // - Writer stage (one thread at a time, the one that finishes the oldest
 //   batch; there is no writer thread to wake): batches strictly in capture
-//   order. SCCP
-//   segment reassembly, the capture-time expiry of what waits in it, the
-//   --write capture and the output itself. At the end the workers' counts are
-//   merged into its own (sums: the order does not matter).
+//   order. SCCP segment reassembly, the capture-time expiry of what waits in
+//   it, the --write capture and the output itself. At the end the workers'
+//   counts are merged into its own (sums: the order does not matter).
 //
 // A fixed number of batches exist, so memory does not grow with the capture.
 // The signal handlers run on the reader's thread only: the others block
